@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Drive type codes, as GetDriveTypeA reports them.
+enum : unsigned {
+    DRIVE_UNKNOWN = 0,
+    DRIVE_NO_ROOT_DIR = 1,
+    DRIVE_REMOVABLE = 2,
+    DRIVE_FIXED = 3,
+    DRIVE_REMOTE = 4,
+    DRIVE_CDROM = 5,
+    DRIVE_RAMDISK = 6,
+};
+
+// One drive letter and the native folder it stands for.
+struct DriveMapping
+{
+    char letter = 0;          // 'A'..'Z'
+    std::string nativeRoot;   // absolute native folder, no trailing "/" except for "/"
+    unsigned type = 0;        // a DRIVE_ code; DRIVE_UNKNOWN means "from the filesystem"
+};
+
+// Parses a VORLAX_DRIVES text ("C:=/srv/c@fixed;D:=/srv/d"). Malformed entries are left
+// out and described in errors (when given); later entries for a letter already mapped
+// are malformed too. The result is sorted by letter.
+std::vector<DriveMapping> parseDriveMap(const std::string& text,
+                                        std::vector<std::string>* errors = nullptr);
+
+class DriveService
+{
+public:
+    virtual ~DriveService() = default;
+    // The current drive map, sorted by letter.
+    virtual std::vector<DriveMapping> driveMap() = 0;
+    virtual unsigned driveType(const std::string& rootPath) = 0;
+
+    static std::unique_ptr<DriveService> createDefault();
+};
+
+// Each root ("C:\") followed by a zero character; the size a caller needs for it is
+// size() + 1, for the final zero.
+std::string GetLogicalDriveStringsA();
+// DRIVE_NO_ROOT_DIR for a letter that is not mapped, or whose folder does not exist.
+unsigned GetDriveTypeA(const std::string& rootPath);
+
+// "C:\Windows\Temp" (or "C:/Windows/Temp") to the native path through the drive map;
+// empty when the letter is not mapped or the text is no absolute Windows path.
+std::string toNativePath(const std::string& windowsPath);
+// A native absolute path to its Windows form through the longest mapped prefix; the
+// root of a drive gives "C:\", any other folder has no trailing "\".
+std::string toWindowsPath(const std::string& nativePath);
+
+} // namespace platform

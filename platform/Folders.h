@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The native Windows directory: $VORLAX_WINDIR, else $XDG_CONFIG_HOME/vorlax (or
+// ~/.config/vorlax); created when missing.
+std::string windowsDirectoryNative();
+
+// Windows forms, as the system reports them: no trailing "\" except for a drive root.
+std::string GetWindowsDirectoryA();
+std::string GetSystemDirectoryA();
+// $TMPDIR or /tmp, with a trailing "\".
+std::string GetTempPathA();
+
+} // namespace platform

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace test {
+
+// A private set of folders for one test: the Windows directory, home, the XDG folders,
+// the temporary folder and drive C:. The environment points at them while the object
+// lives and is restored afterwards, so no test touches the real user's files.
+class Sandbox
+{
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    const std::string& root() const { return m_root; }
+    std::string windir() const { return m_root + "/windir"; }
+    std::string home() const { return m_root + "/home"; }
+    std::string dataHome() const { return m_root + "/home/.local/share"; }
+    std::string configHome() const { return m_root + "/home/.config"; }
+    std::string autostartDir() const { return configHome() + "/autostart"; }
+    std::string tmp() const { return m_root + "/tmp"; }
+    std::string driveC() const { return m_root + "/c"; }
+    std::string iniPath() const { return windir() + "/vorlax.ini"; }
+
+    // Replaces VORLAX_DRIVES for the rest of the sandbox's life.
+    void setDrives(const std::string& spec);
+    void setEnv(const std::string& name, const std::optional<std::string>& value);
+
+    static void writeFile(const std::string& path, const std::string& content);
+    static std::string readFile(const std::string& path);
+    static bool exists(const std::string& path);
+
+private:
+    std::string m_root;
+    std::map<std::string, std::optional<std::string>> m_saved;
+};
+
+// The whole-process sandbox set up by the test main before anything else runs.
+void installProcessSandbox();
+
+} // namespace test
