@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+using HWND = std::uintptr_t;
+constexpr unsigned GW_HWNDNEXT = 2;
+
+// The top-level windows of the desktop in z-order, top first.
+class WindowService
+{
+public:
+    virtual ~WindowService() = default;
+    // Takes a fresh look at the z-order and returns its first window (0 when there is none).
+    virtual HWND firstWindow() = 0;
+    // The window after this one in the z-order of the last look (0 at the end).
+    virtual HWND nextWindow(HWND window) = 0;
+    // The whole title of the window, UTF-8 (empty when it has none or is gone).
+    virtual std::string windowText(HWND window) = 0;
+    virtual bool bringToFront(HWND window) = 0;
+
+    static std::unique_ptr<WindowService> createDefault();
+};
+
+// FindWindowA with neither a class nor a title: the first top-level window.
+HWND FindWindowA();
+// Only GW_HWNDNEXT is offered.
+HWND GetWindow(HWND window, unsigned command);
+// At most maxCount - 1 characters of the title, as a buffer of maxCount characters holds.
+std::string GetWindowTextA(HWND window, int maxCount);
+bool SetForegroundWindow(HWND window);
+
+} // namespace platform
