@@ -1,0 +1,414 @@
+#include "platform/AutostartFolder.h"
+
+#include "platform/Drives.h"
+#include "platform/Registry.h"
+#include "platform/RegistryHive.h"
+#include "platform/RegistryStorage.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string suffix = ".desktop";
+
+std::string envValue(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::string homeFolder()
+{
+    std::string home = envValue("HOME");
+    if (home.empty()) {
+        if (const passwd* user = ::getpwuid(::getuid()))
+            home = user->pw_dir ? user->pw_dir : "";
+    }
+    return home;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool isWindowsAbsolute(const std::string& path)
+{
+    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+           path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+bool isRegularFile(const std::string& nativePath)
+{
+    struct stat info;
+    return !nativePath.empty() && ::stat(nativePath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Words of a Windows command-line tail: blanks part them, double quotes hold them together.
+std::vector<std::string> splitWindowsArguments(const std::string& text)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    for (const char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (isBlank(c) && !quoted) {
+            if (inWord)
+                words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
+// The escapes every string value of a desktop entry may carry.
+std::string escapeString(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    // Leading blanks would be taken for the space around "=".
+    if (!out.empty() && out[0] == ' ')
+        out.replace(0, 1, "\\s");
+    return out;
+}
+
+std::string unescapeString(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        switch (text[i + 1]) {
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        default:
+            // Not a string escape: left for the Exec quoting rules.
+            out += text[i];
+            continue;
+        }
+        ++i;
+    }
+    return out;
+}
+
+bool needsQuotes(const std::string& argument)
+{
+    static const std::string reserved = " \t\n\"'\\><~|&;$*?#()`";
+    return argument.empty() || argument.find_first_of(reserved) != std::string::npos;
+}
+
+std::string quoteArgument(const std::string& argument)
+{
+    const bool quote = needsQuotes(argument);
+    std::string out = quote ? "\"" : "";
+    for (const char c : argument) {
+        if (c == '%')
+            out += '%';
+        else if (quote && (c == '"' || c == '`' || c == '$' || c == '\\'))
+            out += '\\';
+        out += c;
+    }
+    return quote ? out + '"' : out;
+}
+
+struct DesktopEntry
+{
+    bool found = false;
+    bool disabled = false;
+    std::optional<std::string> exec;
+};
+
+DesktopEntry parseEntry(const std::string& text)
+{
+    DesktopEntry entry;
+    bool inMainGroup = false;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line[0] == '[') {
+            inMainGroup = line == "[Desktop Entry]";
+            entry.found = entry.found || inMainGroup;
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (!inMainGroup || equals == std::string::npos)
+            continue;
+        std::string key = line.substr(0, equals);
+        while (!key.empty() && isBlank(key.back()))
+            key.pop_back();
+        std::string value = line.substr(equals + 1);
+        value.erase(0, value.find_first_not_of(" \t"));
+        // Desktops disable an entry of the user's with either key.
+        if ((key == "Hidden" && equalsIgnoringCase(value, "true")) ||
+            (key == "X-GNOME-Autostart-enabled" && equalsIgnoringCase(value, "false")))
+            entry.disabled = true;
+        else if (key == "Exec")
+            entry.exec = value;
+    }
+    return entry;
+}
+
+std::optional<DesktopEntry> readEntry(const std::string& path)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    const auto text = readWholeFile(path);
+    if (!text)
+        return std::nullopt;
+    DesktopEntry entry = parseEntry(*text);
+    if (!entry.found || entry.disabled)
+        return std::nullopt;
+    return entry;
+}
+
+} // namespace
+
+AutostartFolder::AutostartFolder(std::string folder) : m_folder(std::move(folder)) {}
+
+std::string AutostartFolder::defaultFolder()
+{
+    std::string config = envValue("XDG_CONFIG_HOME");
+    // Only an absolute path counts; anything else falls back to the default.
+    if (config.empty() || config[0] != '/')
+        config = homeFolder() + "/.config";
+    return config + "/autostart";
+}
+
+bool AutostartFolder::isValidName(const std::string& name)
+{
+    return !name.empty() && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+std::string AutostartFolder::entryPath(const std::string& name) const
+{
+    const std::string exact = m_folder + '/' + name + suffix;
+    struct stat info;
+    if (::lstat(exact.c_str(), &info) == 0)
+        return exact;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(m_folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        const std::string file = it->path().filename().string();
+        if (file.size() == name.size() + suffix.size() && file.ends_with(suffix) &&
+            equalsIgnoringCase(file.substr(0, name.size()), name))
+            return it->path().string();
+    }
+    return exact;
+}
+
+std::optional<std::string> AutostartFolder::read(const std::string& name) const
+{
+    if (!isValidName(name))
+        return std::nullopt;
+    const auto entry = readEntry(entryPath(name));
+    if (!entry)
+        return std::nullopt;
+    if (!entry->exec)
+        return std::string();
+    return windowsCommand(execArguments(*entry->exec));
+}
+
+long AutostartFolder::write(const std::string& name, const std::string& commandLine) const
+{
+    if (!isValidName(name))
+        return ERROR_INVALID_PARAMETER;
+    const auto arguments = nativeCommand(commandLine);
+    if (!arguments)
+        return ERROR_PATH_NOT_FOUND;
+    std::error_code ec;
+    fs::create_directories(m_folder, ec);
+    if (ec)
+        return registryErrorFromErrno(ec.value());
+    const std::string text = "[Desktop Entry]\nType=Application\nName=" + escapeString(name) +
+                             "\nExec=" + execValue(*arguments) + "\n";
+    return registryErrorFromErrno(writeFileAtomically(entryPath(name), text));
+}
+
+long AutostartFolder::remove(const std::string& name) const
+{
+    if (!isValidName(name))
+        return ERROR_FILE_NOT_FOUND;
+    const std::string path = entryPath(name);
+    if (!readEntry(path))
+        return ERROR_FILE_NOT_FOUND;
+    return ::unlink(path.c_str()) == 0 ? ERROR_SUCCESS : registryErrorFromErrno(errno);
+}
+
+std::optional<std::vector<std::string>>
+AutostartFolder::nativeCommand(const std::string& commandLine)
+{
+    const auto begin = commandLine.find_first_not_of(" \t");
+    if (begin == std::string::npos)
+        return std::vector<std::string>();
+    const std::string text = commandLine.substr(begin);
+
+    std::string program;
+    std::size_t rest = std::string::npos;
+    if (text[0] == '"') {
+        const auto close = text.find('"', 1);
+        program = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+        rest = close == std::string::npos ? text.size() : close + 1;
+    } else {
+        std::vector<std::size_t> ends;
+        for (std::size_t i = 1; i < text.size(); ++i) {
+            if (isBlank(text[i]))
+                ends.push_back(i);
+        }
+        ends.push_back(text.size());
+        for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
+            if (isRegularFile(toNativePath(text.substr(0, *end)))) {
+                rest = *end;
+                break;
+            }
+        }
+        if (rest == std::string::npos)
+            rest = std::min(text.find_first_of(" \t"), text.size());
+        program = text.substr(0, rest);
+    }
+
+    if (isWindowsAbsolute(program)) {
+        program = toNativePath(program);
+        if (program.empty())
+            return std::nullopt;
+    }
+    std::vector<std::string> arguments{program};
+    for (auto& word : splitWindowsArguments(text.substr(rest)))
+        arguments.push_back(std::move(word));
+    return arguments;
+}
+
+std::string AutostartFolder::windowsCommand(const std::vector<std::string>& arguments)
+{
+    if (arguments.empty())
+        return {};
+    std::string command = arguments[0];
+    if (!command.empty() && command[0] == '/') {
+        const std::string windows = toWindowsPath(command);
+        if (!windows.empty())
+            command = windows;
+    }
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const bool quote = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
+        command += ' ';
+        command += quote ? '"' + argument + '"' : argument;
+    }
+    return command;
+}
+
+std::string AutostartFolder::execValue(const std::vector<std::string>& arguments)
+{
+    std::string line;
+    for (const auto& argument : arguments) {
+        if (!line.empty())
+            line += ' ';
+        line += quoteArgument(argument);
+    }
+    return escapeString(line);
+}
+
+std::vector<std::string> AutostartFolder::execArguments(const std::string& value)
+{
+    const std::string line = unescapeString(value);
+    std::vector<std::string> arguments;
+    std::string argument;
+    bool inArgument = false;
+    bool quoted = false;
+    bool onlyFieldCodes = true;
+    auto finish = [&] {
+        // A bare field code (%f, %U ...) stands for files an autostart never passes.
+        if (inArgument && !(onlyFieldCodes && argument.empty()))
+            arguments.push_back(argument);
+        argument.clear();
+        inArgument = false;
+        onlyFieldCodes = true;
+    };
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '\\' && i + 1 < line.size() &&
+            std::string("\"`$\\").find(line[i + 1]) != std::string::npos) {
+            argument += line[++i];
+            onlyFieldCodes = false;
+        } else if (c == '"') {
+            quoted = !quoted;
+            inArgument = true;
+            onlyFieldCodes = false;
+        } else if (!quoted && isBlank(c)) {
+            finish();
+        } else if (c == '%' && i + 1 < line.size()) {
+            inArgument = true;
+            if (line[++i] == '%') {
+                argument += '%';
+                onlyFieldCodes = false;
+            }
+        } else {
+            argument += c;
+            inArgument = true;
+            onlyFieldCodes = false;
+        }
+    }
+    finish();
+    return arguments;
+}
+
+} // namespace platform

@@ -1,0 +1,378 @@
+#include "platform/RegistryHive.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+namespace platform {
+
+namespace {
+
+const char* const header = "REGEDIT4";
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string trimmed(const std::string& text)
+{
+    const auto begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos)
+        return {};
+    const auto end = text.find_last_not_of(" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+bool isStringType(std::uint32_t type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
+bool hasControlCharacter(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+std::string quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+std::string hexBytes(const std::string& bytes)
+{
+    std::string out;
+    char buffer[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(buffer, sizeof buffer, i ? ",%02x" : "%02x",
+                      static_cast<unsigned char>(bytes[i]));
+        out += buffer;
+    }
+    return out;
+}
+
+std::string formatData(std::uint32_t type, const std::string& data)
+{
+    char buffer[32];
+    if (type == REG_SZ && !hasControlCharacter(data))
+        return quoted(data);
+    if (type == REG_DWORD && data.size() == 4) {
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = value << 8 | static_cast<unsigned char>(data[static_cast<std::size_t>(i)]);
+        std::snprintf(buffer, sizeof buffer, "dword:%08x", value);
+        return buffer;
+    }
+    if (type == REG_BINARY)
+        return "hex:" + hexBytes(data);
+    std::snprintf(buffer, sizeof buffer, "hex(%x):", type);
+    // Strings are stored with their terminating zero, as the system keeps them.
+    return buffer + hexBytes(isStringType(type) ? data + '\0' : data);
+}
+
+// Reads a quoted text starting at pos (at the opening quote); pos ends after the closing one.
+std::optional<std::string> readQuoted(const std::string& line, std::size_t& pos)
+{
+    if (pos >= line.size() || line[pos] != '"')
+        return std::nullopt;
+    std::string out;
+    for (++pos; pos < line.size(); ++pos) {
+        char c = line[pos];
+        if (c == '"') {
+            ++pos;
+            return out;
+        }
+        if (c == '\\' && pos + 1 < line.size())
+            c = line[++pos];
+        out += c;
+    }
+    return std::nullopt;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = lower(c);
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::optional<std::string> parseHexBytes(const std::string& text)
+{
+    std::string bytes;
+    std::string digits;
+    for (const char c : text + ',') {
+        if (c == ' ' || c == '\t' || c == '\\' || c == '\r')
+            continue;
+        if (c != ',') {
+            digits += c;
+            continue;
+        }
+        if (digits.empty())
+            continue;
+        if (digits.size() > 2)
+            return std::nullopt;
+        int value = 0;
+        for (const char d : digits) {
+            const int digit = hexDigit(d);
+            if (digit < 0)
+                return std::nullopt;
+            value = value * 16 + digit;
+        }
+        bytes += static_cast<char>(value);
+        digits.clear();
+    }
+    return bytes;
+}
+
+std::optional<std::uint32_t> parseHexNumber(const std::string& text)
+{
+    if (text.empty() || text.size() > 8)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        const int digit = hexDigit(c);
+        if (digit < 0)
+            return std::nullopt;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return value;
+}
+
+std::optional<RegistryHive::Value> parseData(const std::string& text)
+{
+    RegistryHive::Value value;
+    if (!text.empty() && text[0] == '"') {
+        std::size_t pos = 0;
+        auto data = readQuoted(text, pos);
+        if (!data || !trimmed(text.substr(pos)).empty())
+            return std::nullopt;
+        value.type = REG_SZ;
+        value.data = *data;
+        return value;
+    }
+    const auto colon = text.find(':');
+    if (colon == std::string::npos)
+        return std::nullopt;
+    std::string kind = text.substr(0, colon);
+    std::transform(kind.begin(), kind.end(), kind.begin(), lower);
+    const std::string rest = trimmed(text.substr(colon + 1));
+    if (kind == "dword") {
+        const auto number = parseHexNumber(rest);
+        if (!number)
+            return std::nullopt;
+        value.type = REG_DWORD;
+        for (int i = 0; i < 4; ++i)
+            value.data += static_cast<char>(*number >> (8 * i) & 0xff);
+        return value;
+    }
+    if (kind == "hex") {
+        value.type = REG_BINARY;
+    } else if (kind.size() > 5 && kind.starts_with("hex(") && kind.back() == ')') {
+        const auto type = parseHexNumber(kind.substr(4, kind.size() - 5));
+        if (!type)
+            return std::nullopt;
+        value.type = *type;
+    } else {
+        return std::nullopt;
+    }
+    auto bytes = parseHexBytes(rest);
+    if (!bytes)
+        return std::nullopt;
+    value.data = isStringType(value.type) ? bytes->substr(0, bytes->find('\0')) : *bytes;
+    return value;
+}
+
+std::string fullPath(HKEY root, const std::string& path)
+{
+    const std::string name = RegistryHive::rootName(root);
+    return path.empty() ? name : name + '\\' + path;
+}
+
+} // namespace
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::string RegistryHive::rootName(HKEY root)
+{
+    switch (root) {
+    case HKEY_CURRENT_USER:
+        return "HKEY_CURRENT_USER";
+    case HKEY_LOCAL_MACHINE:
+        return "HKEY_LOCAL_MACHINE";
+    default:
+        return "HKEY_UNKNOWN";
+    }
+}
+
+RegistryHive RegistryHive::fromText(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+
+    RegistryHive hive;
+    Key* current = nullptr;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string line = trimmed(lines[i]);
+        if (line.empty() || line[0] == ';' || line == header)
+            continue;
+        if (line[0] == '[') {
+            const auto close = line.rfind(']');
+            std::string path = close == std::string::npos ? "" : line.substr(1, close - 1);
+            // "[-key]" removes a key in an import file; it names nothing to keep.
+            current = path.empty() || path[0] == '-' ? nullptr : &hive.addKey(path);
+            continue;
+        }
+        // Long hex data goes on over lines that end with a backslash.
+        while (line.back() == '\\' && i + 1 < lines.size())
+            line = line.substr(0, line.size() - 1) + trimmed(lines[++i]);
+        if (!current)
+            continue;
+
+        std::size_t pos = 0;
+        std::string name;
+        if (line[0] == '@') {
+            pos = 1;
+        } else {
+            auto quotedName = readQuoted(line, pos);
+            if (!quotedName)
+                continue;
+            name = *quotedName;
+        }
+        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+            ++pos;
+        if (pos >= line.size() || line[pos] != '=')
+            continue;
+        auto value = parseData(trimmed(line.substr(pos + 1)));
+        if (!value)
+            continue;
+        value->name = name;
+        auto existing =
+            std::find_if(current->values.begin(), current->values.end(),
+                         [&](const Value& v) { return equalsIgnoringCase(v.name, name); });
+        if (existing != current->values.end())
+            *existing = *value;
+        else
+            current->values.push_back(*value);
+    }
+    return hive;
+}
+
+std::string RegistryHive::toText() const
+{
+    std::string out = std::string(header) + "\n\n";
+    for (const Key& key : m_keys) {
+        out += '[' + key.path + "]\n";
+        for (const Value& value : key.values) {
+            out += value.name.empty() ? "@" : quoted(value.name);
+            out += '=' + formatData(value.type, value.data) + '\n';
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+RegistryHive::Key* RegistryHive::findKey(const std::string& path)
+{
+    for (Key& key : m_keys) {
+        if (equalsIgnoringCase(key.path, path))
+            return &key;
+    }
+    return nullptr;
+}
+
+const RegistryHive::Key* RegistryHive::findKey(const std::string& path) const
+{
+    return const_cast<RegistryHive*>(this)->findKey(path);
+}
+
+RegistryHive::Key& RegistryHive::addKey(const std::string& path)
+{
+    if (Key* key = findKey(path))
+        return *key;
+    m_keys.push_back({path, {}});
+    return m_keys.back();
+}
+
+bool RegistryHive::keyExists(HKEY root, const std::string& path) const
+{
+    const std::string wanted = fullPath(root, path);
+    for (const Key& key : m_keys) {
+        if (key.path.size() >= wanted.size() &&
+            equalsIgnoringCase(key.path.substr(0, wanted.size()), wanted) &&
+            (key.path.size() == wanted.size() || key.path[wanted.size()] == '\\'))
+            return true;
+    }
+    return false;
+}
+
+bool RegistryHive::createKey(HKEY root, const std::string& path)
+{
+    const std::string wanted = fullPath(root, path);
+    if (findKey(wanted))
+        return false;
+    addKey(wanted);
+    return true;
+}
+
+const RegistryHive::Value* RegistryHive::value(HKEY root, const std::string& path,
+                                               const std::string& name) const
+{
+    const Key* key = findKey(fullPath(root, path));
+    if (!key)
+        return nullptr;
+    for (const Value& value : key->values) {
+        if (equalsIgnoringCase(value.name, name))
+            return &value;
+    }
+    return nullptr;
+}
+
+void RegistryHive::setValue(HKEY root, const std::string& path, const std::string& name,
+                            std::uint32_t type, const std::string& data)
+{
+    Key& key = addKey(fullPath(root, path));
+    for (Value& value : key.values) {
+        if (equalsIgnoringCase(value.name, name)) {
+            value.type = type;
+            value.data = data;
+            return;
+        }
+    }
+    key.values.push_back({name, type, data});
+}
+
+bool RegistryHive::removeValue(HKEY root, const std::string& path, const std::string& name)
+{
+    Key* key = findKey(fullPath(root, path));
+    if (!key)
+        return false;
+    const auto it = std::find_if(key->values.begin(), key->values.end(),
+                                 [&](const Value& v) { return equalsIgnoringCase(v.name, name); });
+    if (it == key->values.end())
+        return false;
+    key->values.erase(it);
+    return true;
+}
+
+} // namespace platform

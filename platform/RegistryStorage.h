@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// Replaces the file at path by content so that a reader sees either the old or the new
+// file whole, never a torn one: a temporary file beside it, flushed to the disk, then
+// renamed over it. Returns 0 or the errno of the step that failed; on failure the old
+// file is untouched and no temporary file is left behind.
+int writeFileAtomically(const std::string& path, const std::string& content);
+
+// The whole file, or nothing when it cannot be read (errno in *error when given).
+std::optional<std::string> readWholeFile(const std::string& path, int* error = nullptr);
+
+// The registry's code for a failed file operation.
+long registryErrorFromErrno(int error);
+
+// Holds an exclusive lock on a folder while a read-modify-write of a file in it runs, so
+// two programs writing at once do not lose each other's changes.
+class FolderLock
+{
+public:
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace platform
