@@ -1,0 +1,68 @@
+#include "automation/tarnwickAutostart.h"
+
+#include "platform/Registry.h"
+#include "platform/System.h"
+#include "runtime/ApplicationInfo.h"
+#include "runtime/Errors.h"
+#include "runtime/Registry.h"
+
+namespace {
+
+const char* const runKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// Shared by every instance: only the first assignment in the program's run is special.
+bool firstAssignment = true;
+
+} // namespace
+
+TTarnwickAutostart::TTarnwickAutostart(bool designing)
+{
+    if (!designing)
+        m_appName = runtime::applicationTitle();
+}
+
+TTarnwickAutostart::~TTarnwickAutostart() = default;
+
+void TTarnwickAutostart::resetFirstAssignment()
+{
+    firstAssignment = true;
+}
+
+bool TTarnwickAutostart::autostart()
+{
+    if (m_appName.empty())
+        return m_lastKnown;
+    runtime::Registry registry;
+    registry.setRootKey(platform::HKEY_LOCAL_MACHINE);
+    // When the key cannot be opened the value simply reads as missing.
+    registry.openKey(runKey, true);
+    m_lastKnown = !registry.readString(m_appName).empty();
+    return m_lastKnown;
+}
+
+void TTarnwickAutostart::setAutostart(bool value)
+{
+    if (firstAssignment) {
+        value = autostart();
+        firstAssignment = false;
+    }
+    if (m_appName.empty())
+        return;
+    runtime::Registry registry;
+    registry.setRootKey(platform::HKEY_LOCAL_MACHINE);
+    registry.openKey(runKey, true);
+    if (value) {
+        std::string command = platform::GetModuleFileNameA();
+        if (!m_parameters.empty())
+            command += ' ' + m_parameters;
+        registry.writeString(m_appName, command);
+        m_lastKnown = true;
+    } else {
+        // A missing value is fine; one that is still there after the delete is not, or the
+        // program would go on starting at log-on while the box says it does not.
+        if (!registry.deleteValue(m_appName) && registry.valueExists(m_appName))
+            throw runtime::RegistryError(
+                runtime::formatMessage("Failed to delete data for '%s'", m_appName));
+        m_lastKnown = false;
+    }
+}
