@@ -20,9 +20,9 @@ enum : unsigned {
 // One drive letter and the native folder it stands for.
 struct DriveMapping
 {
-    char letter = 0;          // 'A'..'Z'
-    std::string nativeRoot;   // absolute native folder, no trailing "/" except for "/"
-    unsigned type = 0;        // a DRIVE_ code; DRIVE_UNKNOWN means "from the filesystem"
+    char letter = 0;        // 'A'..'Z'
+    std::string nativeRoot; // absolute native folder, no trailing "/" except for "/"
+    unsigned type = 0;      // a DRIVE_ code; DRIVE_UNKNOWN means "from the filesystem"
 };
 
 // Parses a VORLAX_DRIVES text ("C:=/srv/c@fixed;D:=/srv/d"). Malformed entries are left
@@ -30,6 +30,15 @@ struct DriveMapping
 // are malformed too. The result is sorted by letter.
 std::vector<DriveMapping> parseDriveMap(const std::string& text,
                                         std::vector<std::string>* errors = nullptr);
+
+// "/a//b/./c/" gives "/a/b/c"; ".." resolves by the text alone and stops at "/". Empty
+// for a path that is not absolute.
+std::string normalizeNativePath(const std::string& path);
+// When no letter maps "/", Z: (or the highest free letter below it) does, as a fixed
+// disk, so every native path has a Windows form.
+void addRootFallback(std::vector<DriveMapping>& map);
+// The upper-case letter of "C:\", "C:/" or "C:"; 0 for any other text.
+char driveLetterOfRoot(const std::string& rootPath);
 
 class DriveService
 {
