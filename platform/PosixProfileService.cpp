@@ -67,7 +67,8 @@ bool isBareFileName(const std::string& name)
 // The contents of a regular file; nullopt with errno set otherwise (ENOENT when missing).
 std::optional<std::string> readRegularFile(const std::string& path, struct stat* info)
 {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    // Non-blocking, so that a FIFO in the file's place cannot hang the open.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!file.valid() || ::fstat(file.get(), info) != 0)
         return std::nullopt;
     if (!S_ISREG(info->st_mode)) {

@@ -73,6 +73,8 @@ ProfileDocument::Line ProfileDocument::classify(std::string content, std::string
     if (first && body.starts_with(utf8Bom))
         body.remove_prefix(utf8Bom.size());
     body = trimmed(body);
+    // A header missing its "]" still starts a section, so the keys under it never count as
+    // keys of the section before.
     if (body.starts_with('[')) {
         line.kind = Kind::Section;
         line.name = trimmed(body.substr(1, body.find(']') - 1));

@@ -290,6 +290,28 @@ TEST_F(ProfileTest, RefusedWhenTheFileIsADirectory)
     EXPECT_EQ(get("A", "a", "d"), "d");
 }
 
+TEST_F(ProfileTest, SomethingOtherThanAFileNeitherHangsNorIsReplaced)
+{
+    ASSERT_EQ(::mkfifo(sandbox.iniPath().c_str(), 0600), 0);
+    EXPECT_EQ(get("A", "a", "d"), "d");
+    errno = 0;
+    EXPECT_FALSE(put("A", "a", "1"));
+    EXPECT_EQ(errno, EINVAL);
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::lstat(sandbox.iniPath().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(windirEntries(), std::vector<std::string>{ini});
+}
+
+TEST_F(ProfileTest, HeaderWithoutClosingBracketStillStartsASection)
+{
+    writeIni("[A]\r\na=1\r\n[B\r\nb=2\r\n");
+    EXPECT_EQ(get("A", "b"), "<none>");
+    EXPECT_EQ(get("B", "b"), "2");
+}
+
 TEST_F(ProfileTest, RefusedWhenTheWindowsDirectoryRunsThroughAFile)
 {
     const std::string blocker = sandbox.root() + "/blocker";
