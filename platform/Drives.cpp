@@ -131,7 +131,7 @@ std::vector<DriveMapping> parseDriveMap(const std::string& text, std::vector<std
             continue;
 
         if (entry.size() < 2 || !isAsciiLetter(entry[0]) || entry[1] != ':') {
-            reject(entry, "no drive letter");
+            reject(entry, "no drive letter and \":\" in front");
             continue;
         }
         if (entry.size() < 3 || entry[2] != '=') {
