@@ -27,7 +27,9 @@ struct DriveMapping
 
 // Parses a VORLAX_DRIVES text ("C:=/srv/c@fixed;D:=/srv/d"). Malformed entries are left
 // out and described in errors (when given); later entries for a letter already mapped
-// are malformed too. The result is sorted by letter.
+// are malformed too. The last "@" of an entry starts its type (fixed, removable, remote,
+// cdrom, ramdisk), so a folder with "@" in its name needs a type. The result is sorted
+// by letter.
 std::vector<DriveMapping> parseDriveMap(const std::string& text,
                                         std::vector<std::string>* errors = nullptr);
 
@@ -40,6 +42,8 @@ void addRootFallback(std::vector<DriveMapping>& map);
 // The upper-case letter of "C:\", "C:/" or "C:"; 0 for any other text.
 char driveLetterOfRoot(const std::string& rootPath);
 
+// The POSIX implementation reads VORLAX_DRIVES at every call; without it, C: is "/" and
+// D: onward are the other mounted disks in mount order.
 class DriveService
 {
 public:

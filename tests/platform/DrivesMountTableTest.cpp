@@ -106,11 +106,11 @@ TEST(MountDrives, ContainerMountsOfFilesAndOverlaysGetNoLetter)
         "504 500 254:1 /docker/containers/abc/resolv.conf /etc/resolv.conf rw - ext4 /dev/vda1 rw\n"
         "505 500 254:1 /docker/containers/abc/hostname /etc/hostname rw - ext4 /dev/vda1 rw\n"
         "506 500 254:1 /docker/containers/abc/hosts /etc/hosts rw - ext4 /dev/vda1 rw\n"
-        "507 500 254:1 /srv/project /work rw - ext4 /dev/vda1 rw\n"
+        "507 500 254:1 /srv/project /project rw - ext4 /dev/vda1 rw\n"
         "508 500 0:64 / /var/lib/docker/overlay2/x/merged rw - overlay overlay rw\n";
     const auto table = MountTable::fromMountInfo(container);
     const auto probe = fakeProbe({"/etc/resolv.conf", "/etc/hostname", "/etc/hosts"});
-    EXPECT_EQ(drivesOf(table.driveMap(probe)), "C=/@3\nD=/work@3\n");
+    EXPECT_EQ(drivesOf(table.driveMap(probe)), "C=/@3\nD=/project@3\n");
 }
 
 TEST(MountDrives, OnlyTheTopMountOfAFolderAndOneLetterPerFolderOfAFilesystem)
