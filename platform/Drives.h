@@ -20,17 +20,30 @@ enum : unsigned {
 // One drive letter and the native folder it stands for.
 struct DriveMapping
 {
-    char letter = 0;          // 'A'..'Z'
-    std::string nativeRoot;   // absolute native folder, no trailing "/" except for "/"
-    unsigned type = 0;        // a DRIVE_ code; DRIVE_UNKNOWN means "from the filesystem"
+    char letter = 0;        // 'A'..'Z'
+    std::string nativeRoot; // absolute native folder, no trailing "/" except for "/"
+    unsigned type = 0;      // a DRIVE_ code; DRIVE_UNKNOWN means "from the filesystem"
 };
 
 // Parses a VORLAX_DRIVES text ("C:=/srv/c@fixed;D:=/srv/d"). Malformed entries are left
 // out and described in errors (when given); later entries for a letter already mapped
-// are malformed too. The result is sorted by letter.
+// are malformed too. The last "@" of an entry starts its type (fixed, removable, remote,
+// cdrom, ramdisk), so a folder with "@" in its name needs a type. The result is sorted
+// by letter.
 std::vector<DriveMapping> parseDriveMap(const std::string& text,
                                         std::vector<std::string>* errors = nullptr);
 
+// "/a//b/./c/" gives "/a/b/c"; ".." resolves by the text alone and stops at "/". Empty
+// for a path that is not absolute.
+std::string normalizeNativePath(const std::string& path);
+// When no letter maps "/", Z: (or the highest free letter below it) does, as a fixed
+// disk, so every native path has a Windows form.
+void addRootFallback(std::vector<DriveMapping>& map);
+// The upper-case letter of "C:\", "C:/" or "C:"; 0 for any other text.
+char driveLetterOfRoot(const std::string& rootPath);
+
+// The POSIX implementation reads VORLAX_DRIVES at every call; without it, C: is "/" and
+// D: onward are the other mounted disks in mount order.
 class DriveService
 {
 public:

@@ -1,5 +1,7 @@
 #include "platform/Folders.h"
 
+#include "platform/Drives.h"
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -13,6 +15,14 @@ std::string envOr(const char* name, const std::string& fallback)
     return value && *value ? std::string(value) : fallback;
 }
 
+// Absolute and without a trailing "/", as the Windows forms need it.
+std::string absoluteFolder(const std::string& dir)
+{
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(dir, ec);
+    return normalizeNativePath(ec ? dir : absolute.string());
+}
+
 } // namespace
 
 std::string windowsDirectoryNative()
@@ -22,9 +32,32 @@ std::string windowsDirectoryNative()
         const std::string config = envOr("XDG_CONFIG_HOME", envOr("HOME", "/") + "/.config");
         dir = config + "/vorlax";
     }
+    dir = absoluteFolder(dir);
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    return std::filesystem::path(dir).lexically_normal().string();
+    return dir;
+}
+
+std::string GetWindowsDirectoryA()
+{
+    return toWindowsPath(windowsDirectoryNative());
+}
+
+std::string GetSystemDirectoryA()
+{
+    return toWindowsPath("/usr/lib");
+}
+
+std::string GetTempPathA()
+{
+    std::string native = envOr("TMPDIR", "/tmp");
+    // A relative TMPDIR would depend on the current folder; such a setting is ignored.
+    if (native.front() != '/')
+        native = "/tmp";
+    std::string path = toWindowsPath(normalizeNativePath(native));
+    if (!path.empty() && path.back() != '\\')
+        path += '\\';
+    return path;
 }
 
 } // namespace platform

@@ -1,0 +1,75 @@
+#include "app/Wmiscio.h"
+
+#include "platform/Folders.h"
+#include "platform/TopLevelWindows.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+// The folder calls write into a buffer of 255 characters, the final zero included.
+constexpr std::size_t folderBufferSize = 255;
+constexpr int titleBufferSize = 256;
+constexpr int furtherWindows = 1000;
+
+std::string lowerAscii(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    return text;
+}
+
+// What a zeroed buffer holds after the call: nothing when the folder does not fit.
+std::string fromFolderBuffer(const std::string& folder)
+{
+    if (folder.size() + 1 > folderBufferSize)
+        return {};
+    return folder.substr(0, folder.find('\0'));
+}
+
+} // namespace
+
+bool WindowTitleExists(const std::string& Text)
+{
+    const std::string wanted = lowerAscii(Text);
+    platform::HWND window = platform::FindWindowA();
+    int further = 0;
+    for (;;) {
+        const std::string title = lowerAscii(platform::GetWindowTextA(window, titleBufferSize));
+        if (!wanted.empty() && title.find(wanted) != std::string::npos)
+            return true;
+        if (window == 0 || further >= furtherWindows)
+            return false;
+        ++further;
+        window = platform::GetWindow(window, platform::GW_HWNDNEXT);
+    }
+}
+
+std::string GetWindowsFolder()
+{
+    return fromFolderBuffer(platform::GetWindowsDirectoryA());
+}
+
+std::string GetSystemFolder()
+{
+    return fromFolderBuffer(platform::GetSystemDirectoryA());
+}
+
+std::string GetTempFolder()
+{
+    // A path that does not fit is no answer at all, rather than whatever the buffer held.
+    std::string path = fromFolderBuffer(platform::GetTempPathA());
+    if (RightStr(path, 1) == "\\")
+        path.pop_back();
+    return path;
+}
+
+std::string RightStr(const std::string& S, int Count)
+{
+    if (Count <= 0)
+        return {};
+    const auto length = static_cast<std::int64_t>(S.size());
+    const std::int64_t start = std::max<std::int64_t>(length - Count + 1, 1);
+    return S.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(Count));
+}

@@ -1,0 +1,229 @@
+#include "platform/MountTable.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <set>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <tuple>
+
+namespace platform {
+
+namespace {
+
+// Kernel and desktop filesystems that hold no user data of their own.
+const std::set<std::string, std::less<>> pseudoTypes{
+    "autofs",      "binfmt_misc",   "bpf",      "cgroup",    "cgroup2",         "configfs",
+    "debugfs",     "devpts",        "devtmpfs", "efivarfs",  "fuse.gvfsd-fuse", "fuse.lxcfs",
+    "fuse.portal", "fuse.snapfuse", "fusectl",  "hugetlbfs", "mqueue",          "nfsd",
+    "nsfs",        "overlay",       "proc",     "pstore",    "rootfs",          "rpc_pipefs",
+    "securityfs",  "selinuxfs",     "squashfs", "sysfs",     "tracefs",         "aufs",
+};
+
+const std::set<std::string, std::less<>> remoteTypes{
+    "9p",         "afs",       "ceph",           "cifs",        "coda",
+    "davfs",      "fuse.ceph", "fuse.glusterfs", "fuse.rclone", "fuse.s3fs",
+    "fuse.sshfs", "glusterfs", "lustre",         "ncpfs",       "nfs",
+    "nfs4",       "smb3",      "smbfs",          "sshfs",       "virtiofs",
+};
+
+// The system's own trees, where only the system mounts things.
+const std::vector<std::string> systemTrees{
+    "/proc",
+    "/sys",
+    "/dev",
+    "/run",
+    "/snap",
+    "/boot",
+    "/efi",
+    "/var/lib/snapd",
+    "/var/lib/docker",
+    "/var/lib/containers",
+    "/var/lib/kubelet",
+    "/var/lib/lxcfs",
+};
+
+bool isUnder(const std::string& path, const std::string& folder)
+{
+    if (folder == "/")
+        return true;
+    return path.compare(0, folder.size(), folder) == 0 &&
+           (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+// Undoes the \ooo escapes the kernel writes for blanks, tabs, newlines and "\".
+std::string unescape(std::string_view field)
+{
+    const auto octal = [&field](std::size_t at) { return field[at] >= '0' && field[at] <= '7'; };
+    std::string text;
+    text.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) &&
+            octal(i + 3)) {
+            text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                      (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+template <class Number> bool parseNumber(std::string_view text, Number& value)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+bool parseLine(std::string_view line, MountEntry& entry)
+{
+    std::vector<std::string_view> fields;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        const std::size_t end = std::min(line.find(' ', at), line.size());
+        if (end > at)
+            fields.push_back(line.substr(at, end - at));
+        at = end + 1;
+    }
+    // id parent major:minor root mount-point options [optional...] - type source options
+    const auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
+    if (fields.size() < 6 || dash == fields.end() || dash - fields.begin() < 6 ||
+        fields.end() - dash < 3)
+        return false;
+    const std::string_view device = fields[2];
+    const std::size_t colon = device.find(':');
+    if (colon == std::string_view::npos || !parseNumber(fields[0], entry.id) ||
+        !parseNumber(fields[1], entry.parentId) ||
+        !parseNumber(device.substr(0, colon), entry.major) ||
+        !parseNumber(device.substr(colon + 1), entry.minor))
+        return false;
+    entry.root = unescape(fields[3]);
+    entry.mountPoint = unescape(fields[4]);
+    entry.fsType = unescape(dash[1]);
+    entry.source = unescape(dash[2]);
+    return !entry.mountPoint.empty() && entry.mountPoint.front() == '/';
+}
+
+bool readsOne(const std::string& path)
+{
+    std::ifstream in(path);
+    char flag = 0;
+    return in.get(flag) && flag == '1';
+}
+
+} // namespace
+
+MountProbe MountProbe::system()
+{
+    MountProbe probe;
+    probe.isDirectory = [](const std::string& path) {
+        struct stat info
+        {
+        };
+        return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    };
+    probe.isRemovable = [](const MountEntry& mount) {
+        unsigned devMajor = mount.major;
+        unsigned devMinor = mount.minor;
+        // Filesystems such as btrfs show an anonymous device; their source names the disk.
+        if (devMajor == 0) {
+            struct stat info
+            {
+            };
+            if (mount.source.rfind("/dev/", 0) != 0 || ::stat(mount.source.c_str(), &info) != 0 ||
+                !S_ISBLK(info.st_mode))
+                return false;
+            devMajor = major(info.st_rdev);
+            devMinor = minor(info.st_rdev);
+        }
+        const std::string block =
+            "/sys/dev/block/" + std::to_string(devMajor) + ":" + std::to_string(devMinor);
+        // A partition has no flag of its own; its disk has.
+        return readsOne(block + "/removable") ||
+               (!std::ifstream(block + "/removable") && readsOne(block + "/../removable"));
+    };
+    return probe;
+}
+
+MountTable MountTable::fromMountInfo(std::string_view text)
+{
+    std::vector<MountEntry> mounts;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        MountEntry entry;
+        if (parseLine(text.substr(at, end - at), entry))
+            mounts.push_back(std::move(entry));
+        at = end + 1;
+    }
+    return MountTable(std::move(mounts));
+}
+
+bool MountTable::isDiskCandidate(const MountEntry& mount)
+{
+    if (pseudoTypes.count(mount.fsType))
+        return false;
+    for (const auto& tree : systemTrees) {
+        // Desktops mount external media under /run/media/$USER.
+        if (isUnder(mount.mountPoint, tree) && !isUnder(mount.mountPoint, "/run/media"))
+            return false;
+    }
+    return true;
+}
+
+unsigned MountTable::driveType(const MountEntry& mount, const MountProbe& probe)
+{
+    if (remoteTypes.count(mount.fsType))
+        return DRIVE_REMOTE;
+    if (mount.fsType == "iso9660" || mount.fsType == "udf")
+        return DRIVE_CDROM;
+    if (mount.fsType == "tmpfs" || mount.fsType == "ramfs")
+        return DRIVE_RAMDISK;
+    if (probe.isRemovable && probe.isRemovable(mount))
+        return DRIVE_REMOVABLE;
+    return DRIVE_FIXED;
+}
+
+std::vector<DriveMapping> MountTable::driveMap(const MountProbe& probe) const
+{
+    std::vector<DriveMapping> map{{'C', "/", DRIVE_FIXED}};
+    std::set<std::tuple<unsigned, unsigned, std::string>> seen;
+    char letter = 'D';
+    for (const auto& mount : m_mounts) {
+        if (letter > 'Z')
+            break;
+        if (mount.mountPoint == "/" || !isDiskCandidate(mount))
+            continue;
+        // A later mount on the same folder hides this one.
+        const bool covered =
+            std::any_of(m_mounts.begin(), m_mounts.end(), [&mount](const MountEntry& other) {
+                return other.parentId == mount.id && other.mountPoint == mount.mountPoint;
+            });
+        if (covered)
+            continue;
+        // Bind mounts of single files (as containers have for /etc/hosts) are no drives.
+        if (probe.isDirectory && !probe.isDirectory(mount.mountPoint))
+            continue;
+        // The same folder of a filesystem mounted twice gets one letter.
+        if (!seen.insert({mount.major, mount.minor, mount.root}).second)
+            continue;
+        map.push_back({letter++, normalizeNativePath(mount.mountPoint), driveType(mount, probe)});
+    }
+    return map;
+}
+
+const MountEntry* MountTable::mountHolding(const std::string& path) const
+{
+    const MountEntry* best = nullptr;
+    for (const auto& mount : m_mounts) {
+        // On a tie the later mount is the one on top.
+        if (isUnder(path, mount.mountPoint) &&
+            (!best || mount.mountPoint.size() >= best->mountPoint.size()))
+            best = &mount;
+    }
+    return best;
+}
+
+} // namespace platform

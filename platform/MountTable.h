@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/Drives.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// One line of /proc/self/mountinfo, with the octal escapes of its paths undone.
+struct MountEntry
+{
+    int id = 0;
+    int parentId = 0;
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::string root; // the folder of the filesystem that is mounted
+    std::string mountPoint;
+    std::string fsType; // "ext4", "nfs4", "fuse.sshfs" ...
+    std::string source; // "/dev/sda2", "server:/export" ...
+};
+
+// What deciding about drives needs beyond the text of the table; the defaults ask the
+// running system.
+struct MountProbe
+{
+    std::function<bool(const std::string& path)> isDirectory;
+    std::function<bool(const MountEntry& mount)> isRemovable;
+
+    static MountProbe system();
+};
+
+// The mounted filesystems in mount order.
+class MountTable
+{
+public:
+    MountTable() = default;
+    explicit MountTable(std::vector<MountEntry> mounts) : m_mounts(std::move(mounts)) {}
+
+    // Lines that do not parse are skipped.
+    static MountTable fromMountInfo(std::string_view text);
+
+    const std::vector<MountEntry>& mounts() const { return m_mounts; }
+
+    // C: for "/", then D: onward for the filesystems a person would call disks.
+    std::vector<DriveMapping> driveMap(const MountProbe& probe) const;
+
+    // The filesystem that holds a path (absolute, symbolic links resolved); null when
+    // the table knows none.
+    const MountEntry* mountHolding(const std::string& path) const;
+
+    // Pseudo and system filesystems, and mounts inside the system's own trees, are no disks.
+    static bool isDiskCandidate(const MountEntry& mount);
+    // A DRIVE_ code from the kind of filesystem.
+    static unsigned driveType(const MountEntry& mount, const MountProbe& probe);
+
+private:
+    std::vector<MountEntry> m_mounts;
+};
+
+} // namespace platform

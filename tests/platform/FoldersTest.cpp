@@ -1,0 +1,79 @@
+#include "platform/Folders.h"
+#include "platform/Drives.h"
+#include "support/Sandbox.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace platform;
+
+class Folders : public ::testing::Test
+{
+protected:
+    test::Sandbox sandbox;
+    // C: is the sandbox itself, so the folders have short, known Windows forms.
+    void SetUp() override { sandbox.setDrives("C:=" + sandbox.root() + "@fixed"); }
+};
+
+TEST_F(Folders, WindowsDirectoryIsCreatedAndHasNoTrailingSlash)
+{
+    sandbox.setEnv("VORLAX_WINDIR", sandbox.root() + "/new//windows/");
+    EXPECT_EQ(windowsDirectoryNative(), sandbox.root() + "/new/windows");
+    EXPECT_TRUE(std::filesystem::is_directory(sandbox.root() + "/new/windows"));
+    EXPECT_EQ(GetWindowsDirectoryA(), "C:\\new\\windows");
+}
+
+TEST_F(Folders, WindowsDirectoryDefaultsToTheConfigFolder)
+{
+    sandbox.setEnv("VORLAX_WINDIR", std::nullopt);
+    EXPECT_EQ(windowsDirectoryNative(), sandbox.configHome() + "/vorlax");
+    sandbox.setEnv("XDG_CONFIG_HOME", std::nullopt);
+    EXPECT_EQ(windowsDirectoryNative(), sandbox.home() + "/.config/vorlax");
+    EXPECT_EQ(GetWindowsDirectoryA(), "C:\\home\\.config\\vorlax");
+}
+
+TEST_F(Folders, RelativeWindowsDirectoryBecomesAbsolute)
+{
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(sandbox.root());
+    sandbox.setEnv("VORLAX_WINDIR", "rel/win/");
+    const std::string dir = windowsDirectoryNative();
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(dir, sandbox.root() + "/rel/win");
+}
+
+TEST_F(Folders, WindowsDirectoryAtADriveRootKeepsItsBackslash)
+{
+    sandbox.setDrives("C:=" + sandbox.root() + "@fixed;W:=" + sandbox.windir() + "@fixed");
+    EXPECT_EQ(GetWindowsDirectoryA(), "W:\\");
+}
+
+TEST_F(Folders, SystemDirectoryIsTheSharedLibraryFolder)
+{
+    EXPECT_EQ(GetSystemDirectoryA(), "Z:\\usr\\lib");
+    sandbox.setDrives("C:=/");
+    EXPECT_EQ(GetSystemDirectoryA(), "C:\\usr\\lib");
+    sandbox.setDrives("C:=/;U:=/usr");
+    EXPECT_EQ(GetSystemDirectoryA(), "U:\\lib");
+}
+
+TEST_F(Folders, TempPathEndsInOneBackslash)
+{
+    EXPECT_EQ(GetTempPathA(), "C:\\tmp\\");
+    sandbox.setEnv("TMPDIR", sandbox.root() + "/tmp//");
+    EXPECT_EQ(GetTempPathA(), "C:\\tmp\\");
+    sandbox.setDrives("C:=" + sandbox.root() + "@fixed;D:=" + sandbox.tmp() + "@fixed");
+    EXPECT_EQ(GetTempPathA(), "D:\\");
+}
+
+TEST_F(Folders, TempPathFallsBackToTmp)
+{
+    sandbox.setDrives("C:=/");
+    sandbox.setEnv("TMPDIR", std::nullopt);
+    EXPECT_EQ(GetTempPathA(), "C:\\tmp\\");
+    sandbox.setEnv("TMPDIR", "");
+    EXPECT_EQ(GetTempPathA(), "C:\\tmp\\");
+    sandbox.setEnv("TMPDIR", "relative/tmp");
+    EXPECT_EQ(GetTempPathA(), "C:\\tmp\\");
+}

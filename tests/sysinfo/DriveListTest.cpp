@@ -1,0 +1,124 @@
+#include "sysinfo/DriveList.h"
+#include "platform/Drives.h"
+#include "platform/Service.h"
+#include "support/Sandbox.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace platform;
+
+namespace {
+
+// Drives by letter with the code GetDriveTypeA is to answer for each.
+class FakeDrives : public DriveService
+{
+public:
+    std::map<char, unsigned> types;
+    std::vector<std::string> asked;
+
+    std::vector<DriveMapping> driveMap() override
+    {
+        std::vector<DriveMapping> map;
+        for (const auto& [letter, type] : types)
+            map.push_back({letter, std::string("/drive/") + letter, type});
+        return map;
+    }
+    unsigned driveType(const std::string& rootPath) override
+    {
+        asked.push_back(rootPath);
+        const auto it = types.find(rootPath[0]);
+        return it == types.end() ? DRIVE_NO_ROOT_DIR : it->second;
+    }
+};
+
+class DriveListTest : public ::testing::Test
+{
+protected:
+    FakeDrives drives;
+    ScopedService<DriveService> scope{drives};
+};
+
+} // namespace
+
+TEST_F(DriveListTest, PositionsFollowTheSystemList)
+{
+    drives.types = {{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}, {'D', DRIVE_CDROM}};
+    TDriveList list;
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.Drive(0), "A:\\");
+    EXPECT_EQ(list.Drive(1), "C:\\");
+    EXPECT_EQ(list.Drive(2), "D:\\");
+    EXPECT_EQ(list.Drive(3), "error");
+    EXPECT_EQ(list.Drive(1000), "error");
+    EXPECT_EQ(list.Drive(-1), "A:\\");
+    EXPECT_EQ(list.Drive(-1000), "A:\\");
+}
+
+TEST_F(DriveListTest, DriveTypesFollowTheSystemCodes)
+{
+    drives.types = {{'A', DRIVE_REMOVABLE},
+                    {'C', DRIVE_FIXED},
+                    {'D', DRIVE_CDROM},
+                    {'E', DRIVE_REMOTE},
+                    {'F', DRIVE_RAMDISK},
+                    {'G', DRIVE_UNKNOWN},
+                    {'H', DRIVE_NO_ROOT_DIR},
+                    {'I', 7},
+                    {'J', 250}};
+    TDriveList list;
+    const std::vector<TDrvType> expected{dtRemoveable,  dtFixed,       dtCDROM,
+                                         dtRemote,      dtRamDrive,    dtNotDetermined,
+                                         dtNonExistent, dtNonExistent, dtNonExistent};
+    ASSERT_EQ(list.Count(), static_cast<int>(expected.size()));
+    for (int i = 0; i < list.Count(); ++i)
+        EXPECT_EQ(list.DriveType(i), expected[static_cast<std::size_t>(i)]) << list.Drive(i);
+}
+
+TEST_F(DriveListTest, OutOfRangeAsksAboutErrorAndGetsNonExistent)
+{
+    drives.types = {{'C', DRIVE_FIXED}};
+    TDriveList list;
+    drives.asked.clear();
+    EXPECT_EQ(list.DriveType(1), dtNonExistent);
+    EXPECT_EQ(list.DriveType(0), dtFixed);
+    EXPECT_EQ(list.DriveType(-5), dtFixed);
+    // "error" never reaches the drives as a root.
+    EXPECT_EQ(drives.asked, (std::vector<std::string>{"C:\\", "C:\\"}));
+}
+
+TEST_F(DriveListTest, EveryCallSeesTheDrivesOfThatMoment)
+{
+    drives.types = {{'C', DRIVE_FIXED}};
+    TDriveList list;
+    EXPECT_EQ(list.Count(), 1);
+    drives.types = {{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}};
+    EXPECT_EQ(list.Drive(1), "C:\\");
+    EXPECT_EQ(list.Count(), 2);
+    drives.types.clear();
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(list.Drive(0), "error");
+    EXPECT_EQ(list.DriveType(0), dtNonExistent);
+}
+
+TEST(DriveListOnTheDriveMap, ListsTheMappedDrivesWithTheirTypes)
+{
+    test::Sandbox sandbox;
+    for (const char* name : {"a", "c", "d"})
+        std::filesystem::create_directories(sandbox.root() + "/" + name);
+    sandbox.setDrives("D:=" + sandbox.root() + "/d@fixed;A:=" + sandbox.root() +
+                      "/a@removable;C:=" + sandbox.root() + "/c@fixed;E:=" + sandbox.root() +
+                      "/e@fixed");
+    TDriveList list;
+    ASSERT_EQ(list.Count(), 5);
+    EXPECT_EQ(list.Drive(0), "A:\\");
+    EXPECT_EQ(list.DriveType(0), dtRemoveable);
+    EXPECT_EQ(list.Drive(1), "C:\\");
+    EXPECT_EQ(list.DriveType(1), dtFixed);
+    EXPECT_EQ(list.DriveType(2), dtFixed);
+    EXPECT_EQ(list.Drive(3), "E:\\");
+    EXPECT_EQ(list.DriveType(3), dtNonExistent);
+    EXPECT_EQ(list.Drive(4), "Z:\\");
+    EXPECT_EQ(list.Drive(5), "error");
+}
