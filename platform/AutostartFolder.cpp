@@ -6,6 +6,7 @@
 #include "platform/RegistryStorage.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <pwd.h>

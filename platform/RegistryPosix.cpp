@@ -286,12 +286,12 @@ private:
     static long removeFromHive(HKEY root, const std::string& path, const std::string& name,
                                bool* removed)
     {
+        if (removed)
+            *removed = false;
+        // A hive that cannot be read holds nothing anyone can see.
         const auto hive = load();
-        if (hive && !hive->value(root, path, name)) {
-            if (removed)
-                *removed = false;
+        if (!hive || !hive->value(root, path, name))
             return ERROR_SUCCESS;
-        }
         return modifyHive([&](RegistryHive& current) {
             const bool done = current.removeValue(root, path, name);
             if (removed)

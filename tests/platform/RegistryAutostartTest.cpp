@@ -176,6 +176,16 @@ TEST_F(RunKey, OtherTypesLiveInTheHiveAndReplaceTheEntry)
     EXPECT_EQ(query("Vorlax", data), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(RunKey, StringValuesDoNotDependOnTheHive)
+{
+    fs::create_directories(sandbox.windir() + "/registry.reg");
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm"), ERROR_SUCCESS);
+    std::string data;
+    EXPECT_EQ(query("Vorlax", data), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, "Vorlax"), ERROR_SUCCESS);
+    EXPECT_NE(RegSetValueExA(key, "Vorlax", REG_DWORD, std::string(4, '\0')), ERROR_SUCCESS);
+}
+
 TEST_F(RunKey, WritesThatCannotBeDoneFailAndChangeNothing)
 {
     EXPECT_EQ(RegSetValueExA(key, "a/b", REG_SZ, "xterm"), ERROR_INVALID_PARAMETER);
