@@ -21,10 +21,12 @@ struct FreeReply
 template <class T> using Reply = std::unique_ptr<T, FreeReply>;
 
 // A window that vanished meanwhile answers with an error instead of a reply: the error is
-// dropped and the caller sees no reply.
-template <class T> Reply<T> take(T* reply, xcb_generic_error_t* error)
+// dropped and the caller sees no reply. The error is taken by reference, since it is only
+// set once the reply call, an argument evaluated in no fixed order, has run.
+template <class T> Reply<T> take(T* reply, xcb_generic_error_t*& error)
 {
     std::free(error);
+    error = nullptr;
     return Reply<T>(reply);
 }
 
@@ -133,7 +135,6 @@ struct X11Windows::Connection
         for (std::size_t i = 0; i < windows.size(); ++i) {
             xcb_generic_error_t* error = nullptr;
             const auto net = take(xcb_get_property_reply(xcb, netWmNames[i], &error), error);
-            error = nullptr;
             const auto plain = take(xcb_get_property_reply(xcb, wmNames[i], &error), error);
             result.push_back(titleFrom(net.get(), plain.get()));
         }
@@ -152,7 +153,6 @@ struct X11Windows::Connection
             cookies.push_back(xcb_get_window_attributes(xcb, child));
         std::vector<xcb_window_t> viewable;
         for (std::size_t i = 0; i < children.size(); ++i) {
-            error = nullptr;
             const auto attributes =
                 take(xcb_get_window_attributes_reply(xcb, cookies[i], &error), error);
             if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE)

@@ -142,7 +142,8 @@ TEST(OwnWindowsTest, BringingToFrontActivatesTheWindow)
 
 TEST(OwnWindowsTest, InstalledWithoutXTheWalkSeesTheProcessWindows)
 {
-    ASSERT_NE(QGuiApplication::platformName(), QLatin1String("xcb"));
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        GTEST_SKIP() << "on xcb the X server's windows are installed instead";
     runtime::installWindowService();
     auto dialog = shownWindow("eRRor deleting FILE");
     ASSERT_TRUE(activate(dialog.get()));
