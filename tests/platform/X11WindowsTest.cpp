@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QStringList>
 #include <chrono>
 #include <cstdlib>
@@ -246,10 +247,13 @@ private:
 class TestClient
 {
 public:
-    TestClient() : m_xcb(xcb_connect(nullptr, nullptr))
+    explicit TestClient(const std::string& display = {})
+        : m_xcb(xcb_connect(display.empty() ? nullptr : display.c_str(), nullptr))
     {
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_xcb)).data->root;
+        if (connected())
+            m_root = xcb_setup_roots_iterator(xcb_get_setup(m_xcb)).data->root;
     }
+    bool connected() const { return !xcb_connection_has_error(m_xcb); }
     ~TestClient()
     {
         for (auto window = m_created.rbegin(); window != m_created.rend(); ++window)
@@ -320,7 +324,10 @@ protected:
         const char* display = std::getenv("DISPLAY");
         if (!display || !*display)
             GTEST_SKIP() << "no X display: the X11 window tests need one (DISPLAY is unset)";
-        service = platform::X11Windows::open();
+        // A server started without -noreset refuses clients for a moment after the last one
+        // of an earlier test program has left.
+        waitFor([&] { return (service = platform::X11Windows::open()) != nullptr; },
+                std::chrono::seconds(3));
         ASSERT_NE(service, nullptr) << "cannot connect to " << display;
     }
 
@@ -492,6 +499,94 @@ TEST_F(X11WindowsTest, ManyWindowsKeepTheirOrderAndTitles)
         EXPECT_EQ(entry.window, windows[static_cast<std::size_t>(i)]);
         EXPECT_EQ(entry.title, "many " + std::to_string(i));
     }
+}
+
+// An X server of the test's own, so that it can be taken away.
+class PrivateServer
+{
+public:
+    PrivateServer()
+    {
+        // The server picks a free display and writes its number to standard output.
+        start({"-displayfd", "1"});
+        QByteArray number;
+        waitFor([&] {
+            m_server.waitForReadyRead(50);
+            number += m_server.readAllStandardOutput();
+            return number.contains('\n') || m_server.state() == QProcess::NotRunning;
+        });
+        if (number.contains('\n'))
+            m_display = ":" + number.trimmed().toStdString();
+    }
+    ~PrivateServer() { stop(); }
+    const std::string& display() const { return m_display; }
+
+    void stop()
+    {
+        if (m_server.state() == QProcess::NotRunning)
+            return;
+        m_server.terminate();
+        if (!m_server.waitForFinished(3000)) {
+            m_server.kill();
+            m_server.waitForFinished(3000);
+        }
+    }
+    bool restart()
+    {
+        stop();
+        start({QString::fromStdString(m_display)});
+        return waitFor([&] { return TestClient(m_display).connected(); });
+    }
+
+private:
+    // Without -noreset the server resets when the probe client leaves, and a client that
+    // connects meanwhile is refused.
+    void start(QStringList arguments)
+    {
+        arguments += QStringList{"-screen", "0", "320x240x24", "-nolisten", "tcp", "-noreset"};
+        m_server.start("Xvfb", arguments);
+        m_server.waitForStarted(5000);
+    }
+
+    QProcess m_server;
+    std::string m_display;
+};
+
+TEST(X11ServerLossTest, AServerThatWentAwayHasNoWindowsUntilItIsBack)
+{
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty())
+        GTEST_SKIP() << "Xvfb is not installed";
+    PrivateServer server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    const auto service = platform::X11Windows::open(server.display());
+    ASSERT_NE(service, nullptr);
+
+    const auto showWindow = [&](TestClient& client, const std::string& title) {
+        const xcb_window_t window = client.create();
+        client.setText(window, "WM_NAME", "STRING", title);
+        client.map(window);
+        client.sync();
+        return window;
+    };
+    HWND before = 0;
+    {
+        TestClient client(server.display());
+        before = showWindow(client, "Before");
+        ASSERT_EQ(service->firstWindow(), before);
+        EXPECT_EQ(service->windowText(before), "Before");
+    }
+
+    server.stop();
+    EXPECT_EQ(service->firstWindow(), 0u);
+    EXPECT_EQ(service->firstWindow(), 0u);
+    EXPECT_EQ(service->windowText(before), "");
+    EXPECT_FALSE(service->bringToFront(before));
+
+    ASSERT_TRUE(server.restart());
+    TestClient client(server.display());
+    const xcb_window_t after = showWindow(client, "After");
+    EXPECT_EQ(service->firstWindow(), after);
+    EXPECT_EQ(service->windowText(after), "After");
 }
 
 } // namespace
