@@ -1,10 +1,40 @@
 #include "platform/TopLevelWindows.h"
 
 #include "platform/Service.h"
+#include "platform/X11Windows.h"
+
+#include <cstdlib>
 
 namespace platform {
 
-HWND FindWindowA() { return Service<WindowService>::instance().firstWindow(); }
+namespace {
+
+// Without an X display there is no desktop to look at.
+class NoWindows : public WindowService
+{
+public:
+    HWND firstWindow() override { return 0; }
+    HWND nextWindow(HWND) override { return 0; }
+    std::string windowText(HWND) override { return {}; }
+    bool bringToFront(HWND) override { return false; }
+};
+
+} // namespace
+
+std::unique_ptr<WindowService> WindowService::createDefault()
+{
+    const char* display = std::getenv("DISPLAY");
+    if (display && *display) {
+        if (auto x11 = X11Windows::open())
+            return x11;
+    }
+    return std::make_unique<NoWindows>();
+}
+
+HWND FindWindowA()
+{
+    return Service<WindowService>::instance().firstWindow();
+}
 
 HWND GetWindow(HWND window, unsigned command)
 {
@@ -18,8 +48,17 @@ std::string GetWindowTextA(HWND window, int maxCount)
     if (window == 0 || maxCount <= 1)
         return {};
     std::string text = Service<WindowService>::instance().windowText(window);
-    if (text.size() > static_cast<std::size_t>(maxCount - 1))
-        text.resize(static_cast<std::size_t>(maxCount - 1));
+    const auto limit = static_cast<std::size_t>(maxCount - 1);
+    if (text.size() <= limit)
+        return text;
+    // Titles are UTF-8: a character the buffer cannot hold whole is left out whole.
+    const auto continues = [&](std::size_t at) {
+        return (static_cast<unsigned char>(text[at]) & 0xc0) == 0x80;
+    };
+    std::size_t end = limit;
+    while (end > 0 && limit - end < 3 && continues(end))
+        --end;
+    text.resize(continues(end) ? limit : end);
     return text;
 }
 

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/TopLevelWindows.h"
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace platform {
+
+// The X server's top-level windows, over an xcb connection of its own: every error comes
+// back with the request that caused it, so nothing here meets the toolkit's error handler.
+class X11Windows : public WindowService
+{
+public:
+    // Null when no connection to the display opens. An empty name means $DISPLAY.
+    static std::unique_ptr<X11Windows> open(const std::string& display = {});
+    ~X11Windows() override;
+    X11Windows(const X11Windows&) = delete;
+    X11Windows& operator=(const X11Windows&) = delete;
+
+    // Viewable windows only; under a window manager the client inside each frame stands
+    // for it. The titles of the whole look are read at once.
+    HWND firstWindow() override;
+    HWND nextWindow(HWND window) override;
+    // The title as of the last look for the windows in it, read afresh for any other.
+    std::string windowText(HWND window) override;
+    // Raises the window's top-level frame, asks the window manager to activate it and
+    // gives it the input focus. False when there is no such window.
+    bool bringToFront(HWND window) override;
+
+private:
+    struct Connection;
+    static std::unique_ptr<Connection> connect(const std::string& display);
+    X11Windows(std::string display, std::unique_ptr<Connection> connection);
+    // The live connection, made anew when the server went away since the last call.
+    Connection* connection();
+
+    std::string m_display;
+    std::unique_ptr<Connection> m_connection;
+    std::vector<HWND> m_order;
+    std::vector<std::string> m_titles;
+    std::unordered_map<HWND, std::size_t> m_position;
+};
+
+} // namespace platform

@@ -1,0 +1,94 @@
+#include "runtime/OwnWindows.h"
+
+#include "platform/Service.h"
+#include "platform/X11Windows.h"
+
+#include <QApplication>
+#include <QWindow>
+#include <algorithm>
+
+namespace runtime {
+
+platform::HWND OwnWindows::handleOf(const QWidget* widget)
+{
+    return reinterpret_cast<platform::HWND>(widget);
+}
+
+platform::HWND OwnWindows::firstWindow()
+{
+    m_order.clear();
+    const auto add = [this](QWidget* widget) {
+        if (!widget || !widget->isWindow() || !widget->isVisible())
+            return;
+        const platform::HWND handle = handleOf(widget);
+        const bool listed = std::any_of(m_order.begin(), m_order.end(),
+                                        [handle](const Entry& e) { return e.handle == handle; });
+        if (!listed)
+            m_order.push_back({handle, widget});
+    };
+    add(QApplication::activeWindow());
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        add(widget);
+    return m_order.empty() ? 0 : m_order.front().handle;
+}
+
+platform::HWND OwnWindows::nextWindow(platform::HWND window)
+{
+    for (std::size_t i = 0; i + 1 < m_order.size(); ++i) {
+        if (m_order[i].handle == window)
+            return m_order[i + 1].handle;
+    }
+    return 0;
+}
+
+std::string OwnWindows::windowText(platform::HWND window)
+{
+    const QWidget* widget = widgetOf(window);
+    if (!widget)
+        return {};
+    // The native window's title is the one shown, with the "[*]" marker resolved.
+    const QWindow* native = widget->windowHandle();
+    return (native ? native->title() : widget->windowTitle()).toStdString();
+}
+
+bool OwnWindows::bringToFront(platform::HWND window)
+{
+    QWidget* widget = widgetOf(window);
+    if (!widget)
+        return false;
+    if (widget->isMinimized())
+        widget->setWindowState(widget->windowState() & ~Qt::WindowMinimized);
+    widget->raise();
+    widget->activateWindow();
+    return true;
+}
+
+QWidget* OwnWindows::widgetOf(platform::HWND window) const
+{
+    if (window == 0)
+        return nullptr;
+    for (const Entry& entry : m_order) {
+        if (entry.handle == window)
+            return entry.widget.data();
+    }
+    // A handle from an earlier look: only a widget that still exists is trusted.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (handleOf(widget) == window)
+            return widget;
+    }
+    return nullptr;
+}
+
+void installWindowService()
+{
+    using Windows = platform::Service<platform::WindowService>;
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        if (auto x11 = platform::X11Windows::open()) {
+            Windows::install(std::move(x11));
+            return;
+        }
+    }
+    Windows::install(std::make_unique<OwnWindows>());
+}
+
+} // namespace runtime

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/TopLevelWindows.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <vector>
+
+namespace runtime {
+
+// The process's own visible top-level widgets, the active one first: the top-level
+// windows when the toolkit runs without an X display (offscreen, Wayland ...). A window's
+// handle is its widget's address; the look keeps guarded pointers, so a widget deleted
+// since is simply gone.
+class OwnWindows : public platform::WindowService
+{
+public:
+    static platform::HWND handleOf(const QWidget* widget);
+
+    platform::HWND firstWindow() override;
+    platform::HWND nextWindow(platform::HWND window) override;
+    std::string windowText(platform::HWND window) override;
+    bool bringToFront(platform::HWND window) override;
+
+private:
+    struct Entry
+    {
+        platform::HWND handle;
+        QPointer<QWidget> widget;
+    };
+    QWidget* widgetOf(platform::HWND window) const;
+
+    std::vector<Entry> m_order;
+};
+
+// Installs the window family that fits the toolkit's platform: the X server's windows on
+// xcb, the process's own everywhere else. Called once the application object exists.
+void installWindowService();
+
+} // namespace runtime
