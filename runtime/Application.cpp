@@ -1,0 +1,130 @@
+#include "runtime/Application.h"
+
+#include "runtime/MessageBoxes.h"
+#include "runtime/OwnWindows.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace runtime {
+
+namespace {
+
+bool& terminationRequested()
+{
+    static bool requested = false;
+    return requested;
+}
+
+std::function<void()>& signalHandler()
+{
+    static std::function<void()> handler;
+    return handler;
+}
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    // Only async-signal-safe work here: the loop picks the byte up.
+    [[maybe_unused]] ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+void installSignalHandlers()
+{
+    if (signalPipe[0] >= 0 || ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char buffer[16];
+        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        if (signalHandler())
+            guarded(signalHandler());
+        else
+            terminate();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+bool hasEnv(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+} // namespace
+
+bool isHeadless()
+{
+    return !hasEnv("DISPLAY") && !hasEnv("WAYLAND_DISPLAY");
+}
+
+void prepareEnvironment()
+{
+    if (isHeadless())
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+void startServices()
+{
+    installWindowService();
+    installSignalHandlers();
+}
+
+void processMessages()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void terminate()
+{
+    terminationRequested() = true;
+    QCoreApplication::exit(0);
+}
+
+bool terminated()
+{
+    return terminationRequested();
+}
+
+int run()
+{
+    if (terminationRequested())
+        return 0;
+    return QApplication::exec();
+}
+
+void resetTermination()
+{
+    terminationRequested() = false;
+}
+
+void setSignalHandler(std::function<void()> handler)
+{
+    signalHandler() = std::move(handler);
+}
+
+void handleException(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        showErrorMessage(e.what());
+    } catch (...) {
+        showErrorMessage("Unknown error");
+    }
+}
+
+} // namespace runtime

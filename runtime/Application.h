@@ -1,0 +1,43 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+
+namespace runtime {
+
+// No display to show windows on: neither DISPLAY nor WAYLAND_DISPLAY is set.
+bool isHeadless();
+// Before the application object exists: choose the offscreen platform when headless.
+void prepareEnvironment();
+// After it exists: the window family, and SIGTERM, SIGINT and SIGHUP as orderly exits.
+void startServices();
+
+// Lets the toolkit process every pending message once.
+void processMessages();
+
+// Asks the application to end: the message loop ends as soon as it runs, also when the
+// request came before it started.
+void terminate();
+bool terminated();
+// Runs the message loop until termination is asked for; returns the exit code.
+int run();
+// Tests start each program life afresh.
+void resetTermination();
+
+// Called instead of terminate() for a signal, so the window can stop what it is doing first.
+void setSignalHandler(std::function<void()> handler);
+
+// Shows the text of an error that left an event handler; the program goes on.
+void handleException(std::exception_ptr error);
+
+// Runs an event handler; an error leaving it is shown, never passed to the toolkit.
+template <class Handler> void guarded(Handler&& handler)
+{
+    try {
+        handler();
+    } catch (...) {
+        handleException(std::current_exception());
+    }
+}
+
+} // namespace runtime

@@ -1,0 +1,117 @@
+#include "runtime/MessageBoxes.h"
+
+#include "runtime/Application.h"
+#include "runtime/ApplicationInfo.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <iostream>
+
+namespace runtime {
+
+namespace {
+
+MessageInterceptor& interceptor()
+{
+    static MessageInterceptor current;
+    return current;
+}
+
+std::string titleFor(MessageType type)
+{
+    switch (type) {
+    case MessageType::Warning:
+        return "Warning";
+    case MessageType::Error:
+        return "Error";
+    case MessageType::Information:
+        return "Information";
+    case MessageType::Confirmation:
+        return "Confirm";
+    }
+    return {};
+}
+
+// Texts end their lines with CR LF; the toolkit wants plain line feeds.
+QString displayText(const std::string& text)
+{
+    QString shown = QString::fromStdString(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return shown;
+}
+
+ModalResult defaultAnswer(unsigned buttons)
+{
+    if (buttons & ButtonYes)
+        return ModalResult::Yes;
+    if (buttons & ButtonOk)
+        return ModalResult::Ok;
+    return ModalResult::No;
+}
+
+ModalResult show(const MessageRequest& request)
+{
+    if (interceptor())
+        return interceptor()(request);
+    if (isHeadless() || !QApplication::instance()) {
+        std::cerr << request.title << ": " << displayText(request.text).toStdString() << std::endl;
+        return defaultAnswer(request.buttons);
+    }
+
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (request.type) {
+    case MessageType::Warning:
+        icon = QMessageBox::Warning;
+        break;
+    case MessageType::Error:
+        icon = QMessageBox::Critical;
+        break;
+    case MessageType::Information:
+        icon = QMessageBox::Information;
+        break;
+    case MessageType::Confirmation:
+        icon = QMessageBox::Question;
+        break;
+    }
+    QMessageBox box(icon, QString::fromStdString(request.title), displayText(request.text));
+    QAbstractButton* yes = nullptr;
+    QAbstractButton* no = nullptr;
+    QAbstractButton* ok = nullptr;
+    if (request.buttons & ButtonYes)
+        yes = box.addButton(QMessageBox::Yes);
+    if (request.buttons & ButtonNo)
+        no = box.addButton(QMessageBox::No);
+    if (request.buttons & ButtonOk)
+        ok = box.addButton(QMessageBox::Ok);
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    if (clicked && clicked == yes)
+        return ModalResult::Yes;
+    if (clicked && clicked == no)
+        return ModalResult::No;
+    if (clicked && clicked == ok)
+        return ModalResult::Ok;
+    return ModalResult::Cancel;
+}
+
+} // namespace
+
+ModalResult messageDlg(const std::string& text, MessageType type, unsigned buttons)
+{
+    return show(MessageRequest{type, titleFor(type), text, buttons});
+}
+
+void showErrorMessage(const std::string& text)
+{
+    show(MessageRequest{MessageType::Error, applicationTitle(), text, ButtonOk});
+}
+
+MessageInterceptor setMessageInterceptor(MessageInterceptor replacement)
+{
+    MessageInterceptor previous = std::move(interceptor());
+    interceptor() = std::move(replacement);
+    return previous;
+}
+
+} // namespace runtime
