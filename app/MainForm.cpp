@@ -1,0 +1,509 @@
+#include "app/MainForm.h"
+
+#include "app/Wmiscio.h"
+#include "runtime/Application.h"
+#include "runtime/Files.h"
+#include "runtime/IniFile.h"
+#include "runtime/MessageBoxes.h"
+#include "sysinfo/DriveList.h"
+
+#include <QCloseEvent>
+#include <QSignalBlocker>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const SettingsFile = "vorlax.ini";
+
+const char* const WelcomeText = "Welcome to your Vorlax Rubbish Collector\r\n"
+                                "\r\n"
+                                "Please set your options on the Configure Page\r\n"
+                                "\r\n"
+                                "You may change these settings any time by running Vorlax\r\n"
+                                "These settings will be saved and used by the auto run function\r\n"
+                                "at the selected date interval.\r\n";
+
+const char* const AboutLines[] = {
+    "Welcome to VORLAX",
+    "",
+    "There are many clever utilities on the market but often",
+    "It's the simple requirements that get overlooked.",
+    "",
+    "All you want to be able to do is clear the rubbish off your",
+    "hard disk and run the checks to make sure all is ok.",
+    "",
+    "Nearly all of today's software comes with an uninstall",
+    "option - great, but where does all that junk come from. ",
+    "",
+    "Temp directories filled with unused files, internet files,",
+    "Scandisk files etc etc.",
+    "",
+    "This is where VORLAX comes in.",
+    "",
+    "VORLAX will - at regular intervals - selected by you",
+    "Run scandisk to check your Hard Drives, Empty your",
+    "Temporary folders, Cleanup your internet files, Take",
+    "Out your trash.",
+    "",
+    "For safety VORLAX will only move the files to the",
+    "recycle bin - which will allow you to view all the",
+    "deleted folders and files before you delete them.",
+    "",
+    "VORLAX will attempt to remove all selected file types,",
+    "If an error occurs because a file is in use or restricted,",
+    "VORLAX will auto close the error dialog and continue.",
+    "",
+    "At Last - a wash and brushup for your harddrive.",
+    "                  ",
+    "",
+};
+
+const char* const ErrorDialogTitle = "Error Deleting File";
+
+template <class Control> Control* place(Control* control, int left, int top, int width, int height)
+{
+    control->setGeometry(left, top, width, height);
+    return control;
+}
+
+QCheckBox* checkBox(QWidget* page, const char* caption, bool ticked, int left, int top, int width,
+                    int height)
+{
+    auto* box = place(new QCheckBox(QString::fromLatin1(caption), page), left, top, width, height);
+    box->setChecked(ticked);
+    return box;
+}
+
+QFrame* bevel(QWidget* page, int left, int top, int width, int height)
+{
+    auto* frame = place(new QFrame(page), left, top, width, height);
+    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    return frame;
+}
+
+QLineEdit* edit(QWidget* page, const char* text, int left, int top, int width, int height)
+{
+    return place(new QLineEdit(QString::fromLatin1(text), page), left, top, width, height);
+}
+
+int flag(bool value)
+{
+    return value ? 1 : 0;
+}
+
+bool isBlank(const std::string& text)
+{
+    return text.find_first_not_of(' ') == std::string::npos;
+}
+
+} // namespace
+
+TRadioButton::TRadioButton(const QString& caption, QWidget* parent) : QRadioButton(caption, parent)
+{
+    setAutoExclusive(false);
+}
+
+void TRadioButton::nextCheckState()
+{
+    setChecked(true);
+}
+
+void TTabbedNotebook::setActivePage(const QString& name)
+{
+    for (int i = 0; i < count(); ++i) {
+        if (tabText(i) == name) {
+            setCurrentIndex(i);
+            return;
+        }
+    }
+}
+
+QString TTabbedNotebook::activePage() const
+{
+    return tabText(currentIndex());
+}
+
+TForm1::TForm1(int paramCount, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      m_paramCount(paramCount)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Vorlax 1.2"));
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    setFixedSize(394, 241);
+    move(268, 148);
+
+    TabbedNotebook1 = place(new TTabbedNotebook(this), 0, 0, 394, 241);
+    auto* mainPage = new QWidget;
+    auto* configurePage = new QWidget;
+    auto* aboutPage = new QWidget;
+    TabbedNotebook1->addTab(mainPage, QStringLiteral("Main"));
+    TabbedNotebook1->addTab(configurePage, QStringLiteral("Configure"));
+    TabbedNotebook1->addTab(aboutPage, QStringLiteral("About"));
+    buildMainPage(mainPage);
+    buildConfigurePage(configurePage);
+    buildAboutPage(aboutPage);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(100);
+
+    TarnwickAutostart1.setAppName("Vorlax");
+    TarnwickAutostart1.setParameters("/a");
+    runtime::guarded([this] { TarnwickAutostart1.setAutostart(true); });
+
+    connectHandlers();
+    Timer1->start();
+    runtime::guarded([this] { FormCreate(this); });
+}
+
+TForm1::~TForm1()
+{
+    Timer1->stop();
+    runtime::guarded([this] { FormDestroy(this); });
+}
+
+void TForm1::buildMainPage(QWidget* page)
+{
+    GradLabel1 = place(new QLabel(QStringLiteral("VORLAX 1.2"), page), 24, 4, 120, 21);
+    QFont banner(QStringLiteral("Arial"));
+    banner.setPixelSize(19);
+    banner.setBold(true);
+    GradLabel1->setFont(banner);
+    Image1 = place(new QLabel(page), 4, 28, 160, 120);
+    Bevel3 = bevel(page, 172, 4, 209, 145);
+    ListBox1 = place(new QListWidget(page), 176, 8, 201, 137);
+    ListBox1->setFrameShape(QFrame::NoFrame);
+    Label3DBorder1 = place(new QLabel(page), 4, 156, 377, 21);
+    Label3DBorder2 = place(new QLabel(page), 4, 184, 169, 21);
+    for (QLabel* status : {Label3DBorder1, Label3DBorder2}) {
+        status->setAlignment(Qt::AlignCenter);
+        status->setAutoFillBackground(true);
+        QPalette palette = status->palette();
+        palette.setColor(QPalette::Window, Qt::cyan);
+        status->setPalette(palette);
+    }
+    BitBtn1 =
+        place(new QPushButton(QStringLiteral("Collect Rubbish Now"), page), 180, 184, 117, 25);
+    BitBtn2 = place(new QPushButton(QStringLiteral("Close"), page), 304, 184, 75, 25);
+    setTabOrder(BitBtn1, BitBtn2);
+}
+
+void TForm1::buildConfigurePage(QWidget* page)
+{
+    CheckBox10 = checkBox(page, "C Drive", true, 4, 12, 69, 17);
+    CheckBox11 = checkBox(page, "D Drive", false, 64, 12, 69, 17);
+    CheckBox12 = checkBox(page, "E Drive", false, 124, 12, 65, 17);
+    CheckBox13 = checkBox(page, "F Drive", false, 184, 12, 65, 17);
+    Bevel1 = bevel(page, 4, 40, 185, 137);
+    CheckBox3 = checkBox(page, "Run Scandisk", false, 12, 48, 97, 17);
+    CheckBox4 = checkBox(page, "Delete CHK Files", true, 12, 68, 129, 17);
+    CheckBox1 = checkBox(page, "Delete all Temporary Files", true, 12, 88, 149, 17);
+    CheckBox5 = checkBox(page, "Delete Internet Cache Files", false, 12, 108, 165, 17);
+    Label6 = place(new QLabel(QStringLiteral("Internet Cache Folder"), page), 12, 128, 102, 13);
+    Edit4 = edit(page, "", 12, 144, 149, 21);
+    SpeedButton1 = place(new QToolButton(page), 164, 144, 21, 21);
+    SpeedButton1->setText(QStringLiteral("..."));
+    Bevel2 = bevel(page, 196, 40, 185, 137);
+    CheckBox6 = checkBox(page, "Delete *.BAK", true, 240, 56, 97, 17);
+    CheckBox7 = checkBox(page, "Delete *.TMP", true, 240, 72, 97, 17);
+    Label14 = place(new QLabel(QStringLiteral("User Selected types"), page), 232, 96, 95, 13);
+    Edit2 = edit(page, "*.~??", 232, 116, 33, 21);
+    CheckBox8 = checkBox(page, "Delete", true, 272, 120, 97, 17);
+    Edit3 = edit(page, "*.ZIP", 232, 140, 33, 21);
+    CheckBox9 = checkBox(page, "Delete", false, 272, 144, 97, 17);
+    CheckBox2 = checkBox(page, "Auto", false, 8, 188, 45, 17);
+    RadioButton1 = place(new TRadioButton(QStringLiteral("Every Day"), page), 60, 188, 77, 17);
+    RadioButton2 = place(new TRadioButton(QStringLiteral("3 Days"), page), 140, 188, 57, 17);
+    RadioButton3 = place(new TRadioButton(QStringLiteral("Once a Week"), page), 200, 188, 93, 17);
+    RadioButton4 = place(new TRadioButton(QStringLiteral("Once a Month"), page), 292, 188, 93, 17);
+    RadioButton1->setChecked(true);
+
+    const QWidget* order[] = {CheckBox1,    CheckBox3,    CheckBox4,    CheckBox5,  CheckBox6,
+                              CheckBox7,    CheckBox8,    CheckBox9,    Edit2,      Edit3,
+                              CheckBox10,   CheckBox11,   CheckBox12,   CheckBox13, RadioButton1,
+                              RadioButton2, RadioButton3, RadioButton4, Edit4,      CheckBox2};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+}
+
+void TForm1::buildAboutPage(QWidget* page)
+{
+    RichEdit1 = new QTextEdit(page);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(RichEdit1);
+    RichEdit1->setReadOnly(true);
+    RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QStringList lines;
+    for (const char* line : AboutLines)
+        lines << QString::fromLatin1(line);
+    RichEdit1->setPlainText(lines.join(QLatin1Char('\n')));
+    QTextCursor cursor(RichEdit1->document());
+    cursor.select(QTextCursor::Document);
+    QTextBlockFormat centred;
+    centred.setAlignment(Qt::AlignHCenter);
+    cursor.mergeBlockFormat(centred);
+}
+
+void TForm1::connectHandlers()
+{
+    auto handle = [this](auto method) {
+        return [this, method] { runtime::guarded([this, method] { (this->*method)(this); }); };
+    };
+    connect(BitBtn1, &QPushButton::clicked, this, handle(&TForm1::BitBtn1Click));
+    connect(BitBtn2, &QPushButton::clicked, this, handle(&TForm1::BitBtn2Click));
+    connect(CheckBox2, &QCheckBox::toggled, this, handle(&TForm1::CheckBox2Click));
+    connect(Timer1, &QTimer::timeout, this, handle(&TForm1::Timer1Timer));
+    for (TRadioButton* button : radioButtons()) {
+        connect(button, &QRadioButton::toggled, this, [this, button](bool selected) {
+            if (!selected)
+                return;
+            for (TRadioButton* other : radioButtons()) {
+                if (other != button)
+                    other->setChecked(false);
+            }
+        });
+    }
+}
+
+std::array<QCheckBox*, 4> TForm1::driveBoxes() const
+{
+    return {CheckBox10, CheckBox11, CheckBox12, CheckBox13};
+}
+
+std::array<TRadioButton*, 4> TForm1::radioButtons() const
+{
+    return {RadioButton1, RadioButton2, RadioButton3, RadioButton4};
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // The close box ends the program like "Close"; the settings are saved on destruction.
+    runtime::terminate();
+    event->accept();
+}
+
+std::string TForm1::amountText() const
+{
+    return std::to_string(CollectedBytes / 1024) + " Kb";
+}
+
+void TForm1::FormCreate(QObject*)
+{
+    Collected = false;
+    runtime::setDateConventions('-', "dd-mm-yyyy");
+    QPalette palette = RichEdit1->palette();
+    palette.setColor(QPalette::Base, QColor(160, 210, 230));
+    RichEdit1->setPalette(palette);
+    UpdateDriveBoxes();
+    TabbedNotebook1->setActivePage(QStringLiteral("Main"));
+
+    const std::string settingsPath = GetWindowsFolder() + "\\" + SettingsFile;
+    if (runtime::fileExists(settingsPath)) {
+        LoadSettings();
+        if (m_paramCount > 0) {
+            if (runtime::today() >= NextRunDate) {
+                AutoRun = true;
+                runtime::processMessages();
+                CollectRubbish();
+            }
+            runtime::terminate();
+        }
+    } else {
+        runtime::messageDlg(WelcomeText, runtime::MessageType::Information, runtime::ButtonOk);
+        TabbedNotebook1->setActivePage(QStringLiteral("Configure"));
+    }
+}
+
+void TForm1::FormDestroy(QObject*)
+{
+    SaveSettings();
+}
+
+void TForm1::UpdateDriveBoxes()
+{
+    // Each box follows its own letter, so a machine without A: or with a gap in its
+    // letters still shows the right boxes.
+    TDriveList list;
+    const auto boxes = driveBoxes();
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
+        const std::string root = std::string(1, static_cast<char>('C' + k)) + ":\\";
+        bool fixed = false;
+        const int count = list.Count();
+        for (int i = 0; i < count && !fixed; ++i)
+            fixed = list.Drive(i) == root && list.DriveType(i) == dtFixed;
+        boxes[k]->setVisible(fixed);
+    }
+}
+
+void TForm1::LoadSettings()
+{
+    runtime::setDateConventions('/', "yyyy/mm/dd");
+    runtime::IniFile ini(SettingsFile);
+    const auto boxes = driveBoxes();
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
+        if (!boxes[k]->isHidden())
+            boxes[k]->setChecked(ini.readInteger("Drives", "Drive" + std::to_string(k), 0) == 1);
+    }
+    Edit4->setText(QString::fromStdString(ini.readString("Actions", "Cache", "")));
+    // The handler runs as for a click; its error ends the load.
+    const bool autoStart = ini.readInteger("Actions", "AutoStart", 1) == 1;
+    if (CheckBox2->isChecked() != autoStart) {
+        const QSignalBlocker blocker(CheckBox2);
+        CheckBox2->setChecked(autoStart);
+        CheckBox2Click(this);
+    }
+    CheckBox3->setChecked(ini.readInteger("Actions", "RunScanDisk", 1) == 1);
+    CheckBox4->setChecked(ini.readInteger("Actions", "DelCHK", 1) == 1);
+    CheckBox1->setChecked(ini.readInteger("Actions", "DelTempFiles", 1) == 1);
+    if (!isBlank(Edit4->text().toStdString()))
+        CheckBox5->setChecked(ini.readInteger("Actions", "DelCache", 1) == 1);
+    else
+        CheckBox5->setChecked(false);
+    CheckBox6->setChecked(ini.readInteger("Actions", "DelBAK", 1) == 1);
+    CheckBox7->setChecked(ini.readInteger("Actions", "DelTMP", 1) == 1);
+    CheckBox8->setChecked(ini.readInteger("Actions", "DelUser1", 0) == 1);
+    CheckBox9->setChecked(ini.readInteger("Actions", "DelUser2", 0) == 1);
+    Edit2->setText(QString::fromStdString(ini.readString("User", "User1", "")));
+    Edit3->setText(QString::fromStdString(ini.readString("User", "User2", "")));
+    const auto radios = radioButtons();
+    for (std::size_t k = 0; k < radios.size(); ++k)
+        radios[k]->setChecked(ini.readInteger("Actions", "Frequency" + std::to_string(k + 1), 0) ==
+                              1);
+
+    std::string dateText = ini.readString("NextDate", "Date", "");
+    if (dateText.empty())
+        dateText = runtime::dateToStr(runtime::today());
+    NextRunDate = runtime::strToDate(dateText);
+    if (runtime::today() > NextRunDate)
+        NextRunDate = runtime::today() + 1;
+}
+
+void TForm1::SaveSettings()
+{
+    runtime::setDateConventions('/', "yyyy/mm/dd");
+    runtime::IniFile ini(SettingsFile);
+    const auto boxes = driveBoxes();
+    for (std::size_t k = 0; k < boxes.size(); ++k)
+        ini.writeInteger("Drives", "Drive" + std::to_string(k), flag(boxes[k]->isChecked()));
+    ini.writeInteger("Actions", "RunScanDisk", flag(CheckBox3->isChecked()));
+    ini.writeInteger("Actions", "DelCHK", flag(CheckBox4->isChecked()));
+    ini.writeInteger("Actions", "DelTempFiles", flag(CheckBox1->isChecked()));
+    ini.writeInteger("Actions", "DelCache", flag(CheckBox5->isChecked()));
+    ini.writeInteger("Actions", "DelBAK", flag(CheckBox6->isChecked()));
+    ini.writeInteger("Actions", "DelTMP", flag(CheckBox7->isChecked()));
+    ini.writeInteger("Actions", "DelUser1", flag(CheckBox8->isChecked()));
+    ini.writeInteger("Actions", "DelUser2", flag(CheckBox9->isChecked()));
+    ini.writeString("Actions", "Cache", Edit4->text().toStdString());
+    ini.writeString("User", "User1", Edit2->text().toStdString());
+    ini.writeString("User", "User2", Edit3->text().toStdString());
+    ini.writeInteger("Actions", "AutoStart", flag(CheckBox2->isChecked()));
+    const auto radios = radioButtons();
+    for (std::size_t k = 0; k < radios.size(); ++k)
+        ini.writeInteger("Actions", "Frequency" + std::to_string(k + 1),
+                         flag(radios[k]->isChecked()));
+
+    const runtime::TDate today = runtime::today();
+    if (today >= NextRunDate && Collected) {
+        const int intervals[] = {1, 3, 7, 30};
+        for (std::size_t k = 0; k < radios.size(); ++k) {
+            if (radios[k]->isChecked())
+                NextRunDate = today + intervals[k];
+        }
+    }
+    ini.writeString("NextDate", "Date", runtime::dateToStr(NextRunDate));
+}
+
+bool TForm1::pumpAndContinue()
+{
+    runtime::processMessages();
+    return Collecting;
+}
+
+void TForm1::CollectRubbish()
+{
+    show();
+    repaint();
+    if (AutoRun) {
+        BitBtn1->setEnabled(false);
+        runtime::processMessages();
+    }
+    Collecting = true;
+    BitBtn2->setText(QStringLiteral("Stop"));
+    CollectedBytes = 0;
+    SelectedDrives.fill(std::string());
+
+    const auto boxes = driveBoxes();
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
+        if (boxes[k]->isChecked() && !boxes[k]->isHidden())
+            SelectedDrives[k] = std::string(1, static_cast<char>('C' + k)) + ":";
+    }
+
+    if (!pumpAndContinue()) {
+        finishStopped();
+        return;
+    }
+
+    Label3DBorder1->setText(QStringLiteral("Rubbish Collected"));
+    Label3DBorder2->setText(QString::fromStdString(amountText()));
+    Collecting = false;
+    AutoRun = false;
+    Collected = true;
+    BitBtn2->setText(QStringLiteral("Close"));
+    BitBtn1->setEnabled(true);
+}
+
+void TForm1::finishStopped()
+{
+    Label3DBorder1->setText(QStringLiteral("Collection Stopped"));
+    Label3DBorder2->setText(QString::fromStdString(amountText()));
+    Collecting = false;
+    BitBtn2->setText(QStringLiteral("Close"));
+}
+
+void TForm1::BitBtn1Click(QObject*)
+{
+    TabbedNotebook1->setActivePage(QStringLiteral("Configure"));
+    const auto answer = runtime::messageDlg("Collect Rubbish with these Settings",
+                                            runtime::MessageType::Confirmation,
+                                            runtime::ButtonYes | runtime::ButtonNo);
+    if (answer != runtime::ModalResult::No) {
+        TabbedNotebook1->setActivePage(QStringLiteral("Main"));
+        CollectRubbish();
+    }
+}
+
+void TForm1::BitBtn2Click(QObject*)
+{
+    if (!Collecting) {
+        runtime::terminate();
+        return;
+    }
+    AutoRun = false;
+    Collecting = false;
+    BitBtn1->setEnabled(true);
+    BitBtn2->setText(QStringLiteral("Close"));
+}
+
+void TForm1::CheckBox2Click(QObject*)
+{
+    TarnwickAutostart1.setAutostart(CheckBox2->isChecked());
+}
+
+void TForm1::FilesScanner1Process(QObject*, const std::string& Dir, int, std::int64_t)
+{
+    Label3DBorder1->setText(QString::fromStdString(Dir));
+    Label3DBorder2->setText(QString::fromStdString(amountText()));
+}
+
+void TForm1::Timer1Timer(QObject*)
+{
+    if (!WindowTitleExists(ErrorDialogTitle))
+        return;
+    // Dismissing the dialog by keystrokes comes with the keystroke sender.
+}

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "automation/tarnwickAutostart.h"
+#include "runtime/Dates.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <string>
+
+// A radio button that a click only ever selects; the window clears the others itself,
+// because all four of the frequency group may be clear.
+class TRadioButton : public QRadioButton
+{
+    Q_OBJECT
+public:
+    TRadioButton(const QString& caption, QWidget* parent);
+
+protected:
+    void nextCheckState() override;
+};
+
+// The tabbed notebook, whose pages are selected by name.
+class TTabbedNotebook : public QTabWidget
+{
+    Q_OBJECT
+public:
+    using QTabWidget::QTabWidget;
+    void setActivePage(const QString& name);
+    QString activePage() const;
+};
+
+class TForm1 : public QWidget
+{
+    Q_OBJECT
+public:
+    // Builds every control and component with its stored values, then runs FormCreate.
+    // paramCount is the number of command-line parameters.
+    explicit TForm1(int paramCount, QWidget* parent = nullptr);
+    // Runs FormDestroy, which saves the settings.
+    ~TForm1() override;
+
+    void FormCreate(QObject* Sender);
+    void FormDestroy(QObject* Sender);
+    void UpdateDriveBoxes();
+    void LoadSettings();
+    void SaveSettings();
+    void CollectRubbish();
+
+    void BitBtn1Click(QObject* Sender);
+    void BitBtn2Click(QObject* Sender);
+    void CheckBox2Click(QObject* Sender);
+    void FilesScanner1Process(QObject* Sender, const std::string& Dir, int FilesCount,
+                              std::int64_t FilesSize);
+    void Timer1Timer(QObject* Sender);
+
+    // The amount collected as the window shows it: whole kilobytes and " Kb".
+    std::string amountText() const;
+
+    // Main tab
+    TTabbedNotebook* TabbedNotebook1;
+    QLabel* GradLabel1;
+    QLabel* Image1;
+    QFrame* Bevel3;
+    QListWidget* ListBox1;
+    QLabel* Label3DBorder1;
+    QLabel* Label3DBorder2;
+    QPushButton* BitBtn1;
+    QPushButton* BitBtn2;
+    // Configure tab
+    QCheckBox* CheckBox10;
+    QCheckBox* CheckBox11;
+    QCheckBox* CheckBox12;
+    QCheckBox* CheckBox13;
+    QFrame* Bevel1;
+    QCheckBox* CheckBox3;
+    QCheckBox* CheckBox4;
+    QCheckBox* CheckBox1;
+    QCheckBox* CheckBox5;
+    QLabel* Label6;
+    QLineEdit* Edit4;
+    QToolButton* SpeedButton1;
+    QFrame* Bevel2;
+    QCheckBox* CheckBox6;
+    QCheckBox* CheckBox7;
+    QLabel* Label14;
+    QLineEdit* Edit2;
+    QCheckBox* CheckBox8;
+    QLineEdit* Edit3;
+    QCheckBox* CheckBox9;
+    QCheckBox* CheckBox2;
+    TRadioButton* RadioButton1;
+    TRadioButton* RadioButton2;
+    TRadioButton* RadioButton3;
+    TRadioButton* RadioButton4;
+    // About tab
+    QTextEdit* RichEdit1;
+    // Components
+    QTimer* Timer1;
+    TTarnwickAutostart TarnwickAutostart1;
+
+    bool Collecting = false;
+    bool AutoRun = false;
+    bool Collected = false;
+    std::int64_t CollectedBytes = 0;
+    std::array<std::string, 4> SelectedDrives;
+    runtime::TDate NextRunDate = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMainPage(QWidget* page);
+    void buildConfigurePage(QWidget* page);
+    void buildAboutPage(QWidget* page);
+    void connectHandlers();
+    std::array<QCheckBox*, 4> driveBoxes() const;
+    std::array<TRadioButton*, 4> radioButtons() const;
+    // Ends a run as stopped.
+    void finishStopped();
+    // Lets the window process its messages, then tells whether the run may go on.
+    bool pumpAndContinue();
+
+    int m_paramCount;
+};

@@ -1,0 +1,388 @@
+#include "runtime/Application.h"
+#include "runtime/Dates.h"
+#include "support/FormFixture.h"
+
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using runtime::encodeDate;
+using runtime::ModalResult;
+
+namespace {
+
+class MainFormTest : public test::FormFixture
+{
+protected:
+    std::string dateText(runtime::TDate date) const
+    {
+        int y = 0, m = 0, d = 0;
+        runtime::decodeDate(date, y, m, d);
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d/%02d/%02d", y, m, d);
+        return text;
+    }
+    std::string savedDate() const
+    {
+        const std::string text = settings();
+        const auto at = text.find("Date=");
+        return at == std::string::npos ? "" : text.substr(at + 5, 10);
+    }
+    std::string desktopEntry() const { return sandbox->autostartDir() + "/Vorlax.desktop"; }
+};
+
+const runtime::TDate Today = encodeDate(2026, 12, 8);
+
+} // namespace
+
+TEST_F(MainFormTest, WindowAndControlsHoldTheirStoredValues)
+{
+    TForm1& f = start();
+    EXPECT_EQ(f.windowTitle(), "Vorlax 1.2");
+    EXPECT_EQ(f.size(), QSize(394, 241));
+    EXPECT_FALSE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(f.windowFlags() & Qt::WindowCloseButtonHint);
+
+    struct Expected
+    {
+        QWidget* control;
+        QRect bounds;
+    };
+    const Expected table[] = {
+        {f.GradLabel1, {24, 4, 120, 21}},      {f.Image1, {4, 28, 160, 120}},
+        {f.Bevel3, {172, 4, 209, 145}},        {f.ListBox1, {176, 8, 201, 137}},
+        {f.Label3DBorder1, {4, 156, 377, 21}}, {f.Label3DBorder2, {4, 184, 169, 21}},
+        {f.BitBtn1, {180, 184, 117, 25}},      {f.BitBtn2, {304, 184, 75, 25}},
+        {f.CheckBox10, {4, 12, 69, 17}},       {f.CheckBox11, {64, 12, 69, 17}},
+        {f.CheckBox12, {124, 12, 65, 17}},     {f.CheckBox13, {184, 12, 65, 17}},
+        {f.Bevel1, {4, 40, 185, 137}},         {f.CheckBox3, {12, 48, 97, 17}},
+        {f.CheckBox4, {12, 68, 129, 17}},      {f.CheckBox1, {12, 88, 149, 17}},
+        {f.CheckBox5, {12, 108, 165, 17}},     {f.Label6, {12, 128, 102, 13}},
+        {f.Edit4, {12, 144, 149, 21}},         {f.SpeedButton1, {164, 144, 21, 21}},
+        {f.Bevel2, {196, 40, 185, 137}},       {f.CheckBox6, {240, 56, 97, 17}},
+        {f.CheckBox7, {240, 72, 97, 17}},      {f.Label14, {232, 96, 95, 13}},
+        {f.Edit2, {232, 116, 33, 21}},         {f.CheckBox8, {272, 120, 97, 17}},
+        {f.Edit3, {232, 140, 33, 21}},         {f.CheckBox9, {272, 144, 97, 17}},
+        {f.CheckBox2, {8, 188, 45, 17}},       {f.RadioButton1, {60, 188, 77, 17}},
+        {f.RadioButton2, {140, 188, 57, 17}},  {f.RadioButton3, {200, 188, 93, 17}},
+        {f.RadioButton4, {292, 188, 93, 17}},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(row.control->geometry(), row.bounds) << row.control->metaObject()->className();
+
+    EXPECT_EQ(f.BitBtn1->text(), "Collect Rubbish Now");
+    EXPECT_EQ(f.BitBtn2->text(), "Close");
+    EXPECT_EQ(f.Edit2->text(), "*.~??");
+    EXPECT_EQ(f.Edit3->text(), "*.ZIP");
+    EXPECT_EQ(f.CheckBox1->text(), "Delete all Temporary Files");
+    EXPECT_TRUE(f.CheckBox8->isChecked());
+    EXPECT_FALSE(f.CheckBox9->isChecked());
+    EXPECT_TRUE(f.RadioButton1->isChecked());
+    EXPECT_TRUE(f.RichEdit1->isReadOnly());
+    EXPECT_EQ(f.RichEdit1->palette().color(QPalette::Base), QColor(160, 210, 230));
+    const QStringList about = f.RichEdit1->toPlainText().split(QLatin1Char('\n'));
+    ASSERT_EQ(about.size(), 32);
+    EXPECT_EQ(about[0], "Welcome to VORLAX");
+    EXPECT_EQ(about[9], "option - great, but where does all that junk come from. ");
+    EXPECT_EQ(about[29], "At Last - a wash and brushup for your harddrive.");
+    EXPECT_EQ(about[30], QString(18, QLatin1Char(' ')));
+    EXPECT_TRUE(f.Timer1->isActive());
+    EXPECT_EQ(f.Timer1->interval(), 100);
+
+    // The Configure tab order.
+    QWidget* chain[] = {f.CheckBox1,    f.CheckBox3,    f.CheckBox4,    f.CheckBox5,
+                        f.CheckBox6,    f.CheckBox7,    f.CheckBox8,    f.CheckBox9,
+                        f.Edit2,        f.Edit3,        f.CheckBox10,   f.CheckBox11,
+                        f.CheckBox12,   f.CheckBox13,   f.RadioButton1, f.RadioButton2,
+                        f.RadioButton3, f.RadioButton4, f.Edit4,        f.CheckBox2};
+    auto nextTabStop = [](QWidget* widget) {
+        do
+            widget = widget->nextInFocusChain();
+        while (!(widget->focusPolicy() & Qt::TabFocus));
+        return widget;
+    };
+    for (std::size_t i = 1; i < std::size(chain); ++i)
+        EXPECT_EQ(nextTabStop(chain[i - 1]), chain[i]) << i;
+}
+
+TEST_F(MainFormTest, FirstStartGreetsAndWritesANewFileInOrder)
+{
+    TForm1& f = start();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].type, runtime::MessageType::Information);
+    EXPECT_EQ(messages[0].text, "Welcome to your Vorlax Rubbish Collector\r\n\r\n"
+                                "Please set your options on the Configure Page\r\n\r\n"
+                                "You may change these settings any time by running Vorlax\r\n"
+                                "These settings will be saved and used by the auto run function\r\n"
+                                "at the selected date interval.\r\n");
+    EXPECT_EQ(f.TabbedNotebook1->activePage(), "Configure");
+    EXPECT_FALSE(runtime::terminated());
+    exit();
+    EXPECT_EQ(settings(), "[Drives]\r\nDrive0=1\r\nDrive1=0\r\nDrive2=0\r\nDrive3=0\r\n"
+                          "[Actions]\r\nRunScanDisk=0\r\nDelCHK=1\r\nDelTempFiles=1\r\n"
+                          "DelCache=0\r\nDelBAK=1\r\nDelTMP=1\r\nDelUser1=1\r\nDelUser2=0\r\n"
+                          "Cache=\r\nAutoStart=0\r\nFrequency1=1\r\nFrequency2=0\r\n"
+                          "Frequency3=0\r\nFrequency4=0\r\n"
+                          "[User]\r\nUser1=*.~??\r\nUser2=*.ZIP\r\n"
+                          "[NextDate]\r\nDate=1899/12/30\r\n");
+
+    // The next start turns the zero date into tomorrow.
+    runtime::overrideToday(Today);
+    start();
+    EXPECT_TRUE(messages.size() == 1u);
+    EXPECT_EQ(form->NextRunDate, Today + 1);
+    EXPECT_EQ(form->TabbedNotebook1->activePage(), "Main");
+}
+
+TEST_F(MainFormTest, LoadingReadsFlagsWithTheirDefaults)
+{
+    writeSettings("[Actions]\r\nDelBAK=0x1\r\nDelTMP=2\r\nDelCHK=yes\r\nRunScanDisk=0\r\n"
+                  "DelUser1=1\r\nCache=   \r\nDelCache=1\r\nFrequency2=1\r\nFrequency4=1\r\n"
+                  "[User]\r\nUser1=*.old\r\n");
+    TForm1& f = start();
+    EXPECT_TRUE(f.CheckBox6->isChecked());  // 0x1
+    EXPECT_FALSE(f.CheckBox7->isChecked()); // 2
+    EXPECT_TRUE(f.CheckBox4->isChecked());  // unconvertible: read default 1
+    EXPECT_FALSE(f.CheckBox3->isChecked());
+    EXPECT_TRUE(f.CheckBox1->isChecked()); // absent: read default 1
+    EXPECT_TRUE(f.CheckBox8->isChecked());
+    EXPECT_FALSE(f.CheckBox9->isChecked()); // absent: read default 0
+    EXPECT_FALSE(f.CheckBox5->isChecked()); // blank cache folder
+    EXPECT_EQ(f.Edit2->text(), "*.old");
+    EXPECT_EQ(f.Edit3->text(), "");
+    EXPECT_FALSE(f.CheckBox10->isChecked()); // visible box, absent key: 0
+    // Several frequencies: the last one read wins.
+    EXPECT_FALSE(f.RadioButton1->isChecked());
+    EXPECT_FALSE(f.RadioButton2->isChecked());
+    EXPECT_TRUE(f.RadioButton4->isChecked());
+}
+
+TEST_F(MainFormTest, NoFrequencyMeansTheDateNeverAdvances)
+{
+    runtime::overrideToday(Today);
+    writeSettings("[NextDate]\r\nDate=" + dateText(Today) + "\r\n");
+    TForm1& f = start(1);
+    EXPECT_FALSE(f.RadioButton1->isChecked() || f.RadioButton2->isChecked() ||
+                 f.RadioButton3->isChecked() || f.RadioButton4->isChecked());
+    EXPECT_TRUE(f.Collected);
+    exit();
+    EXPECT_EQ(savedDate(), dateText(Today));
+}
+
+TEST_F(MainFormTest, RadioButtonsMayAllBeClear)
+{
+    TForm1& f = start();
+    f.RadioButton3->setChecked(true);
+    EXPECT_FALSE(f.RadioButton1->isChecked());
+    EXPECT_TRUE(f.RadioButton3->isChecked());
+    f.RadioButton3->setChecked(false);
+    EXPECT_FALSE(f.RadioButton1->isChecked() || f.RadioButton2->isChecked() ||
+                 f.RadioButton3->isChecked() || f.RadioButton4->isChecked());
+    // A click selects, and clicking the selected button keeps it selected.
+    f.RadioButton2->click();
+    f.RadioButton2->click();
+    EXPECT_TRUE(f.RadioButton2->isChecked());
+}
+
+TEST_F(MainFormTest, UnattendedStartBeforeTheDueDateOnlyRewritesTheDate)
+{
+    runtime::overrideToday(Today);
+    writeSettings("[Actions]\r\nFrequency3=1\r\n[NextDate]\r\nDate=" + dateText(Today + 1) +
+                  "\r\n");
+    TForm1& f = start(1);
+    EXPECT_TRUE(runtime::terminated());
+    EXPECT_FALSE(f.Collected);
+    EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
+    exit();
+    EXPECT_EQ(savedDate(), dateText(Today + 1));
+}
+
+TEST_F(MainFormTest, UnattendedStartOnTheDueDateCollectsAndAdvances)
+{
+    runtime::overrideToday(Today);
+    writeSettings("[Actions]\r\nFrequency3=1\r\n[NextDate]\r\nDate=" + dateText(Today) + "\r\n");
+    TForm1& f = start(1);
+    EXPECT_TRUE(runtime::terminated());
+    EXPECT_TRUE(f.Collected);
+    EXPECT_FALSE(f.Collecting);
+    EXPECT_FALSE(f.AutoRun);
+    EXPECT_TRUE(f.BitBtn1->isEnabled());
+    EXPECT_EQ(f.Label3DBorder1->text(), "Rubbish Collected");
+    EXPECT_EQ(f.Label3DBorder2->text(), "0 Kb");
+    EXPECT_EQ(f.BitBtn2->text(), "Close");
+    exit();
+    EXPECT_EQ(savedDate(), dateText(Today + 7));
+}
+
+TEST_F(MainFormTest, MissedAndEmptyDates)
+{
+    runtime::overrideToday(Today);
+    // A missed date becomes tomorrow, so the late start does not collect.
+    writeSettings("[NextDate]\r\nDate=" + dateText(Today - 3) + "\r\n");
+    start(1);
+    EXPECT_FALSE(form->Collected);
+    EXPECT_EQ(form->NextRunDate, Today + 1);
+    exit();
+    // An empty date counts as today.
+    writeSettings("[NextDate]\r\nDate=\r\n");
+    start(1);
+    EXPECT_TRUE(form->Collected);
+}
+
+TEST_F(MainFormTest, AnyParameterTextIsUnattendedButOnlyWithASettingsFile)
+{
+    runtime::overrideToday(Today);
+    start(1);
+    EXPECT_FALSE(runtime::terminated());
+    EXPECT_EQ(form->TabbedNotebook1->activePage(), "Configure");
+}
+
+TEST_F(MainFormTest, InvalidStoredDateIsShownAndKeepsTheWindowOpen)
+{
+    runtime::overrideToday(Today);
+    writeSettings("[User]\r\nUser1=*.x\r\n[NextDate]\r\nDate=someday\r\n");
+    TForm1& f = start(1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].type, runtime::MessageType::Error);
+    EXPECT_EQ(messages[0].text, "'someday' is not a valid date");
+    EXPECT_FALSE(runtime::terminated());
+    EXPECT_FALSE(f.Collected);
+    EXPECT_EQ(f.Edit2->text(), "*.x"); // loaded before the date
+    EXPECT_EQ(f.NextRunDate, 0);
+    EXPECT_EQ(f.TabbedNotebook1->activePage(), "Main");
+}
+
+TEST_F(MainFormTest, StartedByHandAfterACompletedRunAdvancesBySelectedInterval)
+{
+    runtime::overrideToday(Today);
+    writeSettings("[Actions]\r\nFrequency4=1\r\n[NextDate]\r\nDate=" + dateText(Today) + "\r\n");
+    TForm1& f = start();
+    answer = ModalResult::No;
+    f.BitBtn1->click();
+    EXPECT_EQ(f.TabbedNotebook1->activePage(), "Configure");
+    EXPECT_FALSE(f.Collected);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Collect Rubbish with these Settings");
+    EXPECT_EQ(messages[0].type, runtime::MessageType::Confirmation);
+
+    answer = ModalResult::Cancel; // closed by its title bar: not "No"
+    f.BitBtn1->click();
+    EXPECT_EQ(f.TabbedNotebook1->activePage(), "Main");
+    EXPECT_TRUE(f.Collected);
+    exit();
+    EXPECT_EQ(savedDate(), dateText(Today + 30));
+}
+
+TEST_F(MainFormTest, StopDuringARunFinishesAsStopped)
+{
+    TForm1& f = start();
+    f.CollectedBytes = 5000;
+    QTimer::singleShot(0, &f, [&f] {
+        EXPECT_EQ(f.BitBtn2->text(), "Stop");
+        f.BitBtn2->click();
+        EXPECT_EQ(f.BitBtn2->text(), "Close");
+    });
+    f.CollectRubbish();
+    EXPECT_EQ(f.Label3DBorder1->text(), "Collection Stopped");
+    EXPECT_EQ(f.Label3DBorder2->text(), "0 Kb");
+    EXPECT_FALSE(f.Collecting);
+    EXPECT_FALSE(f.Collected);
+    EXPECT_EQ(f.BitBtn2->text(), "Close");
+    EXPECT_FALSE(runtime::terminated());
+    // A second press of "Close" ends the program.
+    f.BitBtn2->click();
+    EXPECT_TRUE(runtime::terminated());
+}
+
+TEST_F(MainFormTest, AmountShownInWholeKilobytes)
+{
+    TForm1& f = start();
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "0 Kb"}, {1023, "0 Kb"}, {1536, "1 Kb"}, {3LL << 30, "3145728 Kb"}};
+    for (const auto& [bytes, text] : cases) {
+        f.CollectedBytes = bytes;
+        EXPECT_EQ(f.amountText(), text);
+    }
+    f.CollectedBytes = 2048;
+    f.FilesScanner1Process(&f, "C:\\Some Folder", 3, 999999);
+    EXPECT_EQ(f.Label3DBorder1->text(), "C:\\Some Folder");
+    EXPECT_EQ(f.Label3DBorder2->text(), "2 Kb");
+}
+
+TEST_F(MainFormTest, DriveBoxesFollowTheirOwnLetters)
+{
+    const std::string r = sandbox->root();
+    for (const char* d : {"/a", "/c", "/d", "/e", "/f"})
+        test::Sandbox::writeFile(r + d + "/.keep", "");
+    // No A:, and D: is removable: C: and E: show.
+    sandbox->setDrives("C:=" + r + "/c@fixed;D:=" + r + "/d@removable;E:=" + r + "/e@fixed");
+    writeSettings("[Drives]\r\nDrive0=1\r\nDrive1=1\r\nDrive2=1\r\nDrive3=1\r\n");
+    TForm1& f = start();
+    EXPECT_FALSE(f.CheckBox10->isHidden());
+    EXPECT_TRUE(f.CheckBox11->isHidden());
+    EXPECT_FALSE(f.CheckBox12->isHidden());
+    EXPECT_TRUE(f.CheckBox13->isHidden());
+    // Hidden boxes are not loaded, but saved with their state.
+    EXPECT_TRUE(f.CheckBox10->isChecked());
+    EXPECT_FALSE(f.CheckBox11->isChecked());
+    EXPECT_TRUE(f.CheckBox12->isChecked());
+    f.CollectRubbish();
+    EXPECT_EQ(f.SelectedDrives[0], "C:");
+    EXPECT_EQ(f.SelectedDrives[1], "");
+    EXPECT_EQ(f.SelectedDrives[2], "E:");
+    EXPECT_EQ(f.SelectedDrives[3], "");
+    exit();
+    EXPECT_NE(settings().find("Drive1=0\r\n"), std::string::npos);
+
+    // A mapped letter whose folder is missing is no fixed disk.
+    sandbox->setDrives("C:=" + r + "/missing@fixed;F:=" + r + "/f");
+    start();
+    EXPECT_TRUE(form->CheckBox10->isHidden());
+    EXPECT_FALSE(form->CheckBox13->isHidden());
+}
+
+TEST_F(MainFormTest, AutoBoxKeepsTheAutostartEntryInStep)
+{
+    // A file without "AutoStart" ticks the box, which registers the program.
+    writeSettings("[Actions]\r\nDelBAK=1\r\n");
+    TForm1& f = start();
+    EXPECT_TRUE(f.CheckBox2->isChecked());
+    ASSERT_TRUE(test::Sandbox::exists(desktopEntry()));
+    const std::string entry = test::Sandbox::readFile(desktopEntry());
+    EXPECT_NE(entry.find("[Desktop Entry]"), std::string::npos);
+    EXPECT_NE(entry.find(" /a"), std::string::npos);
+    EXPECT_EQ(f.TarnwickAutostart1.autostart(), true);
+
+    f.CheckBox2->click();
+    EXPECT_FALSE(test::Sandbox::exists(desktopEntry()));
+    f.CheckBox2->click();
+    EXPECT_TRUE(test::Sandbox::exists(desktopEntry()));
+    exit();
+    EXPECT_NE(settings().find("AutoStart=1\r\n"), std::string::npos);
+}
+
+TEST_F(MainFormTest, RefusedAutostartWriteEndsTheLoad)
+{
+    // A regular file where the autostart folder should be makes the write fail.
+    test::Sandbox::writeFile(sandbox->autostartDir(), "not a folder");
+    writeSettings("[Actions]\r\nAutoStart=1\r\nDelBAK=0\r\n[NextDate]\r\nDate=2030/01/01\r\n");
+    TForm1& f = start(1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Failed to set data for 'Vorlax'");
+    EXPECT_TRUE(f.CheckBox6->isChecked()); // not read: keys after AutoStart
+    EXPECT_EQ(f.NextRunDate, 0);
+    EXPECT_FALSE(runtime::terminated());
+}
+
+TEST_F(MainFormTest, RefusedSettingsWriteIsReported)
+{
+    writeSettings("[Actions]\r\nAutoStart=0\r\n");
+    start();
+    // The file turns into a folder behind the program's back.
+    std::remove(sandbox->iniPath().c_str());
+    test::Sandbox::writeFile(sandbox->iniPath() + "/blocker", "");
+    exit();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].type, runtime::MessageType::Error);
+    EXPECT_EQ(messages[0].text, "Unable to write to vorlax.ini");
+}

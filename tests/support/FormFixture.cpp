@@ -1,0 +1,54 @@
+#include "support/FormFixture.h"
+
+#include "automation/tarnwickAutostart.h"
+#include "runtime/Application.h"
+#include "runtime/Dates.h"
+
+namespace test {
+
+void FormFixture::SetUp()
+{
+    sandbox = std::make_unique<Sandbox>();
+    runtime::resetTermination();
+    TTarnwickAutostart::resetFirstAssignment();
+    runtime::setMessageInterceptor([this](const runtime::MessageRequest& request) {
+        messages.push_back(request);
+        return answer;
+    });
+}
+
+void FormFixture::TearDown()
+{
+    form.reset();
+    runtime::setMessageInterceptor({});
+    runtime::overrideToday(std::nullopt);
+    runtime::resetTermination();
+    sandbox.reset();
+}
+
+TForm1& FormFixture::start(int paramCount)
+{
+    // Every start is a new program run.
+    form.reset();
+    runtime::resetTermination();
+    TTarnwickAutostart::resetFirstAssignment();
+    form = std::make_unique<TForm1>(paramCount);
+    return *form;
+}
+
+void FormFixture::exit()
+{
+    form.reset();
+}
+
+std::string FormFixture::settings() const
+{
+    return Sandbox::readFile(sandbox->iniPath());
+}
+
+void FormFixture::writeSettings(const std::string& text) const
+{
+    Sandbox::writeFile(sandbox->iniPath(), text);
+}
+
+} // namespace test
