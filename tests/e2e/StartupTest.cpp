@@ -1,0 +1,161 @@
+#include "runtime/Dates.h"
+#include "support/Sandbox.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+struct Outcome
+{
+    int exitCode = -1;
+    bool finished = false;
+    std::string errors;
+};
+
+// Runs the built program as a user would, in the test's sandbox.
+class StartupTest : public ::testing::Test
+{
+protected:
+    QProcessEnvironment environment(bool withDisplay) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        if (!withDisplay)
+            env.remove(QStringLiteral("DISPLAY"));
+        return env;
+    }
+
+    Outcome runHeadless(const QStringList& arguments, int timeoutMs = 30000)
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment(false));
+        process.start(QStringLiteral(VORLAX_BINARY), arguments);
+        Outcome outcome;
+        outcome.finished = process.waitForFinished(timeoutMs);
+        if (!outcome.finished)
+            process.kill();
+        outcome.exitCode = process.exitCode();
+        outcome.errors = process.readAllStandardError().toStdString();
+        return outcome;
+    }
+
+    static std::string dateText(int offsetDays)
+    {
+        const std::time_t now = std::time(nullptr) + offsetDays * 86400L;
+        std::tm local{};
+        localtime_r(&now, &local);
+        char text[16];
+        std::strftime(text, sizeof text, "%Y/%m/%d", &local);
+        return text;
+    }
+
+    std::string savedDate() const
+    {
+        const std::string text = test::Sandbox::readFile(sandbox.iniPath());
+        const auto at = text.find("Date=");
+        return at == std::string::npos ? "" : text.substr(at + 5, 10);
+    }
+
+    std::string desktopEntry() const { return sandbox.autostartDir() + "/Vorlax.desktop"; }
+
+    test::Sandbox sandbox;
+};
+
+} // namespace
+
+TEST_F(StartupTest, FirstStartWithoutDisplayGreetsSavesAndEnds)
+{
+    const Outcome outcome = runHeadless({});
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_NE(outcome.errors.find("Welcome to your Vorlax Rubbish Collector"), std::string::npos)
+        << outcome.errors;
+    const std::string ini = test::Sandbox::readFile(sandbox.iniPath());
+    EXPECT_EQ(ini.find("[Drives]\r\nDrive0=1\r\n"), 0u);
+    EXPECT_LT(ini.find("[Actions]"), ini.find("[User]"));
+    EXPECT_LT(ini.find("[User]"), ini.find("[NextDate]"));
+    EXPECT_EQ(ini.find("\r\n\r\n"), std::string::npos);
+    EXPECT_EQ(savedDate(), "1899/12/30");
+    EXPECT_FALSE(test::Sandbox::exists(desktopEntry()));
+}
+
+TEST_F(StartupTest, UnattendedStartCollectsOnlyOnTheDueDate)
+{
+    test::Sandbox::writeFile(sandbox.iniPath(),
+                             "[Actions]\r\nAutoStart=0\r\nFrequency1=0\r\nFrequency2=1\r\n"
+                             "[NextDate]\r\nDate=" +
+                                 dateText(1) + "\r\n");
+    Outcome outcome = runHeadless({QStringLiteral("/a")});
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(savedDate(), dateText(1));
+
+    test::Sandbox::writeFile(sandbox.iniPath(), "[Actions]\r\nAutoStart=0\r\nFrequency2=1\r\n"
+                                                "[NextDate]\r\nDate=" +
+                                                    dateText(0) + "\r\n");
+    outcome = runHeadless({QStringLiteral("x")});
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(savedDate(), dateText(3));
+}
+
+TEST_F(StartupTest, FileWithoutAutoStartCreatesTheAutostartEntry)
+{
+    test::Sandbox::writeFile(sandbox.iniPath(), "[Actions]\r\nDelBAK=1\r\n");
+    const Outcome outcome = runHeadless({});
+    ASSERT_TRUE(outcome.finished);
+    ASSERT_TRUE(test::Sandbox::exists(desktopEntry()));
+    const std::string entry = test::Sandbox::readFile(desktopEntry());
+    EXPECT_NE(entry.find("Exec="), std::string::npos);
+    EXPECT_NE(entry.find("vorlax"), std::string::npos);
+    EXPECT_NE(entry.find(" /a"), std::string::npos);
+    EXPECT_NE(test::Sandbox::readFile(sandbox.iniPath()).find("AutoStart=1\r\n"),
+              std::string::npos);
+}
+
+TEST_F(StartupTest, InvalidDateIsReportedWithoutDisplay)
+{
+    test::Sandbox::writeFile(sandbox.iniPath(), "[NextDate]\r\nDate=never\r\n");
+    const Outcome outcome = runHeadless({QStringLiteral("/a")});
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_NE(outcome.errors.find("'never' is not a valid date"), std::string::npos)
+        << outcome.errors;
+}
+
+TEST_F(StartupTest, MalformedDriveMapIsReportedNotFatal)
+{
+    sandbox.setDrives("C:=" + sandbox.driveC() + "@fixed;nonsense;Q=relative");
+    const Outcome outcome = runHeadless({});
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_NE(outcome.errors.find("nonsense"), std::string::npos) << outcome.errors;
+    EXPECT_TRUE(test::Sandbox::exists(sandbox.iniPath()));
+}
+
+TEST_F(StartupTest, WindowStaysOpenUntilSignalledThenSaves)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "needs an X display";
+    // An invalid date keeps even an unattended start's window open.
+    test::Sandbox::writeFile(sandbox.iniPath(),
+                             "[User]\r\nUser1=*.q\r\n[NextDate]\r\nDate=never\r\n");
+    QProcess process;
+    process.setProcessEnvironment(environment(true));
+    process.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
+    ASSERT_TRUE(process.waitForStarted());
+    EXPECT_FALSE(process.waitForFinished(3000));
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    const std::string ini = test::Sandbox::readFile(sandbox.iniPath());
+    EXPECT_NE(ini.find("User1=*.q\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("Date=1899/12/30"), std::string::npos);
+}
