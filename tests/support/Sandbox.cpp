@@ -58,7 +58,10 @@ Sandbox::~Sandbox()
     fs::remove_all(m_root, ec);
 }
 
-void Sandbox::setDrives(const std::string& spec) { setEnv("VORLAX_DRIVES", spec); }
+void Sandbox::setDrives(const std::string& spec)
+{
+    setEnv("VORLAX_DRIVES", spec);
+}
 
 void Sandbox::setEnv(const std::string& name, const std::optional<std::string>& value)
 {
@@ -89,7 +92,10 @@ std::string Sandbox::readFile(const std::string& path)
     return text.str();
 }
 
-bool Sandbox::exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
+bool Sandbox::exists(const std::string& path)
+{
+    return fs::exists(fs::symlink_status(path));
+}
 
 void installProcessSandbox()
 {
