@@ -76,6 +76,15 @@ QCheckBox* checkBox(QWidget* page, const char* caption, bool ticked, int left, i
     return box;
 }
 
+// Captions size themselves to their text, as the layout's widths assume.
+QLabel* label(QWidget* page, const char* caption, int left, int top, int width, int height)
+{
+    auto* control = place(new QLabel(QString::fromLatin1(caption), page), left, top, width, height);
+    control->setMinimumWidth(width);
+    control->adjustSize();
+    return control;
+}
+
 QFrame* bevel(QWidget* page, int left, int top, int width, int height)
 {
     auto* frame = place(new QFrame(page), left, top, width, height);
@@ -132,6 +141,11 @@ TForm1::TForm1(int paramCount, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Vorlax 1.2"));
+    // The captions were laid out for a narrow sans serif; Arial's metric twins come closest.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                                QStringLiteral("Nimbus Sans"),
+                                QStringLiteral("DejaVu Sans Condensed")});
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
@@ -204,14 +218,14 @@ void TForm1::buildConfigurePage(QWidget* page)
     CheckBox4 = checkBox(page, "Delete CHK Files", true, 12, 68, 129, 17);
     CheckBox1 = checkBox(page, "Delete all Temporary Files", true, 12, 88, 149, 17);
     CheckBox5 = checkBox(page, "Delete Internet Cache Files", false, 12, 108, 165, 17);
-    Label6 = place(new QLabel(QStringLiteral("Internet Cache Folder"), page), 12, 128, 102, 13);
+    Label6 = label(page, "Internet Cache Folder", 12, 128, 102, 13);
     Edit4 = edit(page, "", 12, 144, 149, 21);
     SpeedButton1 = place(new QToolButton(page), 164, 144, 21, 21);
     SpeedButton1->setText(QStringLiteral("..."));
     Bevel2 = bevel(page, 196, 40, 185, 137);
     CheckBox6 = checkBox(page, "Delete *.BAK", true, 240, 56, 97, 17);
     CheckBox7 = checkBox(page, "Delete *.TMP", true, 240, 72, 97, 17);
-    Label14 = place(new QLabel(QStringLiteral("User Selected types"), page), 232, 96, 95, 13);
+    Label14 = label(page, "User Selected types", 232, 96, 95, 13);
     Edit2 = edit(page, "*.~??", 232, 116, 33, 21);
     CheckBox8 = checkBox(page, "Delete", true, 272, 120, 97, 17);
     Edit3 = edit(page, "*.ZIP", 232, 140, 33, 21);
@@ -283,9 +297,16 @@ std::array<TRadioButton*, 4> TForm1::radioButtons() const
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    // The close box ends the program like "Close"; the settings are saved on destruction.
-    runtime::terminate();
+    requestExit();
     event->accept();
+}
+
+void TForm1::requestExit()
+{
+    // A running collection stops first, as "Stop" would, so nothing goes on unseen.
+    if (Collecting)
+        BitBtn2Click(this);
+    runtime::terminate();
 }
 
 std::string TForm1::amountText() const

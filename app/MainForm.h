@@ -65,6 +65,9 @@ public:
                               std::int64_t FilesSize);
     void Timer1Timer(QObject* Sender);
 
+    // The close box and the termination signals: stop a running collection, then end.
+    void requestExit();
+
     // The amount collected as the window shows it: whole kilobytes and " Kb".
     std::string amountText() const;
 

@@ -15,11 +15,7 @@ int main(int argc, char** argv)
     int exitCode = 0;
     {
         TForm1 form(paramCount);
-        runtime::setSignalHandler([&form] {
-            if (form.Collecting)
-                form.BitBtn2Click(&form);
-            runtime::terminate();
-        });
+        runtime::setSignalHandler([&form] { form.requestExit(); });
         // Nobody can use a window nobody sees: end as "Close" would.
         if (runtime::isHeadless())
             runtime::terminate();

@@ -57,10 +57,9 @@ TEST_F(MainFormTest, WindowAndControlsHoldTheirStoredValues)
         {f.CheckBox12, {124, 12, 65, 17}},     {f.CheckBox13, {184, 12, 65, 17}},
         {f.Bevel1, {4, 40, 185, 137}},         {f.CheckBox3, {12, 48, 97, 17}},
         {f.CheckBox4, {12, 68, 129, 17}},      {f.CheckBox1, {12, 88, 149, 17}},
-        {f.CheckBox5, {12, 108, 165, 17}},     {f.Label6, {12, 128, 102, 13}},
-        {f.Edit4, {12, 144, 149, 21}},         {f.SpeedButton1, {164, 144, 21, 21}},
-        {f.Bevel2, {196, 40, 185, 137}},       {f.CheckBox6, {240, 56, 97, 17}},
-        {f.CheckBox7, {240, 72, 97, 17}},      {f.Label14, {232, 96, 95, 13}},
+        {f.CheckBox5, {12, 108, 165, 17}},     {f.Edit4, {12, 144, 149, 21}},
+        {f.SpeedButton1, {164, 144, 21, 21}},  {f.Bevel2, {196, 40, 185, 137}},
+        {f.CheckBox6, {240, 56, 97, 17}},      {f.CheckBox7, {240, 72, 97, 17}},
         {f.Edit2, {232, 116, 33, 21}},         {f.CheckBox8, {272, 120, 97, 17}},
         {f.Edit3, {232, 140, 33, 21}},         {f.CheckBox9, {272, 144, 97, 17}},
         {f.CheckBox2, {8, 188, 45, 17}},       {f.RadioButton1, {60, 188, 77, 17}},
@@ -69,6 +68,13 @@ TEST_F(MainFormTest, WindowAndControlsHoldTheirStoredValues)
     };
     for (const auto& row : table)
         EXPECT_EQ(row.control->geometry(), row.bounds) << row.control->metaObject()->className();
+    // Captions keep their place and grow to show their whole text.
+    for (QLabel* caption : {f.Label6, f.Label14}) {
+        EXPECT_EQ(caption->pos(), caption == f.Label6 ? QPoint(12, 128) : QPoint(232, 96));
+        EXPECT_GE(caption->width(), caption->fontMetrics().horizontalAdvance(caption->text()));
+    }
+    EXPECT_EQ(f.Label6->text(), "Internet Cache Folder");
+    EXPECT_EQ(f.Label14->text(), "User Selected types");
 
     EXPECT_EQ(f.BitBtn1->text(), "Collect Rubbish Now");
     EXPECT_EQ(f.BitBtn2->text(), "Close");
@@ -385,4 +391,13 @@ TEST_F(MainFormTest, RefusedSettingsWriteIsReported)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].type, runtime::MessageType::Error);
     EXPECT_EQ(messages[0].text, "Unable to write to vorlax.ini");
+}
+
+TEST_F(MainFormTest, ClosingTheWindowDuringARunStopsItAndEnds)
+{
+    TForm1& f = start();
+    QTimer::singleShot(0, &f, [&f] { f.close(); });
+    f.CollectRubbish();
+    EXPECT_EQ(f.Label3DBorder1->text(), "Collection Stopped");
+    EXPECT_TRUE(runtime::terminated());
 }
