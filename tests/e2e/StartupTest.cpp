@@ -74,7 +74,7 @@ TEST_F(StartupTest, FirstStartWithoutDisplayGreetsSavesAndEnds)
 {
     const Outcome outcome = runHeadless({});
     ASSERT_TRUE(outcome.finished);
-    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
     EXPECT_NE(outcome.errors.find("Welcome to your Vorlax Rubbish Collector"), std::string::npos)
         << outcome.errors;
     const std::string ini = test::Sandbox::readFile(sandbox.iniPath());
@@ -154,7 +154,7 @@ TEST_F(StartupTest, WindowStaysOpenUntilSignalledThenSaves)
     ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     const std::string ini = test::Sandbox::readFile(sandbox.iniPath());
     EXPECT_NE(ini.find("User1=*.q\r\n"), std::string::npos);
     EXPECT_NE(ini.find("Date=1899/12/30"), std::string::npos);
