@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -31,9 +33,11 @@ int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
 {
-    const char byte = 1;
     // Only async-signal-safe work here: the loop picks the byte up.
+    const int savedErrno = errno;
+    const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 void installSignalHandlers()
@@ -68,13 +72,26 @@ bool hasEnv(const char* name)
 
 bool isHeadless()
 {
+    // Once the toolkit runs, its platform decides: a display that could not be reached
+    // left it offscreen.
+    if (QGuiApplication::instance()) {
+        const QString platform = QGuiApplication::platformName();
+        return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+    }
     return !hasEnv("DISPLAY") && !hasEnv("WAYLAND_DISPLAY");
 }
 
 void prepareEnvironment()
 {
+    if (hasEnv("QT_QPA_PLATFORM"))
+        return;
+    // A display that is gone (a stale DISPLAY under cron) must not abort the start.
     if (isHeadless())
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    else if (hasEnv("WAYLAND_DISPLAY"))
+        ::setenv("QT_QPA_PLATFORM", "wayland;xcb;offscreen", 1);
+    else
+        ::setenv("QT_QPA_PLATFORM", "xcb;offscreen", 1);
 }
 
 void startServices()
@@ -101,8 +118,10 @@ bool terminated()
 
 int run()
 {
+    // An early request still runs the loop for a moment: it clears the toolkit's own quit
+    // state, which would otherwise make every later modal box return unseen.
     if (terminationRequested())
-        return 0;
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
     return QApplication::exec();
 }
 

@@ -4,6 +4,7 @@
 #include "runtime/ApplicationInfo.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <iostream>
@@ -50,15 +51,36 @@ ModalResult defaultAnswer(unsigned buttons)
     return ModalResult::No;
 }
 
+// Tells whether the box was closed by its title bar rather than answered.
+class CloseWatcher : public QObject
+{
+public:
+    bool closed = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close)
+            closed = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 ModalResult show(const MessageRequest& request)
 {
     if (interceptor())
         return interceptor()(request);
-    if (isHeadless() || !QApplication::instance()) {
+    if (!QApplication::instance() || isHeadless()) {
         std::cerr << request.title << ": " << displayText(request.text).toStdString() << std::endl;
         return defaultAnswer(request.buttons);
     }
+    return showMessageBox(request);
+}
 
+} // namespace
+
+ModalResult showMessageBox(const MessageRequest& request)
+{
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (request.type) {
     case MessageType::Warning:
@@ -84,8 +106,11 @@ ModalResult show(const MessageRequest& request)
         no = box.addButton(QMessageBox::No);
     if (request.buttons & ButtonOk)
         ok = box.addButton(QMessageBox::Ok);
+    CloseWatcher watcher;
+    box.installEventFilter(&watcher);
     box.exec();
-    QAbstractButton* clicked = box.clickedButton();
+    // The toolkit counts a close as its escape button; here it answers nothing.
+    QAbstractButton* clicked = watcher.closed ? nullptr : box.clickedButton();
     if (clicked && clicked == yes)
         return ModalResult::Yes;
     if (clicked && clicked == no)
@@ -94,8 +119,6 @@ ModalResult show(const MessageRequest& request)
         return ModalResult::Ok;
     return ModalResult::Cancel;
 }
-
-} // namespace
 
 ModalResult messageDlg(const std::string& text, MessageType type, unsigned buttons)
 {

@@ -26,6 +26,9 @@ ModalResult messageDlg(const std::string& text, MessageType type, unsigned butto
 // The toolkit's box for an error that reached the message loop.
 void showErrorMessage(const std::string& text);
 
+// Shows the box on screen whatever the platform; closing it by its title bar answers Cancel.
+ModalResult showMessageBox(const MessageRequest& request);
+
 // Tests answer boxes themselves; returns the interceptor that was in place.
 using MessageInterceptor = std::function<ModalResult(const MessageRequest&)>;
 MessageInterceptor setMessageInterceptor(MessageInterceptor interceptor);

@@ -3,16 +3,23 @@
 #include "runtime/MessageBoxes.h"
 #include "support/Sandbox.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace runtime;
 
-TEST(MessageBoxesTest, WithoutDisplayTheTextGoesToStandardErrorAndTheDefaultAnswers)
+TEST(MessageBoxesTest, WithoutAVisibleDisplayTheTextGoesToStandardErrorAndTheDefaultAnswers)
 {
+    // The toolkit runs offscreen here: a DISPLAY in the environment changes nothing.
     test::Sandbox sandbox;
-    sandbox.setEnv("DISPLAY", std::nullopt);
-    sandbox.setEnv("WAYLAND_DISPLAY", std::nullopt);
+    sandbox.setEnv("DISPLAY", ":0");
     ASSERT_TRUE(isHeadless());
 
     ::testing::internal::CaptureStderr();
@@ -24,9 +31,38 @@ TEST(MessageBoxesTest, WithoutDisplayTheTextGoesToStandardErrorAndTheDefaultAnsw
     EXPECT_NE(printed.find("Confirm: Proceed?"), std::string::npos) << printed;
     EXPECT_NE(printed.find("Information: Line one\nLine two\n"), std::string::npos) << printed;
     EXPECT_EQ(printed.find('\r'), std::string::npos);
+}
 
-    sandbox.setEnv("WAYLAND_DISPLAY", "wayland-0");
-    EXPECT_FALSE(isHeadless());
+namespace {
+
+// Acts on the modal box once it is up.
+void whenBoxShows(std::function<void(QMessageBox&)> action)
+{
+    QTimer::singleShot(0, [action] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box)
+            action(*box);
+        else
+            whenBoxShows(action);
+    });
+}
+
+} // namespace
+
+TEST(MessageBoxesTest, ClosingAConfirmationIsNotNo)
+{
+    const MessageRequest request{MessageType::Confirmation, "Confirm", "Go?", ButtonYes | ButtonNo};
+    whenBoxShows([](QMessageBox& box) { box.close(); });
+    EXPECT_EQ(showMessageBox(request), ModalResult::Cancel);
+    whenBoxShows([](QMessageBox& box) { box.button(QMessageBox::No)->click(); });
+    EXPECT_EQ(showMessageBox(request), ModalResult::No);
+    whenBoxShows([](QMessageBox& box) {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&box, &escape);
+    });
+    EXPECT_EQ(showMessageBox(request), ModalResult::No);
+    whenBoxShows([](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); });
+    EXPECT_EQ(showMessageBox(request), ModalResult::Yes);
 }
 
 TEST(ApplicationTest, ErrorsLeavingAHandlerAreShownAndTheProgramGoesOn)
@@ -60,6 +96,16 @@ TEST(ApplicationTest, TerminationAskedBeforeTheLoopEndsItAtOnce)
     terminate();
     EXPECT_TRUE(terminated());
     EXPECT_EQ(run(), 0); // returns instead of waiting for events
+
+    // Modal loops after it still run: a box at exit must be seen.
+    bool ran = false;
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&] {
+        ran = true;
+        loop.quit();
+    });
+    EXPECT_EQ(loop.exec(), 0);
+    EXPECT_TRUE(ran);
     resetTermination();
 }
 
