@@ -172,11 +172,14 @@ TForm1::TForm1(int paramCount, QWidget* parent)
 
     connectHandlers();
     Timer1->start();
+    // A signal during an unattended collection in FormCreate must stop it too.
+    runtime::setSignalHandler([this] { requestExit(); });
     runtime::guarded([this] { FormCreate(this); });
 }
 
 TForm1::~TForm1()
 {
+    runtime::setSignalHandler({});
     Timer1->stop();
     runtime::guarded([this] { FormDestroy(this); });
 }
@@ -275,12 +278,14 @@ void TForm1::connectHandlers()
     connect(Timer1, &QTimer::timeout, this, handle(&TForm1::Timer1Timer));
     for (TRadioButton* button : radioButtons()) {
         connect(button, &QRadioButton::toggled, this, [this, button](bool selected) {
-            if (!selected)
-                return;
-            for (TRadioButton* other : radioButtons()) {
-                if (other != button)
-                    other->setChecked(false);
-            }
+            runtime::guarded([this, button, selected] {
+                if (!selected)
+                    return;
+                for (TRadioButton* other : radioButtons()) {
+                    if (other != button)
+                        other->setChecked(false);
+                }
+            });
         });
     }
 }
@@ -297,7 +302,7 @@ std::array<TRadioButton*, 4> TForm1::radioButtons() const
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    requestExit();
+    runtime::guarded([this] { requestExit(); });
     event->accept();
 }
 
@@ -307,6 +312,22 @@ void TForm1::requestExit()
     if (Collecting)
         BitBtn2Click(this);
     runtime::terminate();
+}
+
+void TForm1::setEditText(QLineEdit* edit, const std::string& text)
+{
+    edit->setText(QString::fromStdString(text));
+    m_loadedTexts[edit] = text;
+}
+
+std::string TForm1::editText(const QLineEdit* edit) const
+{
+    // Bytes that are no UTF-8 cannot be shown as they are; unless the user changed the
+    // text, give back what was loaded rather than the replacement characters.
+    const auto loaded = m_loadedTexts.find(edit);
+    if (loaded != m_loadedTexts.end() && edit->text() == QString::fromStdString(loaded->second))
+        return loaded->second;
+    return edit->text().toStdString();
 }
 
 std::string TForm1::amountText() const
@@ -371,7 +392,7 @@ void TForm1::LoadSettings()
         if (!boxes[k]->isHidden())
             boxes[k]->setChecked(ini.readInteger("Drives", "Drive" + std::to_string(k), 0) == 1);
     }
-    Edit4->setText(QString::fromStdString(ini.readString("Actions", "Cache", "")));
+    setEditText(Edit4, ini.readString("Actions", "Cache", ""));
     // The handler runs as for a click; its error ends the load.
     const bool autoStart = ini.readInteger("Actions", "AutoStart", 1) == 1;
     if (CheckBox2->isChecked() != autoStart) {
@@ -382,7 +403,7 @@ void TForm1::LoadSettings()
     CheckBox3->setChecked(ini.readInteger("Actions", "RunScanDisk", 1) == 1);
     CheckBox4->setChecked(ini.readInteger("Actions", "DelCHK", 1) == 1);
     CheckBox1->setChecked(ini.readInteger("Actions", "DelTempFiles", 1) == 1);
-    if (!isBlank(Edit4->text().toStdString()))
+    if (!isBlank(editText(Edit4)))
         CheckBox5->setChecked(ini.readInteger("Actions", "DelCache", 1) == 1);
     else
         CheckBox5->setChecked(false);
@@ -390,8 +411,8 @@ void TForm1::LoadSettings()
     CheckBox7->setChecked(ini.readInteger("Actions", "DelTMP", 1) == 1);
     CheckBox8->setChecked(ini.readInteger("Actions", "DelUser1", 0) == 1);
     CheckBox9->setChecked(ini.readInteger("Actions", "DelUser2", 0) == 1);
-    Edit2->setText(QString::fromStdString(ini.readString("User", "User1", "")));
-    Edit3->setText(QString::fromStdString(ini.readString("User", "User2", "")));
+    setEditText(Edit2, ini.readString("User", "User1", ""));
+    setEditText(Edit3, ini.readString("User", "User2", ""));
     const auto radios = radioButtons();
     for (std::size_t k = 0; k < radios.size(); ++k)
         radios[k]->setChecked(ini.readInteger("Actions", "Frequency" + std::to_string(k + 1), 0) ==
@@ -420,9 +441,9 @@ void TForm1::SaveSettings()
     ini.writeInteger("Actions", "DelTMP", flag(CheckBox7->isChecked()));
     ini.writeInteger("Actions", "DelUser1", flag(CheckBox8->isChecked()));
     ini.writeInteger("Actions", "DelUser2", flag(CheckBox9->isChecked()));
-    ini.writeString("Actions", "Cache", Edit4->text().toStdString());
-    ini.writeString("User", "User1", Edit2->text().toStdString());
-    ini.writeString("User", "User2", Edit3->text().toStdString());
+    ini.writeString("Actions", "Cache", editText(Edit4));
+    ini.writeString("User", "User1", editText(Edit2));
+    ini.writeString("User", "User2", editText(Edit3));
     ini.writeInteger("Actions", "AutoStart", flag(CheckBox2->isChecked()));
     const auto radios = radioButtons();
     for (std::size_t k = 0; k < radios.size(); ++k)
@@ -493,6 +514,9 @@ void TForm1::BitBtn1Click(QObject*)
     const auto answer = runtime::messageDlg("Collect Rubbish with these Settings",
                                             runtime::MessageType::Confirmation,
                                             runtime::ButtonYes | runtime::ButtonNo);
+    // A termination asked while the box was open ended it unanswered: start nothing then.
+    if (runtime::terminated())
+        return;
     if (answer != runtime::ModalResult::No) {
         TabbedNotebook1->setActivePage(QStringLiteral("Main"));
         CollectRubbish();

@@ -17,6 +17,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 
 // A radio button that a click only ever selects; the window clears the others itself,
@@ -67,6 +68,10 @@ public:
 
     // The close box and the termination signals: stop a running collection, then end.
     void requestExit();
+
+    // An edit's text as bytes, and setting it from bytes.
+    std::string editText(const QLineEdit* edit) const;
+    void setEditText(QLineEdit* edit, const std::string& text);
 
     // The amount collected as the window shows it: whole kilobytes and " Kb".
     std::string amountText() const;
@@ -136,4 +141,5 @@ private:
     bool pumpAndContinue();
 
     int m_paramCount;
+    std::map<const QLineEdit*, std::string> m_loadedTexts;
 };

@@ -15,14 +15,12 @@ int main(int argc, char** argv)
     int exitCode = 0;
     {
         TForm1 form(paramCount);
-        runtime::setSignalHandler([&form] { form.requestExit(); });
         // Nobody can use a window nobody sees: end as "Close" would.
         if (runtime::isHeadless())
             runtime::terminate();
         if (!runtime::terminated())
             form.show();
         exitCode = runtime::run();
-        runtime::setSignalHandler({});
     }
     return exitCode;
 }

@@ -401,3 +401,57 @@ TEST_F(MainFormTest, ClosingTheWindowDuringARunStopsItAndEnds)
     EXPECT_EQ(f.Label3DBorder1->text(), "Collection Stopped");
     EXPECT_TRUE(runtime::terminated());
 }
+
+TEST_F(MainFormTest, CompletedRunBeforeTheDueDateKeepsTheDate)
+{
+    runtime::overrideToday(Today);
+    writeSettings("[Actions]\r\nAutoStart=0\r\n[NextDate]\r\nDate=" + dateText(Today + 2) + "\r\n");
+    TForm1& f = start();
+    f.CollectRubbish();
+    EXPECT_TRUE(f.Collected);
+    exit();
+    EXPECT_EQ(savedDate(), dateText(Today + 2));
+}
+
+TEST_F(MainFormTest, HiddenCDriveBoxIsSavedWithItsWindowDefault)
+{
+    sandbox->setDrives("C:=" + sandbox->root() + "/nowhere@fixed");
+    writeSettings("[Actions]\r\nAutoStart=0\r\n[Drives]\r\nDrive0=0\r\n");
+    TForm1& f = start();
+    EXPECT_TRUE(f.CheckBox10->isHidden());
+    EXPECT_TRUE(f.CheckBox10->isChecked());
+    exit();
+    EXPECT_NE(settings().find("Drive0=1\r\n"), std::string::npos);
+}
+
+TEST_F(MainFormTest, TextsThatAreNoUtf8ComeBackAsTheyWere)
+{
+    const std::string latin1Folder = "C:\\Caf\xe9";
+    writeSettings("[Actions]\r\nAutoStart=0\r\nCache=" + latin1Folder +
+                  "\r\n[User]\r\nUser1=*.\xff\r\n");
+    TForm1& f = start();
+    EXPECT_EQ(f.editText(f.Edit4), latin1Folder);
+    exit();
+    EXPECT_NE(settings().find("Cache=" + latin1Folder + "\r\n"), std::string::npos);
+    EXPECT_NE(settings().find("User1=*.\xff\r\n"), std::string::npos);
+
+    // Text the user typed is kept as typed.
+    start();
+    form->Edit4->setText(QStringLiteral("C:\\Neu"));
+    exit();
+    EXPECT_NE(settings().find("Cache=C:\\Neu\r\n"), std::string::npos);
+}
+
+TEST_F(MainFormTest, SignalDuringTheConfirmationStartsNothing)
+{
+    TForm1& f = start();
+    answer = ModalResult::Cancel;
+    runtime::setMessageInterceptor([&f](const runtime::MessageRequest&) {
+        f.requestExit(); // what SIGTERM does while the box is open
+        return ModalResult::Cancel;
+    });
+    f.BitBtn1->click();
+    EXPECT_FALSE(f.Collected);
+    EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
+    EXPECT_TRUE(runtime::terminated());
+}
