@@ -1,4 +1,4 @@
-#include "runtime/Dates.h"
+#include "platform/X11Windows.h"
 #include "support/Sandbox.h"
 
 #include <QProcess>
@@ -46,11 +46,15 @@ protected:
         return outcome;
     }
 
+    // Today's local date moved by whole calendar days.
     static std::string dateText(int offsetDays)
     {
-        const std::time_t now = std::time(nullptr) + offsetDays * 86400L;
+        const std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
+        local.tm_mday += offsetDays;
+        local.tm_hour = 12; // clear of any daylight-saving change
+        std::mktime(&local);
         char text[16];
         std::strftime(text, sizeof text, "%Y/%m/%d", &local);
         return text;
@@ -143,19 +147,50 @@ TEST_F(StartupTest, WindowStaysOpenUntilSignalledThenSaves)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         GTEST_SKIP() << "needs an X display";
-    // An invalid date keeps even an unattended start's window open.
+    auto windows = platform::X11Windows::open();
+    ASSERT_TRUE(windows);
+    auto hasWindow = [&windows](const std::string& title) {
+        for (auto w = windows->firstWindow(); w != 0; w = windows->nextWindow(w)) {
+            if (windows->windowText(w) == title)
+                return true;
+        }
+        return false;
+    };
+
     test::Sandbox::writeFile(sandbox.iniPath(),
-                             "[User]\r\nUser1=*.q\r\n[NextDate]\r\nDate=never\r\n");
+                             "[Actions]\r\nAutoStart=0\r\n[User]\r\nUser1=*.q\r\n");
     QProcess process;
     process.setProcessEnvironment(environment(true));
-    process.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
+    process.start(QStringLiteral(VORLAX_BINARY), {});
     ASSERT_TRUE(process.waitForStarted());
-    EXPECT_FALSE(process.waitForFinished(3000));
+    bool shown = false;
+    for (int i = 0; i < 100 && !shown; ++i) {
+        shown = hasWindow("Vorlax 1.2");
+        if (!shown)
+            process.waitForFinished(100);
+    }
+    EXPECT_TRUE(shown) << "the main window never appeared";
+    EXPECT_EQ(process.state(), QProcess::Running);
+
     ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     const std::string ini = test::Sandbox::readFile(sandbox.iniPath());
     EXPECT_NE(ini.find("User1=*.q\r\n"), std::string::npos);
-    EXPECT_NE(ini.find("Date=1899/12/30"), std::string::npos);
+    EXPECT_NE(ini.find("[Drives]\r\nDrive0="), std::string::npos);
+    EXPECT_FALSE(hasWindow("Vorlax 1.2"));
+}
+
+TEST_F(StartupTest, StaleDisplayFallsBackToRunningWithoutOne)
+{
+    QProcessEnvironment env = environment(false);
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":987"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(VORLAX_BINARY), {});
+    ASSERT_TRUE(process.waitForFinished(30000)) << "waited on a box nobody can see";
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_NE(process.readAllStandardError().indexOf("Welcome to your Vorlax"), -1);
+    EXPECT_TRUE(test::Sandbox::exists(sandbox.iniPath()));
 }

@@ -9,6 +9,12 @@
 int main(int argc, char** argv)
 {
     test::installProcessSandbox();
+    // Only the display the test command made for the tests, never the user's own.
+    if (const char* display = std::getenv("VORLAX_TEST_DISPLAY"); display && *display)
+        ::setenv("DISPLAY", display, 1);
+    else
+        ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
