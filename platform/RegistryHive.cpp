@@ -244,9 +244,9 @@ RegistryHive RegistryHive::fromText(const std::string& text)
             continue;
         }
         // Long hex data goes on over lines that end with a backslash.
-        while (line.back() == '\\' && i + 1 < lines.size())
+        while (!line.empty() && line.back() == '\\' && i + 1 < lines.size())
             line = line.substr(0, line.size() - 1) + trimmed(lines[++i]);
-        if (!current)
+        if (!current || line.empty())
             continue;
 
         std::size_t pos = 0;

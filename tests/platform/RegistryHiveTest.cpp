@@ -147,3 +147,16 @@ TEST(RegistryHive, KeysAndNamesIgnoreCaseButKeepTheirFirstSpelling)
     // The key outlives its last value.
     EXPECT_TRUE(reread(hive).keyExists(HKEY_CURRENT_USER, "Software\\Vorlax\\Options"));
 }
+
+TEST(RegistryHive, ALoneContinuationMarkBeforeAnEmptyLineEndsNothing)
+{
+    const RegistryHive hive = RegistryHive::fromText("REGEDIT4\n\n"
+                                                     "[HKEY_CURRENT_USER\\Software\\Vorlax]\n"
+                                                     "\\\n"
+                                                     "\n"
+                                                     "\"After\"=\"still read\"\n"
+                                                     "\\\n");
+    const auto* after = hive.value(HKEY_CURRENT_USER, softwareKey, "After");
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(after->data, "still read");
+}
