@@ -1,6 +1,7 @@
 #include "platform/Folders.h"
 #include "platform/Profile.h"
 #include "platform/ProfileDocument.h"
+#include "platform/RegistryStorage.h"
 
 #include <atomic>
 #include <cerrno>
@@ -158,16 +159,6 @@ bool replaceFile(const std::string& target, const std::string& text, const struc
     }
     syncFolder(std::filesystem::path(target).parent_path().string());
     return true;
-}
-
-// A link named like the file is followed, so the link itself stays in place.
-std::string resolveLink(const std::string& path)
-{
-    std::error_code ec;
-    if (!std::filesystem::is_symlink(path, ec))
-        return path;
-    const auto resolved = std::filesystem::weakly_canonical(path, ec);
-    return ec ? path : resolved.string();
 }
 
 class PosixProfileService : public ProfileService

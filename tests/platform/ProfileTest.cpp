@@ -277,6 +277,16 @@ TEST_F(ProfileTest, WritesThroughALinkAndKeepsTheLink)
     EXPECT_EQ(get("A", "a"), "2");
 }
 
+TEST_F(ProfileTest, ALinkToAFileNotYetWrittenGetsThatFile)
+{
+    const std::string real = sandbox.root() + "/elsewhere/vorlax.ini";
+    fs::create_directories(sandbox.root() + "/elsewhere");
+    fs::create_symlink("../elsewhere/vorlax.ini", sandbox.iniPath());
+    ASSERT_TRUE(put("A", "a", "1"));
+    EXPECT_TRUE(fs::is_symlink(sandbox.iniPath()));
+    EXPECT_EQ(test::Sandbox::readFile(real), "[A]\r\na=1\r\n");
+}
+
 TEST_F(ProfileTest, RefusedWhenTheFileIsADirectory)
 {
     fs::create_directory(sandbox.iniPath());

@@ -206,6 +206,18 @@ TEST_F(RunKey, WritesThatCannotBeDoneFailAndChangeNothing)
     EXPECT_EQ(RegDeleteValueA(key, "Vorlax"), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(RunKey, AnEntryThatIsALinkStaysALink)
+{
+    const std::string kept = sandbox.root() + "/dotfiles/Vorlax.desktop";
+    test::Sandbox::writeFile(kept, "[Desktop Entry]\nType=Application\nExec=xterm\n");
+    fs::create_directories(sandbox.autostartDir());
+    fs::create_symlink(kept, sandbox.autostartDir() + "/Vorlax.desktop");
+
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm -e top"), ERROR_SUCCESS);
+    EXPECT_TRUE(fs::is_symlink(sandbox.autostartDir() + "/Vorlax.desktop"));
+    EXPECT_NE(test::Sandbox::readFile(kept).find("Exec=xterm -e top\n"), std::string::npos);
+}
+
 TEST(ExecLine, QuotingAndEscapingRoundTrip)
 {
     const std::vector<std::vector<std::string>> cases = {

@@ -151,6 +151,20 @@ TEST(RegistryValues, AWriteKeepsWhatTheHiveHeldThatItCouldNotRead)
     EXPECT_NE(text.find("\"Future\"=hex(b):01,00,00,00,00,00,00,00\n"), std::string::npos);
 }
 
+TEST(RegistryValues, AHiveThatIsALinkStaysALink)
+{
+    test::Sandbox sandbox;
+    const std::string kept = sandbox.root() + "/dotfiles/registry.reg";
+    test::Sandbox::writeFile(kept, "REGEDIT4\n");
+    fs::create_symlink(kept, sandbox.windir() + "/registry.reg");
+    {
+        Key key(HKEY_CURRENT_USER, "Software\\Vorlax");
+        ASSERT_EQ(key.set("Name", REG_SZ, "value"), ERROR_SUCCESS);
+    }
+    EXPECT_TRUE(fs::is_symlink(sandbox.windir() + "/registry.reg"));
+    EXPECT_NE(test::Sandbox::readFile(kept).find("\"Name\"=\"value\""), std::string::npos);
+}
+
 TEST(RegistryValues, SystemFactsComeFromTheMachineUntilTheHiveHoldsThem)
 {
     test::Sandbox sandbox;
