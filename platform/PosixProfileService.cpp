@@ -187,8 +187,10 @@ public:
             errno = EINVAL;
             return false;
         }
-        // Read, change and replace as one step for the threads of this process.
+        // Read, change and replace as one step, for the threads of this process and for
+        // other programs writing the same file.
         std::lock_guard<std::mutex> lock(m_writing);
+        const FolderLock folderLock(windowsDirectoryNative());
         const std::string target = resolveLink(pathOf(fileName));
         struct stat info
         {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -285,6 +286,40 @@ TEST_F(ProfileTest, ALinkToAFileNotYetWrittenGetsThatFile)
     ASSERT_TRUE(put("A", "a", "1"));
     EXPECT_TRUE(fs::is_symlink(sandbox.iniPath()));
     EXPECT_EQ(test::Sandbox::readFile(real), "[A]\r\na=1\r\n");
+}
+
+TEST_F(ProfileTest, TwoProgramsWritingAtOnceLoseNoKey)
+{
+    constexpr int keys = 40;
+    put("Start", "x", "1");
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char byte = 0;
+        ::close(go[1]);
+        bool ok = ::read(go[0], &byte, 1) == 1;
+        for (int i = 0; i < keys; ++i)
+            ok = put("Child", "K" + std::to_string(i), "c") && ok;
+        ::_exit(ok ? 0 : 1);
+    }
+    ::close(go[0]);
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    ::close(go[1]);
+    for (int i = 0; i < keys; ++i)
+        EXPECT_TRUE(put("Parent", "K" + std::to_string(i), "p"));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    int lost = 0;
+    for (int i = 0; i < keys; ++i) {
+        lost += get("Child", "K" + std::to_string(i)) != "c";
+        lost += get("Parent", "K" + std::to_string(i)) != "p";
+    }
+    EXPECT_EQ(lost, 0);
 }
 
 TEST_F(ProfileTest, RefusedWhenTheFileIsADirectory)
