@@ -1,15 +1,14 @@
 #include "platform/AutostartFolder.h"
 
 #include "platform/Drives.h"
+#include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "platform/RegistryHive.h"
 #include "platform/RegistryStorage.h"
 
 #include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,22 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string suffix = ".desktop";
-
-std::string envValue(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-}
-
-std::string homeFolder()
-{
-    std::string home = envValue("HOME");
-    if (home.empty()) {
-        if (const passwd* user = ::getpwuid(::getuid()))
-            home = user->pw_dir ? user->pw_dir : "";
-    }
-    return home;
-}
 
 bool isBlank(char c)
 {
@@ -227,11 +210,7 @@ AutostartFolder::AutostartFolder(std::string folder) : m_folder(std::move(folder
 
 std::string AutostartFolder::defaultFolder()
 {
-    std::string config = envValue("XDG_CONFIG_HOME");
-    // Only an absolute path counts; anything else falls back to the default.
-    if (config.empty() || config[0] != '/')
-        config = homeFolder() + "/.config";
-    return config + "/autostart";
+    return configHomeNative() + "/autostart";
 }
 
 bool AutostartFolder::isValidName(const std::string& name)
