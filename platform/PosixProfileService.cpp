@@ -207,6 +207,15 @@ public:
         return replaceFile(target, changed, existed ? &info : nullptr);
     }
 
+    bool fileExists(const std::string& fileName) override
+    {
+        struct stat info
+        {
+        };
+        return isBareFileName(fileName) && ::stat(pathOf(fileName).c_str(), &info) == 0 &&
+               S_ISREG(info.st_mode);
+    }
+
 private:
     static std::string pathOf(const std::string& fileName)
     {

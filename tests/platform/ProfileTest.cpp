@@ -322,6 +322,27 @@ TEST_F(ProfileTest, TwoProgramsWritingAtOnceLoseNoKey)
     EXPECT_EQ(lost, 0);
 }
 
+TEST_F(ProfileTest, OnlyARegularFileOfABareNameExists)
+{
+    using platform::PrivateProfileFileExists;
+    EXPECT_FALSE(PrivateProfileFileExists(ini));
+    writeIni("");
+    EXPECT_TRUE(PrivateProfileFileExists(ini));
+    for (const std::string& name :
+         std::vector<std::string>{"", ".", "..", "../windir/vorlax.ini", "sub/vorlax.ini",
+                                  "a\\vorlax.ini", std::string(300, 'n')})
+        EXPECT_FALSE(PrivateProfileFileExists(name)) << name;
+
+    fs::create_directory(sandbox.windir() + "/folder.ini");
+    EXPECT_FALSE(PrivateProfileFileExists("folder.ini"));
+    ASSERT_EQ(::mkfifo((sandbox.windir() + "/fifo.ini").c_str(), 0600), 0);
+    EXPECT_FALSE(PrivateProfileFileExists("fifo.ini"));
+    fs::create_symlink(sandbox.iniPath(), sandbox.windir() + "/link.ini");
+    EXPECT_TRUE(PrivateProfileFileExists("link.ini"));
+    fs::create_symlink(sandbox.root() + "/missing.ini", sandbox.windir() + "/dangling.ini");
+    EXPECT_FALSE(PrivateProfileFileExists("dangling.ini"));
+}
+
 TEST_F(ProfileTest, RefusedWhenTheFileIsADirectory)
 {
     fs::create_directory(sandbox.iniPath());
@@ -458,6 +479,11 @@ public:
         errno = ENOSPC;
         return false;
     }
+    bool fileExists(const std::string& fileName) override
+    {
+        calls.push_back("exists " + fileName);
+        return false;
+    }
     std::vector<std::string> calls;
 };
 
@@ -470,10 +496,13 @@ TEST_F(ProfileTest, CallsGoToTheInstalledServiceWhileItIsInPlace)
         EXPECT_EQ(get("A", "a", "d"), "faked");
         EXPECT_FALSE(put("A", "a", "v"));
         EXPECT_EQ(errno, ENOSPC);
+        EXPECT_FALSE(platform::PrivateProfileFileExists(ini));
         EXPECT_EQ(fake.calls,
-                  (std::vector<std::string>{"get A/a/d/vorlax.ini", "write A/a/v/vorlax.ini"}));
+                  (std::vector<std::string>{"get A/a/d/vorlax.ini", "write A/a/v/vorlax.ini",
+                                            "exists vorlax.ini"}));
     }
     EXPECT_EQ(get("A", "a"), "real");
+    EXPECT_TRUE(platform::PrivateProfileFileExists(ini));
 }
 
 } // namespace
