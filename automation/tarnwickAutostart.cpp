@@ -53,13 +53,16 @@ void TTarnwickAutostart::setAutostart(bool value)
     registry.openKey(runKey, true);
     if (value) {
         std::string command = platform::GetModuleFileNameA();
+        // With no path of its own the entry would start its parameters as a program.
+        if (command.empty())
+            throw runtime::RegistryError(
+                runtime::formatMessage("Failed to set data for '%s'", m_appName));
         if (!m_parameters.empty())
             command += ' ' + m_parameters;
         registry.writeString(m_appName, command);
         m_lastKnown = true;
     } else {
-        // A missing value is fine; one that is still there after the delete is not, or the
-        // program would go on starting at log-on while the box says it does not.
+        // Raised, or the box would say "off" while the program still starts at log-on.
         if (!registry.deleteValue(m_appName) && registry.valueExists(m_appName))
             throw runtime::RegistryError(
                 runtime::formatMessage("Failed to delete data for '%s'", m_appName));

@@ -1,15 +1,14 @@
 #include "platform/AutostartFolder.h"
 
 #include "platform/Drives.h"
+#include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "platform/RegistryHive.h"
 #include "platform/RegistryStorage.h"
 
 #include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,22 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string suffix = ".desktop";
-
-std::string envValue(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-}
-
-std::string homeFolder()
-{
-    std::string home = envValue("HOME");
-    if (home.empty()) {
-        if (const passwd* user = ::getpwuid(::getuid()))
-            home = user->pw_dir ? user->pw_dir : "";
-    }
-    return home;
-}
 
 bool isBlank(char c)
 {
@@ -162,6 +145,58 @@ std::string quoteArgument(const std::string& argument)
     return quote ? out + '"' : out;
 }
 
+// One line of a desktop entry, its end kept so that an edit changes nothing else.
+struct EntryLine
+{
+    std::string content; // without its line end
+    std::string end;     // "\n", "\r\n", or empty for a last line without one
+    bool inMainGroup = false;
+    bool isKey = false;
+    std::string key;
+    std::string value;
+};
+
+std::vector<EntryLine> entryLines(const std::string& text)
+{
+    std::vector<EntryLine> lines;
+    bool inMainGroup = false;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        EntryLine line;
+        line.content = text.substr(start, end == std::string::npos ? end : end - start);
+        line.end = end == std::string::npos ? "" : "\n";
+        start = end == std::string::npos ? text.size() : end + 1;
+        if (!line.content.empty() && line.content.back() == '\r') {
+            line.content.pop_back();
+            line.end = "\r" + line.end;
+        }
+        const std::string& content = line.content;
+        if (!content.empty() && content[0] == '[')
+            inMainGroup = content == "[Desktop Entry]";
+        line.inMainGroup = inMainGroup;
+        const auto equals = content.find('=');
+        if (inMainGroup && !content.empty() && content[0] != '#' && content[0] != '[' &&
+            equals != std::string::npos) {
+            line.isKey = true;
+            line.key = content.substr(0, equals);
+            while (!line.key.empty() && isBlank(line.key.back()))
+                line.key.pop_back();
+            line.value = content.substr(equals + 1);
+            line.value.erase(0, line.value.find_first_not_of(" \t"));
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// Desktops disable an entry of the user's with either key.
+bool disables(const EntryLine& line)
+{
+    return (line.key == "Hidden" && equalsIgnoringCase(line.value, "true")) ||
+           (line.key == "X-GNOME-Autostart-enabled" && equalsIgnoringCase(line.value, "false"));
+}
+
 struct DesktopEntry
 {
     bool found = false;
@@ -172,47 +207,67 @@ struct DesktopEntry
 DesktopEntry parseEntry(const std::string& text)
 {
     DesktopEntry entry;
-    bool inMainGroup = false;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line[0] == '#')
+    for (const EntryLine& line : entryLines(text)) {
+        entry.found = entry.found || line.inMainGroup;
+        if (!line.isKey)
             continue;
-        if (line[0] == '[') {
-            inMainGroup = line == "[Desktop Entry]";
-            entry.found = entry.found || inMainGroup;
-            continue;
-        }
-        const auto equals = line.find('=');
-        if (!inMainGroup || equals == std::string::npos)
-            continue;
-        std::string key = line.substr(0, equals);
-        while (!key.empty() && isBlank(key.back()))
-            key.pop_back();
-        std::string value = line.substr(equals + 1);
-        value.erase(0, value.find_first_not_of(" \t"));
-        // Desktops disable an entry of the user's with either key.
-        if ((key == "Hidden" && equalsIgnoringCase(value, "true")) ||
-            (key == "X-GNOME-Autostart-enabled" && equalsIgnoringCase(value, "false")))
+        if (disables(line))
             entry.disabled = true;
-        else if (key == "Exec")
-            entry.exec = value;
+        else if (line.key == "Exec")
+            entry.exec = line.value;
     }
     return entry;
 }
 
-std::optional<DesktopEntry> readEntry(const std::string& path)
+// The entry with its Exec line set and any switch that disabled it turned back on; every
+// other line stays as it was, byte for byte, so keys a desktop or the user added (a delay,
+// an icon, translations) survive. Nothing when the text has no main group to edit.
+std::optional<std::string> editedEntry(const std::string& text, const std::string& exec)
+{
+    std::vector<EntryLine> lines = entryLines(text);
+    std::optional<std::size_t> execLine;
+    std::optional<std::size_t> lastOfMainGroup;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EntryLine& line = lines[i];
+        if (!line.inMainGroup)
+            continue;
+        if (!line.content.empty())
+            lastOfMainGroup = i;
+        if (line.key == "Exec")
+            execLine = i; // the last one counts, as it does when reading
+        else if (disables(line))
+            line.content = line.key == "Hidden" ? "Hidden=false" : line.key + "=true";
+    }
+    if (!lastOfMainGroup)
+        return std::nullopt;
+    if (execLine) {
+        lines[*execLine].content = "Exec=" + exec;
+    } else {
+        EntryLine& before = lines[*lastOfMainGroup];
+        const std::string end = before.end.empty() ? "\n" : before.end;
+        before.end = end;
+        EntryLine added;
+        added.content = "Exec=" + exec;
+        added.end = end;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*lastOfMainGroup) + 1, added);
+    }
+    std::string out;
+    for (const EntryLine& line : lines)
+        out += line.content + line.end;
+    return out;
+}
+
+std::optional<std::string> readEntryText(const std::string& path)
 {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
-    const auto text = readWholeFile(path);
+    return readWholeFile(path);
+}
+
+std::optional<DesktopEntry> readEntry(const std::string& path)
+{
+    const auto text = readEntryText(path);
     if (!text)
         return std::nullopt;
     DesktopEntry entry = parseEntry(*text);
@@ -227,11 +282,7 @@ AutostartFolder::AutostartFolder(std::string folder) : m_folder(std::move(folder
 
 std::string AutostartFolder::defaultFolder()
 {
-    std::string config = envValue("XDG_CONFIG_HOME");
-    // Only an absolute path counts; anything else falls back to the default.
-    if (config.empty() || config[0] != '/')
-        config = homeFolder() + "/.config";
-    return config + "/autostart";
+    return configHomeNative() + "/autostart";
 }
 
 bool AutostartFolder::isValidName(const std::string& name)
@@ -276,13 +327,26 @@ long AutostartFolder::write(const std::string& name, const std::string& commandL
     const auto arguments = nativeCommand(commandLine);
     if (!arguments)
         return ERROR_PATH_NOT_FOUND;
+    // An entry that starts nothing, or only its arguments, is no registration.
+    if (arguments->empty() || arguments->front().empty())
+        return ERROR_INVALID_PARAMETER;
+    const std::string path = entryPath(name);
+    const std::string exec = execValue(*arguments);
+    if (const auto old = readEntryText(path)) {
+        const DesktopEntry entry = parseEntry(*old);
+        if (entry.found && !entry.disabled && entry.exec &&
+            execArguments(*entry.exec) == *arguments)
+            return ERROR_SUCCESS;
+        if (const auto edited = editedEntry(*old, exec))
+            return registryErrorFromErrno(writeFileAtomically(path, *edited));
+    }
     std::error_code ec;
     fs::create_directories(m_folder, ec);
     if (ec)
         return registryErrorFromErrno(ec.value());
-    const std::string text = "[Desktop Entry]\nType=Application\nName=" + escapeString(name) +
-                             "\nExec=" + execValue(*arguments) + "\n";
-    return registryErrorFromErrno(writeFileAtomically(entryPath(name), text));
+    const std::string text =
+        "[Desktop Entry]\nType=Application\nName=" + escapeString(name) + "\nExec=" + exec + "\n";
+    return registryErrorFromErrno(writeFileAtomically(path, text));
 }
 
 long AutostartFolder::remove(const std::string& name) const
@@ -298,10 +362,11 @@ long AutostartFolder::remove(const std::string& name) const
 std::optional<std::vector<std::string>>
 AutostartFolder::nativeCommand(const std::string& commandLine)
 {
-    const auto begin = commandLine.find_first_not_of(" \t");
-    if (begin == std::string::npos)
+    // A command that starts with a blank has an empty program part: what follows are the
+    // arguments of nothing, not a program.
+    if (commandLine.empty() || isBlank(commandLine[0]))
         return std::vector<std::string>();
-    const std::string text = commandLine.substr(begin);
+    const std::string& text = commandLine;
 
     std::string program;
     std::size_t rest = std::string::npos;

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -23,15 +25,31 @@ std::string absoluteFolder(const std::string& dir)
     return normalizeNativePath(ec ? dir : absolute.string());
 }
 
+std::string homeFolder()
+{
+    std::string home = envOr("HOME", "");
+    if (home.empty()) {
+        if (const passwd* user = ::getpwuid(::getuid()))
+            home = user->pw_dir ? user->pw_dir : "";
+    }
+    return home.empty() ? "/" : home;
+}
+
 } // namespace
+
+std::string configHomeNative()
+{
+    const std::string config = envOr("XDG_CONFIG_HOME", "");
+    if (config.starts_with('/'))
+        return normalizeNativePath(config);
+    return absoluteFolder(homeFolder() + "/.config");
+}
 
 std::string windowsDirectoryNative()
 {
     std::string dir = envOr("VORLAX_WINDIR", "");
-    if (dir.empty()) {
-        const std::string config = envOr("XDG_CONFIG_HOME", envOr("HOME", "/") + "/.config");
-        dir = config + "/vorlax";
-    }
+    if (dir.empty())
+        dir = configHomeNative() + "/vorlax";
     dir = absoluteFolder(dir);
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);

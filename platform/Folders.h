@@ -8,6 +8,10 @@ namespace platform {
 // ~/.config/vorlax); created when missing.
 std::string windowsDirectoryNative();
 
+// $XDG_CONFIG_HOME, or ~/.config when it is unset, empty or relative (a relative value is
+// invalid and ignored, so every reader of it agrees on the folder).
+std::string configHomeNative();
+
 // Windows forms, as the system reports them: no trailing "\" except for a drive root.
 std::string GetWindowsDirectoryA();
 std::string GetSystemDirectoryA();

@@ -1,6 +1,7 @@
 #include "platform/Folders.h"
 #include "platform/Profile.h"
 #include "platform/ProfileDocument.h"
+#include "platform/RegistryStorage.h"
 
 #include <atomic>
 #include <cerrno>
@@ -160,16 +161,6 @@ bool replaceFile(const std::string& target, const std::string& text, const struc
     return true;
 }
 
-// A link named like the file is followed, so the link itself stays in place.
-std::string resolveLink(const std::string& path)
-{
-    std::error_code ec;
-    if (!std::filesystem::is_symlink(path, ec))
-        return path;
-    const auto resolved = std::filesystem::weakly_canonical(path, ec);
-    return ec ? path : resolved.string();
-}
-
 class PosixProfileService : public ProfileService
 {
 public:
@@ -196,8 +187,10 @@ public:
             errno = EINVAL;
             return false;
         }
-        // Read, change and replace as one step for the threads of this process.
+        // Read, change and replace as one step, for the threads of this process and for
+        // other programs writing the same file.
         std::lock_guard<std::mutex> lock(m_writing);
+        const FolderLock folderLock(windowsDirectoryNative());
         const std::string target = resolveLink(pathOf(fileName));
         struct stat info
         {
@@ -212,6 +205,15 @@ public:
         if (existed && changed == *text)
             return true;
         return replaceFile(target, changed, existed ? &info : nullptr);
+    }
+
+    bool fileExists(const std::string& fileName) override
+    {
+        struct stat info
+        {
+        };
+        return isBareFileName(fileName) && ::stat(pathOf(fileName).c_str(), &info) == 0 &&
+               S_ISREG(info.st_mode);
     }
 
 private:

@@ -16,4 +16,9 @@ bool WritePrivateProfileStringA(const std::string& section, const std::string& k
     return Service<ProfileService>::instance().writeString(section, key, value, fileName);
 }
 
+bool PrivateProfileFileExists(const std::string& fileName)
+{
+    return Service<ProfileService>::instance().fileExists(fileName);
+}
+
 } // namespace platform

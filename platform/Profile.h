@@ -14,6 +14,7 @@ public:
                                   const std::string& defaultValue, const std::string& fileName) = 0;
     virtual bool writeString(const std::string& section, const std::string& key,
                              const std::string& value, const std::string& fileName) = 0;
+    virtual bool fileExists(const std::string& fileName) = 0;
 
     static std::unique_ptr<ProfileService> createDefault();
 };
@@ -28,5 +29,8 @@ std::string GetPrivateProfileStringA(const std::string& section, const std::stri
 // key, or a text that would break the line structure is refused with EINVAL.
 bool WritePrivateProfileStringA(const std::string& section, const std::string& key,
                                 const std::string& value, const std::string& fileName);
+// Whether a regular file of that bare name is where the two calls above read and write it
+// (a link to one counts); false for a folder, a FIFO or a name that is not a bare file name.
+bool PrivateProfileFileExists(const std::string& fileName);
 
 } // namespace platform

@@ -192,6 +192,31 @@ std::optional<RegistryHive::Value> parseData(const std::string& text)
     return value;
 }
 
+// A "name"=data or @=data line; nothing for anything else.
+std::optional<RegistryHive::Value> parseLine(const std::string& line)
+{
+    if (line.empty())
+        return std::nullopt;
+    std::size_t pos = 0;
+    std::string name;
+    if (line[0] == '@') {
+        pos = 1;
+    } else {
+        auto quotedName = readQuoted(line, pos);
+        if (!quotedName)
+            return std::nullopt;
+        name = *quotedName;
+    }
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+        ++pos;
+    if (pos >= line.size() || line[pos] != '=')
+        return std::nullopt;
+    auto value = parseData(trimmed(line.substr(pos + 1)));
+    if (value)
+        value->name = name;
+    return value;
+}
+
 std::string fullPath(HKEY root, const std::string& path)
 {
     const std::string name = RegistryHive::rootName(root);
@@ -226,54 +251,62 @@ RegistryHive RegistryHive::fromText(const std::string& text)
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
-        lines.push_back(text.substr(start, end - start));
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
         start = end + 1;
     }
 
     RegistryHive hive;
     Key* current = nullptr;
+    auto keep = [&](std::string kept) {
+        if (current)
+            current->items.push_back({std::nullopt, std::move(kept)});
+        else
+            hive.m_leading.push_back(std::move(kept));
+    };
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string line = trimmed(lines[i]);
-        if (line.empty() || line[0] == ';' || line == header)
+        if (line.empty() || line == header)
             continue;
+        if (line[0] == ';') {
+            keep(lines[i]);
+            continue;
+        }
         if (line[0] == '[') {
             const auto close = line.rfind(']');
             std::string path = close == std::string::npos ? "" : line.substr(1, close - 1);
-            // "[-key]" removes a key in an import file; it names nothing to keep.
-            current = path.empty() || path[0] == '-' ? nullptr : &hive.addKey(path);
+            // "[-key]" removes a key in an import file; it names nothing to look up.
+            if (path.empty() || path[0] == '-') {
+                hive.m_keys.push_back({"", lines[i], {}});
+                current = &hive.m_keys.back();
+            } else {
+                current = &hive.addKey(path);
+            }
             continue;
         }
-        // Long hex data goes on over lines that end with a backslash.
-        while (line.back() == '\\' && i + 1 < lines.size())
+        // Long hex data goes on over lines that end with a backslash; a section header
+        // never continues a value.
+        std::string original = lines[i];
+        while (!line.empty() && line.back() == '\\' && i + 1 < lines.size() &&
+               !trimmed(lines[i + 1]).starts_with('[')) {
             line = line.substr(0, line.size() - 1) + trimmed(lines[++i]);
-        if (!current)
-            continue;
-
-        std::size_t pos = 0;
-        std::string name;
-        if (line[0] == '@') {
-            pos = 1;
-        } else {
-            auto quotedName = readQuoted(line, pos);
-            if (!quotedName)
-                continue;
-            name = *quotedName;
+            original += '\n' + lines[i];
         }
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
-            ++pos;
-        if (pos >= line.size() || line[pos] != '=')
+        auto value = current && !current->path.empty() ? parseLine(line) : std::nullopt;
+        if (!value) {
+            keep(std::move(original));
             continue;
-        auto value = parseData(trimmed(line.substr(pos + 1)));
-        if (!value)
-            continue;
-        value->name = name;
-        auto existing =
-            std::find_if(current->values.begin(), current->values.end(),
-                         [&](const Value& v) { return equalsIgnoringCase(v.name, name); });
-        if (existing != current->values.end())
-            *existing = *value;
+        }
+        const auto existing =
+            std::find_if(current->items.begin(), current->items.end(), [&](const Item& item) {
+                return item.value && equalsIgnoringCase(item.value->name, value->name);
+            });
+        if (existing != current->items.end())
+            existing->value = std::move(value);
         else
-            current->values.push_back(*value);
+            current->items.push_back({std::move(value), {}});
     }
     return hive;
 }
@@ -281,11 +314,19 @@ RegistryHive RegistryHive::fromText(const std::string& text)
 std::string RegistryHive::toText() const
 {
     std::string out = std::string(header) + "\n\n";
+    for (const std::string& line : m_leading)
+        out += line + '\n';
+    if (!m_leading.empty())
+        out += '\n';
     for (const Key& key : m_keys) {
-        out += '[' + key.path + "]\n";
-        for (const Value& value : key.values) {
-            out += value.name.empty() ? "@" : quoted(value.name);
-            out += '=' + formatData(value.type, value.data) + '\n';
+        out += (key.path.empty() ? key.header : '[' + key.path + ']') + '\n';
+        for (const Item& item : key.items) {
+            if (!item.value) {
+                out += item.text + '\n';
+                continue;
+            }
+            out += item.value->name.empty() ? "@" : quoted(item.value->name);
+            out += '=' + formatData(item.value->type, item.value->data) + '\n';
         }
         out += '\n';
     }
@@ -295,7 +336,7 @@ std::string RegistryHive::toText() const
 RegistryHive::Key* RegistryHive::findKey(const std::string& path)
 {
     for (Key& key : m_keys) {
-        if (equalsIgnoringCase(key.path, path))
+        if (!key.path.empty() && equalsIgnoringCase(key.path, path))
             return &key;
     }
     return nullptr;
@@ -310,8 +351,20 @@ RegistryHive::Key& RegistryHive::addKey(const std::string& path)
 {
     if (Key* key = findKey(path))
         return *key;
-    m_keys.push_back({path, {}});
+    m_keys.push_back({path, {}, {}});
     return m_keys.back();
+}
+
+RegistryHive::Item* RegistryHive::findValue(const std::string& path, const std::string& name)
+{
+    Key* key = findKey(path);
+    if (!key)
+        return nullptr;
+    for (Item& item : key->items) {
+        if (item.value && equalsIgnoringCase(item.value->name, name))
+            return &item;
+    }
+    return nullptr;
 }
 
 bool RegistryHive::keyExists(HKEY root, const std::string& path) const
@@ -338,28 +391,20 @@ bool RegistryHive::createKey(HKEY root, const std::string& path)
 const RegistryHive::Value* RegistryHive::value(HKEY root, const std::string& path,
                                                const std::string& name) const
 {
-    const Key* key = findKey(fullPath(root, path));
-    if (!key)
-        return nullptr;
-    for (const Value& value : key->values) {
-        if (equalsIgnoringCase(value.name, name))
-            return &value;
-    }
-    return nullptr;
+    const Item* item = const_cast<RegistryHive*>(this)->findValue(fullPath(root, path), name);
+    return item ? &*item->value : nullptr;
 }
 
 void RegistryHive::setValue(HKEY root, const std::string& path, const std::string& name,
                             std::uint32_t type, const std::string& data)
 {
-    Key& key = addKey(fullPath(root, path));
-    for (Value& value : key.values) {
-        if (equalsIgnoringCase(value.name, name)) {
-            value.type = type;
-            value.data = data;
-            return;
-        }
+    const std::string wanted = fullPath(root, path);
+    if (Item* item = findValue(wanted, name)) {
+        item->value->type = type;
+        item->value->data = data;
+        return;
     }
-    key.values.push_back({name, type, data});
+    addKey(wanted).items.push_back({Value{name, type, data}, {}});
 }
 
 bool RegistryHive::removeValue(HKEY root, const std::string& path, const std::string& name)
@@ -367,11 +412,12 @@ bool RegistryHive::removeValue(HKEY root, const std::string& path, const std::st
     Key* key = findKey(fullPath(root, path));
     if (!key)
         return false;
-    const auto it = std::find_if(key->values.begin(), key->values.end(),
-                                 [&](const Value& v) { return equalsIgnoringCase(v.name, name); });
-    if (it == key->values.end())
+    const auto it = std::find_if(key->items.begin(), key->items.end(), [&](const Item& item) {
+        return item.value && equalsIgnoringCase(item.value->name, name);
+    });
+    if (it == key->items.end())
         return false;
-    key->values.erase(it);
+    key->items.erase(it);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Registry.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,9 @@ namespace platform {
 
 // The keys and values of a hive file, in memory, and its REGEDIT4 text form. Keys keep
 // the order and spelling in which they were first written; lookups ignore ASCII case.
-// Roots other than the two predefined ones survive a read and write unchanged.
+// Roots other than the two predefined ones survive a read and write unchanged, and so do
+// lines that cannot be understood: a hive is somebody's file, and a rewrite must not
+// lose what it does not know.
 class RegistryHive
 {
 public:
@@ -21,7 +24,8 @@ public:
         std::string data;
     };
 
-    // Lines that cannot be understood are left out.
+    // Comments, broken values and sections that name no key are kept as they stand and
+    // written back in their place.
     static RegistryHive fromText(const std::string& text);
     std::string toText() const;
 
@@ -38,16 +42,27 @@ public:
     static std::string rootName(HKEY root);
 
 private:
+    // A value, or lines kept as they stood.
+    struct Item
+    {
+        std::optional<Value> value;
+        std::string text;
+    };
+
     struct Key
     {
-        std::string path; // with the root's name in front
-        std::vector<Value> values;
+        std::string path;   // with the root's name in front; empty for a kept section
+        std::string header; // a kept section's own header line
+        std::vector<Item> items;
     };
+
+    Item* findValue(const std::string& fullPath, const std::string& name);
 
     Key* findKey(const std::string& fullPath);
     const Key* findKey(const std::string& fullPath) const;
     Key& addKey(const std::string& fullPath);
 
+    std::vector<std::string> m_leading; // kept lines before the first section
     std::vector<Key> m_keys;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,8 +38,29 @@ bool writeAll(int fd, const std::string& content)
 
 } // namespace
 
-int writeFileAtomically(const std::string& path, const std::string& content)
+std::string resolveLink(const std::string& path)
 {
+    namespace fs = std::filesystem;
+    fs::path current(path);
+    // As many links as the kernel itself follows; a loop is left for the write to report.
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code ec;
+        if (!fs::is_symlink(current, ec))
+            return current.string();
+        const fs::path target = fs::read_symlink(current, ec);
+        if (ec)
+            break;
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return path;
+}
+
+int writeFileAtomically(const std::string& linkOrFile, const std::string& content)
+{
+    const std::string path = resolveLink(linkOrFile);
+    struct stat link;
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        return ELOOP;
     const std::string folder = folderOf(path);
     // A short hidden name: out of every folder scan, and never too long where the final
     // name still fits.

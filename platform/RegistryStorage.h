@@ -9,7 +9,14 @@ namespace platform {
 // file whole, never a torn one: a temporary file beside it, flushed to the disk, then
 // renamed over it. Returns 0 or the errno of the step that failed; on failure the old
 // file is untouched and no temporary file is left behind.
+// A symbolic link at path is followed and its final target replaced, so the link itself
+// stays in place.
 int writeFileAtomically(const std::string& path, const std::string& content);
+
+// The file that a write to path replaces: path itself, or the end of the chain of
+// symbolic links that starts there (which need not exist yet). A dotfile manager's link
+// then keeps pointing at the rewritten file instead of being replaced by a copy.
+std::string resolveLink(const std::string& path);
 
 // The whole file, or nothing when it cannot be read (errno in *error when given).
 std::optional<std::string> readWholeFile(const std::string& path, int* error = nullptr);

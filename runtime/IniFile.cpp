@@ -37,6 +37,11 @@ const std::string& IniFile::fileName() const
     return m_fileName;
 }
 
+bool IniFile::exists() const
+{
+    return platform::PrivateProfileFileExists(m_fileName);
+}
+
 std::string IniFile::readString(const std::string& section, const std::string& ident,
                                 const std::string& defaultValue) const
 {

@@ -12,6 +12,8 @@ public:
     explicit IniFile(std::string fileName);
 
     const std::string& fileName() const;
+    // Whether the file is there, looked for exactly where the reads and writes go.
+    bool exists() const;
 
     // Read through a buffer of 1024 characters: at most 1023 characters come back (fewer
     // when the cut would split a UTF-8 sequence).

@@ -8,6 +8,7 @@
 #include "runtime/Errors.h"
 #include "support/Sandbox.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -85,6 +86,14 @@ public:
     bool refuseDeletes = false;
 };
 
+// A machine whose drive map is empty: no native path has a Windows form.
+class NoDrives : public DriveService
+{
+public:
+    std::vector<DriveMapping> driveMap() override { return {}; }
+    unsigned driveType(const std::string&) override { return DRIVE_NO_ROOT_DIR; }
+};
+
 class Autostart : public ::testing::Test
 {
 protected:
@@ -125,9 +134,11 @@ protected:
 
 TEST_F(AutostartOverFake, StartsWithTheApplicationTitleUnlessDesigning)
 {
+    const QString previous = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName("Tidy Disks");
     const TTarnwickAutostart running;
-    EXPECT_EQ(running.appName(), runtime::applicationTitle());
-    EXPECT_FALSE(running.appName().empty());
+    QCoreApplication::setApplicationName(previous);
+    EXPECT_EQ(running.appName(), "Tidy Disks");
     EXPECT_EQ(running.Parameters(), "");
     const TTarnwickAutostart designing(true);
     EXPECT_EQ(designing.appName(), "");
@@ -210,6 +221,35 @@ TEST_F(AutostartOverFake, ValuesOfAnotherTypeAndRefusedDeletesRaise)
 
     registry.registerRun("Vorlax", std::string("\x01\0\0\0", 4), REG_DWORD);
     EXPECT_EQ(errorText([&] { component->autostart(); }), "Invalid data type for 'Vorlax'");
+}
+
+TEST_F(AutostartOverFake, AProgramWithoutAPathRaisesInsteadOfRegisteringItsParameters)
+{
+    auto component = created();
+    registry.registerRun("Other", "C:\\other.exe");
+    // No drive maps the executable's folder, so it has no Windows path.
+    NoDrives noDrives;
+    const ScopedService<DriveService> installedDrives(noDrives);
+    ASSERT_EQ(GetModuleFileNameA(), "");
+
+    EXPECT_EQ(errorText([&] { component->setAutostart(true); }), "Failed to set data for 'Vorlax'");
+    EXPECT_EQ(registry.run("Vorlax"), nullptr);
+    component->setAppName("");
+    EXPECT_FALSE(component->autostart());
+
+    // A registration made earlier is left as it was, not replaced by " /a".
+    TTarnwickAutostart::resetFirstAssignment();
+    registry.registerRun("Vorlax", "C:\\old\\vorlax.exe /a");
+    TTarnwickAutostart registered;
+    registered.setAppName("Vorlax");
+    registered.setParameters("/a");
+    EXPECT_EQ(errorText([&] { registered.setAutostart(false); }),
+              "Failed to set data for 'Vorlax'");
+    ASSERT_NE(registry.run("Vorlax"), nullptr);
+    EXPECT_EQ(registry.run("Vorlax")->second, "C:\\old\\vorlax.exe /a");
+    // Unregistering needs no path.
+    EXPECT_NO_THROW(registered.setAutostart(false));
+    EXPECT_EQ(registry.run("Vorlax"), nullptr);
 }
 
 TEST_F(Autostart, RegistersTheRunningProgramInTheAutostartFolder)

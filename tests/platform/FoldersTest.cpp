@@ -1,4 +1,5 @@
 #include "platform/Folders.h"
+#include "platform/AutostartFolder.h"
 #include "platform/Drives.h"
 #include "support/Sandbox.h"
 
@@ -31,6 +32,30 @@ TEST_F(Folders, WindowsDirectoryDefaultsToTheConfigFolder)
     sandbox.setEnv("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(windowsDirectoryNative(), sandbox.home() + "/.config/vorlax");
     EXPECT_EQ(GetWindowsDirectoryA(), "C:\\home\\.config\\vorlax");
+}
+
+TEST_F(Folders, ARelativeConfigHomeIsIgnoredByEveryReader)
+{
+    sandbox.setEnv("VORLAX_WINDIR", std::nullopt);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(sandbox.root());
+    sandbox.setEnv("XDG_CONFIG_HOME", "relative/config");
+    const std::string config = configHomeNative();
+    const std::string windows = windowsDirectoryNative();
+    const std::string autostart = AutostartFolder::defaultFolder();
+    std::filesystem::current_path(previous);
+
+    EXPECT_EQ(config, sandbox.home() + "/.config");
+    EXPECT_EQ(windows, sandbox.home() + "/.config/vorlax");
+    EXPECT_EQ(autostart, sandbox.home() + "/.config/autostart");
+    EXPECT_FALSE(std::filesystem::exists(sandbox.root() + "/relative"));
+
+    sandbox.setEnv("XDG_CONFIG_HOME", sandbox.root() + "/cfg//");
+    EXPECT_EQ(configHomeNative(), sandbox.root() + "/cfg");
+    EXPECT_EQ(AutostartFolder::defaultFolder(), sandbox.root() + "/cfg/autostart");
+    EXPECT_EQ(windowsDirectoryNative(), sandbox.root() + "/cfg/vorlax");
+    sandbox.setEnv("XDG_CONFIG_HOME", "");
+    EXPECT_EQ(AutostartFolder::defaultFolder(), sandbox.home() + "/.config/autostart");
 }
 
 TEST_F(Folders, RelativeWindowsDirectoryBecomesAbsolute)

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -277,6 +278,71 @@ TEST_F(ProfileTest, WritesThroughALinkAndKeepsTheLink)
     EXPECT_EQ(get("A", "a"), "2");
 }
 
+TEST_F(ProfileTest, ALinkToAFileNotYetWrittenGetsThatFile)
+{
+    const std::string real = sandbox.root() + "/elsewhere/vorlax.ini";
+    fs::create_directories(sandbox.root() + "/elsewhere");
+    fs::create_symlink("../elsewhere/vorlax.ini", sandbox.iniPath());
+    ASSERT_TRUE(put("A", "a", "1"));
+    EXPECT_TRUE(fs::is_symlink(sandbox.iniPath()));
+    EXPECT_EQ(test::Sandbox::readFile(real), "[A]\r\na=1\r\n");
+}
+
+TEST_F(ProfileTest, TwoProgramsWritingAtOnceLoseNoKey)
+{
+    constexpr int keys = 40;
+    put("Start", "x", "1");
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char byte = 0;
+        ::close(go[1]);
+        bool ok = ::read(go[0], &byte, 1) == 1;
+        for (int i = 0; i < keys; ++i)
+            ok = put("Child", "K" + std::to_string(i), "c") && ok;
+        ::_exit(ok ? 0 : 1);
+    }
+    ::close(go[0]);
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    ::close(go[1]);
+    for (int i = 0; i < keys; ++i)
+        EXPECT_TRUE(put("Parent", "K" + std::to_string(i), "p"));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    int lost = 0;
+    for (int i = 0; i < keys; ++i) {
+        lost += get("Child", "K" + std::to_string(i)) != "c";
+        lost += get("Parent", "K" + std::to_string(i)) != "p";
+    }
+    EXPECT_EQ(lost, 0);
+}
+
+TEST_F(ProfileTest, OnlyARegularFileOfABareNameExists)
+{
+    using platform::PrivateProfileFileExists;
+    EXPECT_FALSE(PrivateProfileFileExists(ini));
+    writeIni("");
+    EXPECT_TRUE(PrivateProfileFileExists(ini));
+    for (const std::string& name :
+         std::vector<std::string>{"", ".", "..", "../windir/vorlax.ini", "sub/vorlax.ini",
+                                  "a\\vorlax.ini", std::string(300, 'n')})
+        EXPECT_FALSE(PrivateProfileFileExists(name)) << name;
+
+    fs::create_directory(sandbox.windir() + "/folder.ini");
+    EXPECT_FALSE(PrivateProfileFileExists("folder.ini"));
+    ASSERT_EQ(::mkfifo((sandbox.windir() + "/fifo.ini").c_str(), 0600), 0);
+    EXPECT_FALSE(PrivateProfileFileExists("fifo.ini"));
+    fs::create_symlink(sandbox.iniPath(), sandbox.windir() + "/link.ini");
+    EXPECT_TRUE(PrivateProfileFileExists("link.ini"));
+    fs::create_symlink(sandbox.root() + "/missing.ini", sandbox.windir() + "/dangling.ini");
+    EXPECT_FALSE(PrivateProfileFileExists("dangling.ini"));
+}
+
 TEST_F(ProfileTest, RefusedWhenTheFileIsADirectory)
 {
     fs::create_directory(sandbox.iniPath());
@@ -413,6 +479,11 @@ public:
         errno = ENOSPC;
         return false;
     }
+    bool fileExists(const std::string& fileName) override
+    {
+        calls.push_back("exists " + fileName);
+        return false;
+    }
     std::vector<std::string> calls;
 };
 
@@ -425,10 +496,13 @@ TEST_F(ProfileTest, CallsGoToTheInstalledServiceWhileItIsInPlace)
         EXPECT_EQ(get("A", "a", "d"), "faked");
         EXPECT_FALSE(put("A", "a", "v"));
         EXPECT_EQ(errno, ENOSPC);
+        EXPECT_FALSE(platform::PrivateProfileFileExists(ini));
         EXPECT_EQ(fake.calls,
-                  (std::vector<std::string>{"get A/a/d/vorlax.ini", "write A/a/v/vorlax.ini"}));
+                  (std::vector<std::string>{"get A/a/d/vorlax.ini", "write A/a/v/vorlax.ini",
+                                            "exists vorlax.ini"}));
     }
     EXPECT_EQ(get("A", "a"), "real");
+    EXPECT_TRUE(platform::PrivateProfileFileExists(ini));
 }
 
 } // namespace

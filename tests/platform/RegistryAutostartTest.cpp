@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -13,6 +14,15 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string runKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// Changes whenever a file is replaced rather than left alone.
+ino_t fileId(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
 
 class RunKey : public ::testing::Test
 {
@@ -192,6 +202,10 @@ TEST_F(RunKey, WritesThatCannotBeDoneFailAndChangeNothing)
     EXPECT_EQ(RegSetValueExA(key, "", REG_SZ, "xterm"), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegSetValueExA(key, std::string(300, 'n'), REG_SZ, "xterm"),
               ERROR_FILENAME_EXCED_RANGE);
+    // Without a program the entry would start its first argument.
+    EXPECT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, " /a"), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, ""), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "\"\" /a"), ERROR_INVALID_PARAMETER);
     // A program on a drive letter that is not mapped cannot be started.
     EXPECT_EQ(RegSetValueExA(key, "Unmapped", REG_SZ, "Q:\\prog.exe /a"), ERROR_PATH_NOT_FOUND);
     EXPECT_TRUE(!fs::exists(sandbox.autostartDir()) || fs::is_empty(sandbox.autostartDir()));
@@ -204,6 +218,85 @@ TEST_F(RunKey, WritesThatCannotBeDoneFailAndChangeNothing)
     std::string data;
     EXPECT_EQ(query("Vorlax", data), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteValueA(key, "Vorlax"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RunKey, ChangingAnEntryReplacesOnlyItsExecLine)
+{
+    const std::string path = sandbox.autostartDir() + "/Vorlax.desktop";
+    const std::string before = "# kept\r\n"
+                               "[Desktop Entry]\r\n"
+                               "Type=Application\r\n"
+                               "Name=Vorlax\r\n"
+                               "Comment[de]=R\xc3\xa4umt auf\r\n"
+                               "Exec=/old/place/vorlax /a\r\n"
+                               "Icon=vorlax\r\n"
+                               "X-GNOME-Autostart-Delay=30\r\n"
+                               "\r\n"
+                               "[Desktop Action Clean]\r\n"
+                               "Exec=/old/place/vorlax --clean";
+    test::Sandbox::writeFile(path, before);
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm /a"), ERROR_SUCCESS);
+    std::string after = before;
+    after.replace(after.find("Exec=/old/place/vorlax /a"), 25, "Exec=xterm /a");
+    EXPECT_EQ(test::Sandbox::readFile(path), after);
+}
+
+TEST_F(RunKey, ADisabledEntryOrOneWithoutExecIsMendedInPlace)
+{
+    const std::string path = sandbox.autostartDir() + "/Vorlax.desktop";
+    test::Sandbox::writeFile(path, "[Desktop Entry]\n"
+                                   "Name=Vorlax\n"
+                                   "Hidden=true\n"
+                                   "X-GNOME-Autostart-enabled=false\n"
+                                   "\n"
+                                   "[Other Group]\n"
+                                   "Hidden=true\n");
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm"), ERROR_SUCCESS);
+    EXPECT_EQ(test::Sandbox::readFile(path), "[Desktop Entry]\n"
+                                             "Name=Vorlax\n"
+                                             "Hidden=false\n"
+                                             "X-GNOME-Autostart-enabled=true\n"
+                                             "Exec=xterm\n"
+                                             "\n"
+                                             "[Other Group]\n"
+                                             "Hidden=true\n");
+    std::string data;
+    ASSERT_EQ(query("Vorlax", data), ERROR_SUCCESS);
+    EXPECT_EQ(data, "xterm");
+
+    // A file of that name that is no desktop entry at all is replaced by one.
+    test::Sandbox::writeFile(path, "just text");
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm"), ERROR_SUCCESS);
+    EXPECT_EQ(entry("Vorlax"), "[Desktop Entry]\nType=Application\nName=Vorlax\nExec=xterm\n");
+}
+
+TEST_F(RunKey, AnEntryThatAlreadyStartsTheCommandIsNotWritten)
+{
+    const std::string path = sandbox.autostartDir() + "/Vorlax.desktop";
+    // The same command, quoted differently and with a field code an autostart never fills.
+    const std::string text = "[Desktop Entry]\nExec=\"xterm\" -e top %U\nIcon=x\n";
+    test::Sandbox::writeFile(path, text);
+    const ino_t inode = fileId(path);
+    ASSERT_NE(inode, 0u);
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm -e top"), ERROR_SUCCESS);
+    EXPECT_EQ(fileId(path), inode);
+    EXPECT_EQ(test::Sandbox::readFile(path), text);
+
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm -e htop"), ERROR_SUCCESS);
+    EXPECT_NE(fileId(path), inode);
+    EXPECT_EQ(test::Sandbox::readFile(path), "[Desktop Entry]\nExec=xterm -e htop\nIcon=x\n");
+}
+
+TEST_F(RunKey, AnEntryThatIsALinkStaysALink)
+{
+    const std::string kept = sandbox.root() + "/dotfiles/Vorlax.desktop";
+    test::Sandbox::writeFile(kept, "[Desktop Entry]\nType=Application\nExec=xterm\n");
+    fs::create_directories(sandbox.autostartDir());
+    fs::create_symlink(kept, sandbox.autostartDir() + "/Vorlax.desktop");
+
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm -e top"), ERROR_SUCCESS);
+    EXPECT_TRUE(fs::is_symlink(sandbox.autostartDir() + "/Vorlax.desktop"));
+    EXPECT_NE(test::Sandbox::readFile(kept).find("Exec=xterm -e top\n"), std::string::npos);
 }
 
 TEST(ExecLine, QuotingAndEscapingRoundTrip)

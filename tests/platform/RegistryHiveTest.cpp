@@ -120,7 +120,68 @@ TEST(RegistryHive, ReadsFilesWrittenByOtherTools)
     // A root this program never uses still survives a rewrite.
     const std::string rewritten = hive.toText();
     EXPECT_NE(rewritten.find("[HKEY_CLASSES_ROOT\\.txt]\n@=\"txtfile\"\n"), std::string::npos);
-    EXPECT_EQ(rewritten.find("Orphan"), std::string::npos);
+    // What names no key is no value, but it is not thrown away either.
+    EXPECT_NE(rewritten.find("[-HKEY_LOCAL_MACHINE\\Software\\Gone]\n\"Orphan\"=\"ignored\"\n"),
+              std::string::npos);
+}
+
+TEST(RegistryHive, LinesItCannotReadSurviveARewriteInTheirPlace)
+{
+    const std::string text = "REGEDIT4\r\n"
+                             "; made by hand\r\n"
+                             "stray line before any key\r\n"
+                             "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
+                             "  ; about Flag\r\n"
+                             "\"Flag\"=dword:00000001\r\n"
+                             "\"Broken\"=dword:nothex\r\n"
+                             "\"Wrapped\"=hex:zz,\\\r\n"
+                             "  01\r\n"
+                             "[-HKEY_LOCAL_MACHINE\\Software\\Gone]\r\n"
+                             "\"Orphan\"=\"x\"\r\n"
+                             "[unclosed\r\n"
+                             "\"Lost\"=\"y\"\r\n";
+    RegistryHive hive = RegistryHive::fromText(text);
+    EXPECT_EQ(hive.value(HKEY_LOCAL_MACHINE, "Software\\Other", "Broken"), nullptr);
+    EXPECT_EQ(hive.value(HKEY_LOCAL_MACHINE, "Software\\Other", "Wrapped"), nullptr);
+    hive.setValue(HKEY_LOCAL_MACHINE, "Software\\Other", "Flag", REG_DWORD, dword(2));
+    hive.setValue(HKEY_LOCAL_MACHINE, "Software\\Other", "New", REG_SZ, "n");
+
+    const std::string expected = "REGEDIT4\n\n"
+                                 "; made by hand\n"
+                                 "stray line before any key\n"
+                                 "\n"
+                                 "[HKEY_LOCAL_MACHINE\\Software\\Other]\n"
+                                 "  ; about Flag\n"
+                                 "\"Flag\"=dword:00000002\n"
+                                 "\"Broken\"=dword:nothex\n"
+                                 "\"Wrapped\"=hex:zz,\\\n"
+                                 "  01\n"
+                                 "\"New\"=\"n\"\n"
+                                 "\n"
+                                 "[-HKEY_LOCAL_MACHINE\\Software\\Gone]\n"
+                                 "\"Orphan\"=\"x\"\n"
+                                 "\n"
+                                 "[unclosed\n"
+                                 "\"Lost\"=\"y\"\n"
+                                 "\n";
+    EXPECT_EQ(hive.toText(), expected);
+    // Kept lines do not pile up or move with every write.
+    EXPECT_EQ(reread(hive).toText(), expected);
+    EXPECT_TRUE(hive.removeValue(HKEY_LOCAL_MACHINE, "Software\\Other", "Flag"));
+    EXPECT_NE(hive.toText().find("  ; about Flag\n\"Broken\""), std::string::npos);
+}
+
+TEST(RegistryHive, ASectionHeaderNeverContinuesAValue)
+{
+    const RegistryHive hive = RegistryHive::fromText("[HKEY_CURRENT_USER\\First]\n"
+                                                     "\"Long\"=hex:01,02,\\\n"
+                                                     "[HKEY_CURRENT_USER\\Second]\n"
+                                                     "\"Name\"=\"v\"\n");
+    const auto* first = hive.value(HKEY_CURRENT_USER, "First", "Long");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->data, "\x01\x02");
+    EXPECT_NE(hive.value(HKEY_CURRENT_USER, "Second", "Name"), nullptr);
+    EXPECT_EQ(hive.value(HKEY_CURRENT_USER, "First", "Name"), nullptr);
 }
 
 TEST(RegistryHive, KeysAndNamesIgnoreCaseButKeepTheirFirstSpelling)
@@ -146,4 +207,17 @@ TEST(RegistryHive, KeysAndNamesIgnoreCaseButKeepTheirFirstSpelling)
     EXPECT_FALSE(hive.removeValue(HKEY_CURRENT_USER, "Software\\Vorlax\\Options", "mode"));
     // The key outlives its last value.
     EXPECT_TRUE(reread(hive).keyExists(HKEY_CURRENT_USER, "Software\\Vorlax\\Options"));
+}
+
+TEST(RegistryHive, ALoneContinuationMarkBeforeAnEmptyLineEndsNothing)
+{
+    const RegistryHive hive = RegistryHive::fromText("REGEDIT4\n\n"
+                                                     "[HKEY_CURRENT_USER\\Software\\Vorlax]\n"
+                                                     "\\\n"
+                                                     "\n"
+                                                     "\"After\"=\"still read\"\n"
+                                                     "\\\n");
+    const auto* after = hive.value(HKEY_CURRENT_USER, softwareKey, "After");
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(after->data, "still read");
 }

@@ -132,6 +132,39 @@ TEST(RegistryValues, AHiveThatCannotBeReadIsNeverOverwritten)
     EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
 }
 
+TEST(RegistryValues, AWriteKeepsWhatTheHiveHeldThatItCouldNotRead)
+{
+    test::Sandbox sandbox;
+    const std::string hive = sandbox.windir() + "/registry.reg";
+    test::Sandbox::writeFile(hive, "REGEDIT4\n"
+                                   "; notes of the owner\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Vorlax]\n"
+                                   "\"Future\"=hex(b):01,00,00,00,00,00,00,00\n"
+                                   "\"Odd\"=qword:1\n");
+    {
+        Key key(HKEY_CURRENT_USER, "Software\\Vorlax");
+        ASSERT_EQ(key.set("Added", REG_SZ, "yes"), ERROR_SUCCESS);
+    }
+    const std::string text = test::Sandbox::readFile(hive);
+    EXPECT_NE(text.find("; notes of the owner\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Odd\"=qword:1\n\"Added\"=\"yes\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Future\"=hex(b):01,00,00,00,00,00,00,00\n"), std::string::npos);
+}
+
+TEST(RegistryValues, AHiveThatIsALinkStaysALink)
+{
+    test::Sandbox sandbox;
+    const std::string kept = sandbox.root() + "/dotfiles/registry.reg";
+    test::Sandbox::writeFile(kept, "REGEDIT4\n");
+    fs::create_symlink(kept, sandbox.windir() + "/registry.reg");
+    {
+        Key key(HKEY_CURRENT_USER, "Software\\Vorlax");
+        ASSERT_EQ(key.set("Name", REG_SZ, "value"), ERROR_SUCCESS);
+    }
+    EXPECT_TRUE(fs::is_symlink(sandbox.windir() + "/registry.reg"));
+    EXPECT_NE(test::Sandbox::readFile(kept).find("\"Name\"=\"value\""), std::string::npos);
+}
+
 TEST(RegistryValues, SystemFactsComeFromTheMachineUntilTheHiveHoldsThem)
 {
     test::Sandbox sandbox;

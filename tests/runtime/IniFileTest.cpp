@@ -200,7 +200,13 @@ public:
         errno = ENOSPC;
         return false;
     }
+    bool fileExists(const std::string& fileName) override
+    {
+        asked.push_back(fileName);
+        return true;
+    }
     std::vector<std::string> written;
+    std::vector<std::string> asked;
 };
 
 TEST_F(IniFileTest, AnyRefusalOfThePlatformBecomesTheError)
@@ -216,6 +222,24 @@ TEST_F(IniFileTest, AnyRefusalOfThePlatformBecomesTheError)
         EXPECT_STREQ(error.what(), "Unable to write to other.ini");
     }
     EXPECT_EQ(refusing.written, std::vector<std::string>{"S/k=-12 in other.ini"});
+    EXPECT_TRUE(other.exists());
+    EXPECT_EQ(refusing.asked, std::vector<std::string>{"other.ini"});
+}
+
+TEST_F(IniFileTest, ExistsWhereItIsReadAndWritten)
+{
+    EXPECT_FALSE(file.exists());
+    file.writeString("User", "User1", "*.A");
+    EXPECT_TRUE(file.exists());
+    EXPECT_FALSE(IniFile("other.ini").exists());
+
+    // Another Windows directory: the check moves with the reads and writes.
+    sandbox.setEnv("VORLAX_WINDIR", sandbox.root() + "/elsewhere");
+    EXPECT_FALSE(file.exists());
+    EXPECT_EQ(file.readString("User", "User1", "none"), "none");
+    file.writeString("User", "User1", "*.B");
+    EXPECT_TRUE(file.exists());
+    EXPECT_TRUE(test::Sandbox::exists(sandbox.root() + "/elsewhere/vorlax.ini"));
 }
 
 } // namespace
