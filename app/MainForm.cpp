@@ -2,7 +2,6 @@
 
 #include "app/Wmiscio.h"
 #include "runtime/Application.h"
-#include "runtime/Files.h"
 #include "runtime/IniFile.h"
 #include "runtime/MessageBoxes.h"
 #include "sysinfo/DriveList.h"
@@ -345,8 +344,9 @@ void TForm1::FormCreate(QObject*)
     UpdateDriveBoxes();
     TabbedNotebook1->setActivePage(QStringLiteral("Main"));
 
-    const std::string settingsPath = GetWindowsFolder() + "\\" + SettingsFile;
-    if (runtime::fileExists(settingsPath)) {
+    // Looked for where it is read and written, so a Windows folder too long to name can
+    // never make a start overwrite an existing file with defaults.
+    if (runtime::IniFile(SettingsFile).exists()) {
         LoadSettings();
         if (m_paramCount > 0) {
             if (runtime::today() >= NextRunDate) {

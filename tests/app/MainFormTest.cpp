@@ -455,3 +455,19 @@ TEST_F(MainFormTest, SignalDuringTheConfirmationStartsNothing)
     EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
     EXPECT_TRUE(runtime::terminated());
 }
+
+TEST_F(MainFormTest, SettingsInAFolderTooLongToNameAreStillLoadedNotOverwritten)
+{
+    const std::string longFolder = sandbox->root() + "/" + std::string(120, 'w') + "/" +
+                                   std::string(120, 'x') + "/" + std::string(40, 'y');
+    sandbox->setEnv("VORLAX_WINDIR", longFolder);
+    test::Sandbox::writeFile(longFolder + "/vorlax.ini",
+                             "[Actions]\r\nAutoStart=0\r\nDelBAK=0\r\n[User]\r\nUser1=*.mine\r\n");
+    TForm1& f = start();
+    EXPECT_TRUE(messages.empty()); // no welcome: the file was found
+    EXPECT_FALSE(f.CheckBox6->isChecked());
+    exit();
+    const std::string saved = test::Sandbox::readFile(longFolder + "/vorlax.ini");
+    EXPECT_NE(saved.find("User1=*.mine\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("DelBAK=0\r\n"), std::string::npos);
+}
