@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include <cerrno>
+
 #include "platform/Service.h"
 
 #include <map>
@@ -166,6 +168,25 @@ long RegCloseKey(HKEY key)
     if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE)
         return ERROR_SUCCESS;
     return handles().remove(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+long registryErrorFromErrno(int error)
+{
+    switch (error) {
+    case 0:
+        return ERROR_SUCCESS;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    default:
+        return ERROR_WRITE_FAULT;
+    }
 }
 
 } // namespace platform

@@ -50,4 +50,8 @@ long RegSetValueExA(HKEY key, const std::string& valueName, std::uint32_t type,
 long RegDeleteValueA(HKEY key, const std::string& valueName);
 long RegCloseKey(HKEY key);
 
+// The registry's code for a failed file operation of the layer (an errno value; 0 is
+// ERROR_SUCCESS).
+long registryErrorFromErrno(int error);
+
 } // namespace platform

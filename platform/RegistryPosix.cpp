@@ -1,9 +1,9 @@
 #include "platform/AutostartFolder.h"
 #include "platform/Drives.h"
+#include "platform/FileStorage.h"
 #include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "platform/RegistryHive.h"
-#include "platform/RegistryStorage.h"
 
 #include <array>
 #include <cerrno>

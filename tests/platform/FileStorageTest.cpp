@@ -1,4 +1,4 @@
-#include "platform/RegistryStorage.h"
+#include "platform/FileStorage.h"
 
 #include "support/Sandbox.h"
 

@@ -5,12 +5,12 @@
 
 namespace platform {
 
-// Replaces the file at path by content so that a reader sees either the old or the new
-// file whole, never a torn one: a temporary file beside it, flushed to the disk, then
-// renamed over it. Returns 0 or the errno of the step that failed; on failure the old
-// file is untouched and no temporary file is left behind.
-// A symbolic link at path is followed and its final target replaced, so the link itself
-// stays in place.
+// Replaces the file at path by content so that a reader or a crash sees either the old or
+// the new file whole, never a torn one: a temporary file beside it, flushed to the disk,
+// then renamed over it. The new file keeps the old one's owner (where allowed) and
+// permissions; a new file gets the ordinary ones. Returns 0 or the errno of the step that
+// failed; on failure the old file is untouched and no temporary file is left behind.
+// A symbolic link at path is followed and its final target replaced, so the link stays.
 int writeFileAtomically(const std::string& path, const std::string& content);
 
 // The file that a write to path replaces: path itself, or the end of the chain of
@@ -18,11 +18,10 @@ int writeFileAtomically(const std::string& path, const std::string& content);
 // then keeps pointing at the rewritten file instead of being replaced by a copy.
 std::string resolveLink(const std::string& path);
 
-// The whole file, or nothing when it cannot be read (errno in *error when given).
+// The whole of a regular file; nothing otherwise, with the reason in *error when given
+// (ENOENT when missing, EISDIR for a folder, EINVAL for a FIFO or device, which are never
+// waited on).
 std::optional<std::string> readWholeFile(const std::string& path, int* error = nullptr);
-
-// The registry's code for a failed file operation.
-long registryErrorFromErrno(int error);
 
 // Holds an exclusive lock on a folder while a read-modify-write of a file in it runs, so
 // two programs writing at once do not lose each other's changes.

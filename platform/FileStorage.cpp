@@ -1,0 +1,199 @@
+#include "platform/FileStorage.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// Keeps errno across the clean-up calls of a failure path.
+class ErrnoGuard
+{
+public:
+    ErrnoGuard() : m_saved(errno) {}
+    ~ErrnoGuard() { errno = m_saved; }
+    ErrnoGuard(const ErrnoGuard&) = delete;
+    ErrnoGuard& operator=(const ErrnoGuard&) = delete;
+
+private:
+    int m_saved;
+};
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0) {
+            ErrnoGuard keep;
+            ::close(m_fd);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    // close() reports late write errors (some network filesystems only tell then).
+    bool close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool writeAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0)
+            return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// A fresh file beside target, named after it and created exclusively; the mode passes
+// through the umask as an ordinary creation does.
+int createTemporary(const std::string& target, std::string& name)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path path(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto stamp = static_cast<unsigned long long>(
+            std::chrono::steady_clock::now().time_since_epoch().count());
+        char suffix[64];
+        std::snprintf(suffix, sizeof suffix, ".%d.%u.%llx", static_cast<int>(::getpid()),
+                      counter.fetch_add(1), stamp & 0xffffffULL);
+        name = (path.parent_path() / ("." + path.filename().string() + suffix)).string();
+        const int fd =
+            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+void syncFolder(const std::string& folder)
+{
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid())
+        ::fsync(dir.get());
+}
+
+} // namespace
+
+std::string resolveLink(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    fs::path current(path);
+    // As many links as the kernel itself follows; a loop is left for the write to report.
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code ec;
+        if (!fs::is_symlink(current, ec))
+            return current.string();
+        const fs::path target = fs::read_symlink(current, ec);
+        if (ec)
+            break;
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return path;
+}
+
+int writeFileAtomically(const std::string& linkOrFile, const std::string& content)
+{
+    const std::string target = resolveLink(linkOrFile);
+    struct stat old = {};
+    const bool existed = ::lstat(target.c_str(), &old) == 0;
+    if (existed && S_ISLNK(old.st_mode))
+        return ELOOP;
+
+    std::string temporaryName;
+    FileDescriptor file(createTemporary(target, temporaryName));
+    if (!file.valid())
+        return errno;
+    bool ok = true;
+    if (existed) {
+        // Keep the owner (best effort: only root may give a file away) and the permissions.
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+            ErrnoGuard keep;
+            (void)::fchown(file.get(), old.st_uid, old.st_gid);
+        }
+        ok = ::fchmod(file.get(), old.st_mode & 07777) == 0;
+    }
+    ok = ok && writeAll(file.get(), content) && ::fsync(file.get()) == 0;
+    ok = file.close() && ok;
+    ok = ok && ::rename(temporaryName.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        const int error = errno;
+        ::unlink(temporaryName.c_str());
+        return error;
+    }
+    // The rename itself must reach the disk too.
+    syncFolder(std::filesystem::path(target).parent_path().string());
+    return 0;
+}
+
+std::optional<std::string> readWholeFile(const std::string& path, int* error)
+{
+    auto fail = [error] {
+        if (error)
+            *error = errno;
+        return std::nullopt;
+    };
+    // Non-blocking, so that a FIFO in the file's place cannot hang the open.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat info = {};
+    if (!file.valid() || ::fstat(file.get(), &info) != 0)
+        return fail();
+    if (!S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        return fail();
+    }
+    std::string text;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return fail();
+        if (got == 0)
+            return text;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+FolderLock::FolderLock(const std::string& folder)
+{
+    m_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Without a lock (a filesystem that has none) the write still goes ahead.
+    if (m_fd >= 0) {
+        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+}
+
+FolderLock::~FolderLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+} // namespace platform
