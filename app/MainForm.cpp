@@ -101,6 +101,12 @@ int flag(bool value)
     return value ? 1 : 0;
 }
 
+// The designator of drive box k: "C:" for the first.
+std::string driveOfBox(std::size_t k)
+{
+    return std::string(1, static_cast<char>('C' + k)) + ":";
+}
+
 bool isBlank(const std::string& text)
 {
     return text.find_first_not_of(' ') == std::string::npos;
@@ -374,7 +380,7 @@ void TForm1::UpdateDriveBoxes()
     TDriveList list;
     const auto boxes = driveBoxes();
     for (std::size_t k = 0; k < boxes.size(); ++k) {
-        const std::string root = std::string(1, static_cast<char>('C' + k)) + ":\\";
+        const std::string root = driveOfBox(k) + "\\";
         bool fixed = false;
         const int count = list.Count();
         for (int i = 0; i < count && !fixed; ++i)
@@ -483,7 +489,7 @@ void TForm1::CollectRubbish()
     const auto boxes = driveBoxes();
     for (std::size_t k = 0; k < boxes.size(); ++k) {
         if (boxes[k]->isChecked() && !boxes[k]->isHidden())
-            SelectedDrives[k] = std::string(1, static_cast<char>('C' + k)) + ":";
+            SelectedDrives[k] = driveOfBox(k);
     }
 
     if (!pumpAndContinue()) {
