@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,8 @@ public:
 // Each root ("C:\") followed by a zero character; the size a caller needs for it is
 // size() + 1, for the final zero.
 std::string GetLogicalDriveStringsA();
+// One bit for each mapped letter, bit 0 for A:.
+std::uint32_t GetLogicalDrives();
 // DRIVE_NO_ROOT_DIR for a letter that is not mapped, or whose folder does not exist.
 unsigned GetDriveTypeA(const std::string& rootPath);
 

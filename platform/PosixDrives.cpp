@@ -1,5 +1,6 @@
 #include "platform/Drives.h"
 #include "platform/MountTable.h"
+#include "platform/Service.h"
 
 #include <cerrno>
 #include <climits>
@@ -134,6 +135,16 @@ private:
 };
 
 } // namespace
+
+std::uint32_t GetLogicalDrives()
+{
+    std::uint32_t drives = 0;
+    for (const auto& mapping : Service<DriveService>::instance().driveMap()) {
+        if (mapping.letter >= 'A' && mapping.letter <= 'Z')
+            drives |= 1u << (mapping.letter - 'A');
+    }
+    return drives;
+}
 
 std::unique_ptr<DriveService> DriveService::createDefault()
 {

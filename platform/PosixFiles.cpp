@@ -1,0 +1,570 @@
+#include "platform/PosixFiles.h"
+
+#include "platform/Drives.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <list>
+#include <string_view>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x00002000
+#endif
+
+namespace platform {
+
+namespace {
+
+constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+// Spare searches keep their entry buffers for the next folder, unless a huge folder
+// made them big.
+constexpr std::size_t SpareSearches = 32;
+constexpr std::size_t SpareBufferLimit = 1 << 20;
+constexpr std::size_t FirstBufferSize = 32 << 10;
+// getdents64 wants room for at least one whole record.
+constexpr std::size_t MinimumRead = 4096;
+
+char foldLetter(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool isDotName(std::string_view name)
+{
+    return name == "." || name == "..";
+}
+
+// "*" any run, "?" one character; letters match in either case.
+bool wildcardMatch(std::string_view pattern, std::string_view name)
+{
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t starAt = std::string_view::npos;
+    std::size_t starName = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starAt = p++;
+            starName = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || foldLetter(pattern[p]) == foldLetter(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starAt != std::string_view::npos) {
+            p = starAt + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+// The folder as searches compare it: "\" only, no doubled or trailing separators, the
+// drive letter in upper case. "C:\" and "C:" are both "C:".
+std::string folderKey(std::string_view folder)
+{
+    std::string key;
+    key.reserve(folder.size());
+    for (char c : folder) {
+        if (c == '/')
+            c = '\\';
+        if (c == '\\' && !key.empty() && key.back() == '\\')
+            continue;
+        key += c;
+    }
+    while (!key.empty() && key.back() == '\\')
+        key.pop_back();
+    if (key.size() >= 2 && key[1] == ':')
+        key[0] = foldLetter(key[0]);
+    return key;
+}
+
+bool isDriveRoot(std::string_view key)
+{
+    return key.size() == 2 && key[1] == ':';
+}
+
+std::uint32_t kindOfMode(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    if (S_ISREG(mode))
+        return FILE_ATTRIBUTE_ARCHIVE;
+    return FILE_ATTRIBUTE_SYSTEM;
+}
+
+std::uint32_t kindOfType(unsigned char type)
+{
+    if (type == DT_DIR)
+        return FILE_ATTRIBUTE_DIRECTORY;
+    if (type == DT_REG)
+        return FILE_ATTRIBUTE_ARCHIVE;
+    return FILE_ATTRIBUTE_SYSTEM;
+}
+
+std::uint32_t hiddenBit(std::string_view name)
+{
+    return !name.empty() && name.front() == '.' && !isDotName(name) ? FILE_ATTRIBUTE_HIDDEN : 0;
+}
+
+struct Identity
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool mountRoot = false;
+    bool mountRootKnown = false;
+
+    bool sameFolder(const Identity& other) const
+    {
+        return device == other.device && inode == other.inode;
+    }
+};
+
+bool identityOf(int fd, Identity& identity)
+{
+    struct statx status = {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO, &status) != 0)
+        return false;
+    identity.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+    identity.inode = status.stx_ino;
+    identity.mountRootKnown = status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT;
+    identity.mountRoot = status.stx_attributes & STATX_ATTR_MOUNT_ROOT;
+    return true;
+}
+
+bool outOfDescriptors()
+{
+    return errno == EMFILE || errno == ENFILE;
+}
+
+// A folder a search has read. It keeps its descriptor, while the budget allows, so that
+// searches of its subfolders and the details of its entries open relative to it.
+struct Folder
+{
+    std::shared_ptr<Folder> parent; // null when opened by its path
+    std::string name;               // within the parent
+    std::string nativePath;         // when opened by its path
+    Identity identity;
+    int fd = -1;
+    std::list<Folder*>* recentlyUsed = nullptr;
+    std::list<Folder*>::iterator useSlot;
+
+    ~Folder()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+            recentlyUsed->erase(useSlot);
+        }
+    }
+};
+
+struct Search
+{
+    std::shared_ptr<Folder> folder;
+    std::string key;
+    std::string pattern;
+    bool matchesEverything = false;
+    bool literal = false;
+    unsigned flags = 0;
+
+    std::unique_ptr<char[]> buffer;
+    std::size_t capacity = 0;
+    std::size_t end = 0;
+    std::size_t next = 0;
+    int dotsLeft = 0; // "." and ".." still to deliver
+
+    // The entry last delivered.
+    const char* name = nullptr;
+    std::size_t nameLength = 0;
+
+    void grow(std::size_t size)
+    {
+        auto bigger = std::make_unique<char[]>(size);
+        if (end)
+            std::memcpy(bigger.get(), buffer.get(), end);
+        buffer = std::move(bigger);
+        capacity = size;
+    }
+};
+
+} // namespace
+
+class PosixFiles::Impl
+{
+public:
+    explicit Impl(MountRootProbe probe) : isMountRoot(std::move(probe))
+    {
+        rlimit limit{};
+        std::size_t budget = 64;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+            budget = std::min<std::size_t>(budget, limit.rlim_cur / 8);
+        openBudget = std::max<std::size_t>(budget, 2);
+    }
+
+    MountRootProbe isMountRoot;
+    std::size_t openBudget = 2;
+    // Folders that hold a descriptor, least recently used first. Declared before the
+    // searches, which own folders that unlink themselves from it.
+    std::list<Folder*> recentlyUsed;
+    std::vector<std::unique_ptr<Search>> open;
+    std::vector<std::unique_ptr<Search>> spare;
+
+    Search* lookup(HANDLE handle)
+    {
+        if (!handle || handle == INVALID_HANDLE_VALUE)
+            return nullptr;
+        // The newest search is nearly always the one asked about.
+        for (auto it = open.rbegin(); it != open.rend(); ++it) {
+            if (it->get() == handle)
+                return it->get();
+        }
+        return nullptr;
+    }
+
+    void keepDescriptor(Folder& folder, int fd)
+    {
+        folder.fd = fd;
+        folder.recentlyUsed = &recentlyUsed;
+        folder.useSlot = recentlyUsed.insert(recentlyUsed.end(), &folder);
+        while (recentlyUsed.size() > openBudget)
+            dropDescriptor(*recentlyUsed.front());
+    }
+
+    void dropDescriptor(Folder& folder)
+    {
+        ::close(folder.fd);
+        folder.fd = -1;
+        recentlyUsed.erase(folder.useSlot);
+    }
+
+    void dropAllBut(const Folder* keep)
+    {
+        for (auto it = recentlyUsed.begin(); it != recentlyUsed.end();) {
+            Folder* folder = *it++;
+            if (folder != keep)
+                dropDescriptor(*folder);
+        }
+    }
+
+    int openRelative(Folder& parent, const std::string& name)
+    {
+        const int flags = DirectoryFlags | O_NOFOLLOW;
+        int fd = ::openat(parent.fd, name.c_str(), flags);
+        if (fd < 0 && outOfDescriptors()) {
+            dropAllBut(&parent);
+            fd = ::openat(parent.fd, name.c_str(), flags);
+        }
+        return fd;
+    }
+
+    int openPathOnce(const std::string& path)
+    {
+        if (path.size() < PATH_MAX)
+            return ::open(path.c_str(), DirectoryFlags);
+        // Too long for one call: one part at a time.
+        int fd = ::open("/", DirectoryFlags);
+        std::size_t at = 1;
+        while (fd >= 0 && at < path.size()) {
+            std::size_t end = path.find('/', at);
+            if (end == std::string::npos)
+                end = path.size();
+            const std::string part = path.substr(at, end - at);
+            at = end + 1;
+            if (part.empty())
+                continue;
+            const int inner = ::openat(fd, part.c_str(), DirectoryFlags);
+            const int error = errno;
+            ::close(fd);
+            fd = inner;
+            errno = error;
+        }
+        return fd;
+    }
+
+    int openPath(const std::string& path)
+    {
+        int fd = openPathOnce(path);
+        if (fd < 0 && outOfDescriptors()) {
+            dropAllBut(nullptr);
+            fd = openPathOnce(path);
+        }
+        return fd;
+    }
+
+    // The folder's descriptor, opening it and the ancestors it needs again when the
+    // budget took them. -1 when the folder is gone or another folder took its place.
+    int descriptorOf(Folder& folder)
+    {
+        if (folder.fd >= 0) {
+            recentlyUsed.splice(recentlyUsed.end(), recentlyUsed, folder.useSlot);
+            return folder.fd;
+        }
+        std::vector<Folder*> closed;
+        Folder* at = &folder;
+        while (at && at->fd < 0) {
+            closed.push_back(at);
+            at = at->parent.get();
+        }
+        if (at)
+            recentlyUsed.splice(recentlyUsed.end(), recentlyUsed, at->useSlot);
+        for (auto it = closed.rbegin(); it != closed.rend(); ++it) {
+            Folder& reopen = **it;
+            const int fd = reopen.parent ? openRelative(*reopen.parent, reopen.name)
+                                         : openPath(reopen.nativePath);
+            if (fd < 0)
+                return -1;
+            Identity now;
+            if (!identityOf(fd, now) || !now.sameFolder(reopen.identity)) {
+                ::close(fd);
+                return -1;
+            }
+            keepDescriptor(reopen, fd);
+        }
+        return folder.fd;
+    }
+
+    std::shared_ptr<Folder> openChild(const std::shared_ptr<Folder>& parent,
+                                      const std::string& name)
+    {
+        if (descriptorOf(*parent) < 0)
+            return nullptr;
+        const int fd = openRelative(*parent, name);
+        if (fd < 0)
+            return nullptr;
+        auto folder = std::make_shared<Folder>();
+        if (!identityOf(fd, folder->identity) || crossesMount(fd, *parent, folder->identity)) {
+            ::close(fd);
+            return nullptr;
+        }
+        folder->parent = parent;
+        folder->name = name;
+        keepDescriptor(*folder, fd);
+        return folder;
+    }
+
+    bool crossesMount(int fd, const Folder& parent, const Identity& child) const
+    {
+        if (isMountRoot)
+            return isMountRoot(fd);
+        if (child.mountRootKnown)
+            return child.mountRoot;
+        return child.device != parent.identity.device;
+    }
+
+    std::shared_ptr<Folder> openFolder(const std::string& folderText, const std::string& key)
+    {
+        if (const auto cut = key.rfind('\\'); cut != std::string::npos) {
+            const std::string_view parentKey(key.data(), cut);
+            const std::string leaf = key.substr(cut + 1);
+            if (!leaf.empty() && !isDotName(leaf)) {
+                for (auto it = open.rbegin(); it != open.rend(); ++it) {
+                    if ((*it)->key == parentKey)
+                        return openChild((*it)->folder, leaf);
+                }
+            }
+        }
+        const std::string native = toNativePath(folderText);
+        if (native.empty())
+            return nullptr;
+        const int fd = openPath(native);
+        if (fd < 0)
+            return nullptr;
+        auto folder = std::make_shared<Folder>();
+        if (!identityOf(fd, folder->identity)) {
+            ::close(fd);
+            return nullptr;
+        }
+        folder->nativePath = native;
+        keepDescriptor(*folder, fd);
+        return folder;
+    }
+
+    // Reads every entry now; a read error keeps what came before it.
+    void readEntries(Search& search, int fd)
+    {
+        search.end = 0;
+        search.next = 0;
+        if (search.capacity < FirstBufferSize)
+            search.grow(FirstBufferSize);
+        for (;;) {
+            if (search.capacity - search.end < MinimumRead)
+                search.grow(search.capacity * 2);
+            const ssize_t count =
+                ::getdents64(fd, search.buffer.get() + search.end, search.capacity - search.end);
+            if (count > 0)
+                search.end += static_cast<std::size_t>(count);
+            else if (count < 0 && errno == EINTR)
+                continue;
+            else
+                break;
+        }
+    }
+
+    bool fillDetails(Search& search, WIN32_FIND_DATAA& data)
+    {
+        const int fd = descriptorOf(*search.folder);
+        if (fd < 0)
+            return false;
+        struct stat status = {};
+        if (::fstatat(fd, search.name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        const std::string_view name(search.name, search.nameLength);
+        std::uint32_t attributes = kindOfMode(status.st_mode) | hiddenBit(name);
+        if (!(status.st_mode & S_IWUSR))
+            attributes |= FILE_ATTRIBUTE_READONLY;
+        data.dwFileAttributes = attributes;
+        data.nFileSize = S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0;
+        data.ftLastWriteTime = fileTimeFromUnix(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
+        return true;
+    }
+
+    bool advance(Search& search, WIN32_FIND_DATAA& data)
+    {
+        for (;;) {
+            std::string_view name;
+            unsigned char type = DT_DIR;
+            if (search.dotsLeft > 0) {
+                name = search.dotsLeft-- == 2 ? "." : "..";
+            } else {
+                if (search.next >= search.end)
+                    return false;
+                const auto* entry =
+                    reinterpret_cast<const dirent64*>(search.buffer.get() + search.next);
+                search.next += entry->d_reclen;
+                name = entry->d_name;
+                type = entry->d_type;
+                if (isDotName(name))
+                    continue;
+            }
+            if (!search.matchesEverything &&
+                (search.literal ? name != search.pattern : !wildcardMatch(search.pattern, name)))
+                continue;
+            // Such a name would read back as a folder and a name.
+            if (name.find('\\') != std::string_view::npos)
+                continue;
+            search.name = name.data();
+            search.nameLength = name.size();
+            data.cFileName.assign(name.data(), name.size());
+            if (!(search.flags & FIND_FIRST_EX_DEFER_DETAILS) || type == DT_UNKNOWN) {
+                if (!fillDetails(search, data))
+                    continue;
+            } else {
+                data.dwFileAttributes = kindOfType(type) | hiddenBit(name);
+                data.nFileSize = 0;
+                data.ftLastWriteTime = {};
+            }
+            return true;
+        }
+    }
+
+    std::unique_ptr<Search> takeSpare()
+    {
+        if (spare.empty())
+            return std::make_unique<Search>();
+        auto search = std::move(spare.back());
+        spare.pop_back();
+        return search;
+    }
+
+    void release(std::vector<std::unique_ptr<Search>>::iterator at)
+    {
+        std::unique_ptr<Search> search = std::move(*at);
+        open.erase(at);
+        search->folder.reset();
+        search->name = nullptr;
+        if (spare.size() < SpareSearches && search->capacity <= SpareBufferLimit)
+            spare.push_back(std::move(search));
+    }
+};
+
+PosixFiles::PosixFiles(MountRootProbe isMountRoot)
+    : d(std::make_unique<Impl>(std::move(isMountRoot)))
+{
+}
+
+PosixFiles::~PosixFiles() = default;
+
+HANDLE PosixFiles::findFirst(const std::string& pattern, WIN32_FIND_DATAA& data, unsigned flags)
+{
+    const auto cut = pattern.find_last_of("\\/");
+    if (cut == std::string::npos || cut + 1 == pattern.size() ||
+        pattern.find('\0') != std::string::npos)
+        return INVALID_HANDLE_VALUE;
+    const std::string folderText = pattern.substr(0, cut);
+    const std::string key = folderKey(folderText);
+    auto folder = d->openFolder(folderText, key);
+    if (!folder)
+        return INVALID_HANDLE_VALUE;
+
+    auto search = d->takeSpare();
+    search->pattern = pattern.substr(cut + 1);
+    search->matchesEverything = search->pattern == "*" || search->pattern == "*.*";
+    search->literal = search->pattern.find_first_of("*?") == std::string::npos;
+    search->flags = flags;
+    search->key = key;
+    search->dotsLeft = isDriveRoot(key) ? 0 : 2;
+    d->readEntries(*search, folder->fd);
+    search->folder = std::move(folder);
+    d->open.push_back(std::move(search));
+
+    Search* started = d->open.back().get();
+    if (!d->advance(*started, data)) {
+        d->release(d->open.end() - 1);
+        return INVALID_HANDLE_VALUE;
+    }
+    return started;
+}
+
+bool PosixFiles::findNext(HANDLE handle, WIN32_FIND_DATAA& data)
+{
+    Search* search = d->lookup(handle);
+    return search && d->advance(*search, data);
+}
+
+bool PosixFiles::findDetails(HANDLE handle, WIN32_FIND_DATAA& data)
+{
+    Search* search = d->lookup(handle);
+    return search && search->name && d->fillDetails(*search, data);
+}
+
+bool PosixFiles::findClose(HANDLE handle)
+{
+    for (auto it = d->open.end(); it != d->open.begin();) {
+        --it;
+        if (it->get() == handle) {
+            d->release(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void PosixFiles::setOpenFolderBudget(std::size_t budget)
+{
+    d->openBudget = std::max<std::size_t>(budget, 2);
+    while (d->recentlyUsed.size() > d->openBudget)
+        d->dropDescriptor(*d->recentlyUsed.front());
+}
+
+std::size_t PosixFiles::openFolderCount() const
+{
+    return d->recentlyUsed.size();
+}
+
+std::unique_ptr<FileService> FileService::createDefault()
+{
+    return std::make_unique<PosixFiles>();
+}
+
+} // namespace platform
