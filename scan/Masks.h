@@ -1,0 +1,62 @@
+#pragma once
+
+#include "runtime/Errors.h"
+
+#include <bitset>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// An invalid mask: "'<mask>' is an invalid mask at (<1-based position>)".
+class EMaskException : public runtime::Exception
+{
+public:
+    using runtime::Exception::Exception;
+};
+
+// One file mask: "*" for any run of characters, "?" for one character, "[...]" for a set
+// ("!" first inverts it, "a-z" is a range). Only a-z fold to A-Z; every other byte is
+// itself. A name must match as a whole.
+class TMask
+{
+public:
+    // Throws EMaskException.
+    explicit TMask(const std::string& Mask);
+    TMask(const TMask&) = delete;
+    TMask& operator=(const TMask&) = delete;
+
+    // Filename is a bare name without its folder. Allocates nothing.
+    bool Matches(const std::string& Filename) const;
+
+    // More than this many elements directly after a star make the mask invalid.
+    static constexpr int MaxAfterStar = 30;
+
+private:
+    enum class Kind : std::uint8_t { Literal, AnyChar, Set };
+    struct Element
+    {
+        bool afterStar;
+        Kind kind;
+        bool inverted;
+        unsigned char literal; // folded; 0 is the end of the name
+        std::uint32_t set;     // index into m_sets
+    };
+
+    bool satisfies(const Element& element, const std::string& name, std::size_t at) const;
+
+    std::vector<Element> m_elements;
+    std::vector<std::bitset<256>> m_sets;
+};
+
+// One element of a mask list; owns its mask.
+class TMultiMask
+{
+public:
+    explicit TMultiMask(std::unique_ptr<TMask> Mask) : m_mask(std::move(Mask)) {}
+    // The mask the item owns; never freed by the caller.
+    TMask* FMask() const { return m_mask.get(); }
+
+private:
+    std::unique_ptr<TMask> m_mask;
+};
