@@ -14,6 +14,10 @@ void startServices();
 
 // Lets the toolkit process every pending message once.
 void processMessages();
+// The same for loops that would pump after every small step: it processes only when the
+// coarse monotonic clock has moved on since it last processed (a few milliseconds), or at
+// the 256th call since then, and otherwise returns at once.
+void processMessagesWhenDue();
 
 // Asks the application to end: the message loop ends as soon as it runs, also when the
 // request came before it started.

@@ -1,3 +1,5 @@
+#include "scan/FilesScn.h"
+
 #include "platform/Files.h"
 #include "platform/PosixFiles.h"
 #include "platform/Service.h"
@@ -68,40 +70,29 @@ void removeTree(int parent, const char* name)
     ::unlinkat(parent, name, AT_REMOVEDIR);
 }
 
-struct Walk
+// The whole tree with the window's settings; the longest folder text seen.
+struct Scanned
 {
     int folders = 0;
     int files = 0;
     std::size_t longest = 0;
 };
 
-// Depth first, every search of a parent open while its subfolders are searched, and the
-// details of the files asked for after the subfolders.
-void walk(const std::string& folder, Walk& walked)
+Scanned scanDeep()
 {
-    WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirstFileExA(folder + "\\*", data, FIND_FIRST_EX_DEFER_DETAILS);
-    if (handle == INVALID_HANDLE_VALUE)
-        return;
-    ++walked.folders;
-    walked.longest = std::max(walked.longest, folder.size());
-    std::vector<std::string> files;
-    do {
-        const std::string name = data.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            walk(folder + "\\" + name, walked);
-        else
-            files.push_back(name);
-    } while (FindNextFileA(handle, data));
-    FindClose(handle);
-    for (const auto& name : files) {
-        HANDLE one = FindFirstFileExA(folder + "\\" + name, data, FIND_FIRST_EX_DEFER_DETAILS);
-        if (one != INVALID_HANDLE_VALUE && FindFileDetailsA(one, data))
-            ++walked.files;
-        FindClose(one);
-    }
+    Scanned scanned;
+    TFilesScanner scanner;
+    scanner.ProcessMsg = false;
+    scanner.ScanOptions = soSpecifiedDir;
+    scanner.ScanDir = "C:\\deep";
+    scanner.FileMask = "*.txt";
+    scanner.OnProcess = [&scanned](TFilesScan*, const std::string& Dir, int, std::int64_t) {
+        ++scanned.folders;
+        scanned.longest = std::max(scanned.longest, Dir.size());
+    };
+    scanner.Execute();
+    scanned.files = scanner.FilesList().Count();
+    return scanned;
 }
 
 // An open-file limit that leaves only a few descriptors free.
@@ -136,13 +127,16 @@ protected:
 
 } // namespace
 
-TEST_F(DeepTree, IsSearchedWholeThroughPathsLongerThanPathMax)
+TEST_F(DeepTree, IsSearchedWholeWithTwoFolderDescriptors)
 {
-    Walk walked;
-    walk("C:\\deep", walked);
-    EXPECT_EQ(walked.folders, Levels + 1);
-    EXPECT_EQ(walked.files, Levels);
-    EXPECT_GT(walked.longest, static_cast<std::size_t>(PATH_MAX));
+    PosixFiles files;
+    files.setOpenFolderBudget(2);
+    ScopedService<FileService> scoped(files);
+    const Scanned scanned = scanDeep();
+    EXPECT_EQ(scanned.folders, Levels + 1);
+    EXPECT_EQ(scanned.files, Levels);
+    EXPECT_GT(scanned.longest, static_cast<std::size_t>(PATH_MAX));
+    EXPECT_EQ(files.openFolderCount(), 0u);
 
     // The bottom folder named by its whole path is found too.
     std::string bottom = "C:\\deep";
@@ -155,18 +149,6 @@ TEST_F(DeepTree, IsSearchedWholeThroughPathsLongerThanPathMax)
     FindClose(handle);
 }
 
-TEST_F(DeepTree, IsSearchedWholeWithTwoFolderDescriptors)
-{
-    PosixFiles files;
-    files.setOpenFolderBudget(2);
-    ScopedService<FileService> scoped(files);
-    Walk walked;
-    walk("C:\\deep", walked);
-    EXPECT_EQ(walked.folders, Levels + 1);
-    EXPECT_EQ(walked.files, Levels);
-    EXPECT_EQ(files.openFolderCount(), 0u);
-}
-
 TEST_F(DeepTree, IsSearchedWholeBelowTheOpenFileLimit)
 {
     // A fresh search service that still thinks it may keep 64 folders open.
@@ -174,13 +156,12 @@ TEST_F(DeepTree, IsSearchedWholeBelowTheOpenFileLimit)
     ScopedService<FileService> scoped(files);
     const rlim_t limit = tightLimit();
     ASSERT_LT(limit, static_cast<rlim_t>(Levels));
-    auto walkLimited = [limit] {
+    auto scanLimited = [limit] {
         const rlimit lowered{limit, limit};
         if (::setrlimit(RLIMIT_NOFILE, &lowered) != 0)
             std::_Exit(3);
-        Walk walked;
-        walk("C:\\deep", walked);
-        std::_Exit(walked.folders == Levels + 1 && walked.files == Levels ? 0 : 1);
+        const Scanned scanned = scanDeep();
+        std::_Exit(scanned.folders == Levels + 1 && scanned.files == Levels ? 0 : 1);
     };
-    EXPECT_EXIT(walkLimited(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(scanLimited(), ::testing::ExitedWithCode(0), "");
 }
