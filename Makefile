@@ -1,6 +1,7 @@
 # Build, run and test Vorlax. Every target installs what is missing first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+BENCH_BUILD?= build-bench
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
@@ -17,6 +18,10 @@ $(BUILD)/build.ninja:
 
 $(ASAN_BUILD)/build.ninja:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLAX_SANITIZE=ON $(CMAKE_ARGS)
+
+# Benchmarks always run optimised, whatever build/ was configured as.
+$(BENCH_BUILD)/build.ninja:
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORLAX_TESTS=OFF $(CMAKE_ARGS)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -35,6 +40,10 @@ test-asan: deps $(ASAN_BUILD)/build.ninja
 
 check: test test-asan
 
+bench: deps $(BENCH_BUILD)/build.ninja
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target vorlax_bench
+	bench/run $(BENCH_BUILD)/bench/vorlax_bench
+
 install: build
 	cmake --install $(BUILD)
 
@@ -42,4 +51,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
