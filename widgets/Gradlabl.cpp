@@ -151,8 +151,8 @@ void TGradLabel::buildColorTable()
     const TColor end = colorToRGB(m_endColor);
     const int r1 = redOf(start), g1 = greenOf(start), b1 = blueOf(start);
     const int r2 = redOf(end), g2 = greenOf(end), b2 = blueOf(end);
+    const int divisor = m_numberOfColors - 1;
     for (int i = 0; i < 256; ++i) {
-        const int divisor = m_numberOfColors - 1;
         m_colorTable[static_cast<std::size_t>(i)] =
             rgb(r1 + mulDiv(i, r2 - r1, divisor), g1 + mulDiv(i, g2 - g1, divisor),
                 b1 + mulDiv(i, b2 - b1, divisor));

@@ -1,6 +1,5 @@
 #include "widgets/Label3dB.h"
 
-#include <QEvent>
 #include <QPainter>
 
 using namespace runtime;
@@ -197,12 +196,4 @@ void TLabel3DBorder::paintEvent(QPaintEvent*)
     caption.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     if (r.width() > 0 && r.height() > 0)
         painter.drawText(r, textFlags(), caption);
-}
-
-void TLabel3DBorder::changeEvent(QEvent* event)
-{
-    // The parent's colour is followed as it changes.
-    if (event->type() == QEvent::ParentChange || event->type() == QEvent::PaletteChange)
-        update();
-    QWidget::changeEvent(event);
 }

@@ -56,7 +56,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     TBorderStyle m_borderStyle = bsNone;
