@@ -5,6 +5,7 @@
 #include "runtime/IniFile.h"
 #include "runtime/MessageBoxes.h"
 #include "sysinfo/DriveList.h"
+#include "widgets/RecycleBinPicture.h"
 
 #include <QCloseEvent>
 #include <QSignalBlocker>
@@ -191,23 +192,31 @@ TForm1::~TForm1()
 
 void TForm1::buildMainPage(QWidget* page)
 {
-    GradLabel1 = place(new QLabel(QStringLiteral("VORLAX 1.2"), page), 24, 4, 120, 21);
+    GradLabel1 = place(new TGradLabel(page), 24, 4, 120, 21);
+    GradLabel1->setCaption(QStringLiteral("VORLAX 1.2"));
     QFont banner(QStringLiteral("Arial"));
     banner.setPixelSize(19);
     banner.setBold(true);
     GradLabel1->setFont(banner);
+    GradLabel1->setTxType(TyHGradient);
+    GradLabel1->setStartColor(runtime::clNavy);
+    GradLabel1->setEndColor(runtime::clPurple);
+    GradLabel1->setBorderColor(runtime::clNavy);
+    GradLabel1->setShadow(true);
+    GradLabel1->setShadowColor(runtime::clBtnShadow);
+    GradLabel1->setShadowDeep(1);
     Image1 = place(new QLabel(page), 4, 28, 160, 120);
+    Image1->setPixmap(QPixmap::fromImage(rubbishPicture()));
     Bevel3 = bevel(page, 172, 4, 209, 145);
     ListBox1 = place(new QListWidget(page), 176, 8, 201, 137);
     ListBox1->setFrameShape(QFrame::NoFrame);
-    Label3DBorder1 = place(new QLabel(page), 4, 156, 377, 21);
-    Label3DBorder2 = place(new QLabel(page), 4, 184, 169, 21);
-    for (QLabel* status : {Label3DBorder1, Label3DBorder2}) {
-        status->setAlignment(Qt::AlignCenter);
-        status->setAutoFillBackground(true);
-        QPalette palette = status->palette();
-        palette.setColor(QPalette::Window, Qt::cyan);
-        status->setPalette(palette);
+    Label3DBorder1 = place(new TLabel3DBorder(page), 4, 156, 377, 21);
+    Label3DBorder1->setHorisontalAlign(haCenter);
+    Label3DBorder2 = place(new TLabel3DBorder(page), 4, 184, 169, 21);
+    for (TLabel3DBorder* status : {Label3DBorder1, Label3DBorder2}) {
+        status->setBorderStyle(bsHeavy);
+        status->setAlignment(taCenter);
+        status->setColor(runtime::clAqua);
     }
     BitBtn1 =
         place(new QPushButton(QStringLiteral("Collect Rubbish Now"), page), 180, 184, 117, 25);

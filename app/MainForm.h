@@ -2,6 +2,8 @@
 
 #include "automation/tarnwickAutostart.h"
 #include "runtime/Dates.h"
+#include "widgets/Gradlabl.h"
+#include "widgets/Label3dB.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -78,12 +80,12 @@ public:
 
     // Main tab
     TTabbedNotebook* TabbedNotebook1;
-    QLabel* GradLabel1;
+    TGradLabel* GradLabel1;
     QLabel* Image1;
     QFrame* Bevel3;
     QListWidget* ListBox1;
-    QLabel* Label3DBorder1;
-    QLabel* Label3DBorder2;
+    TLabel3DBorder* Label3DBorder1;
+    TLabel3DBorder* Label3DBorder2;
     QPushButton* BitBtn1;
     QPushButton* BitBtn2;
     // Configure tab

@@ -1,7 +1,10 @@
 #include "app/MainForm.h"
 #include "runtime/Application.h"
+#include "widgets/RecycleBinPicture.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QPixmap>
 
 int main(int argc, char** argv)
 {
@@ -10,6 +13,12 @@ int main(int argc, char** argv)
     runtime::prepareEnvironment();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vorlax"));
+    // The desktop matches the running window to its menu entry by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vorlax"));
+    QIcon icon;
+    for (int size : {16, 32, 48, 128})
+        icon.addPixmap(QPixmap::fromImage(programIcon(size)));
+    QApplication::setWindowIcon(icon);
     runtime::startServices();
 
     int exitCode = 0;

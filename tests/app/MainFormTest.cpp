@@ -111,6 +111,36 @@ TEST_F(MainFormTest, WindowAndControlsHoldTheirStoredValues)
         EXPECT_EQ(nextTabStop(chain[i - 1]), chain[i]) << i;
 }
 
+TEST_F(MainFormTest, BannerPictureAndStatusPanelsHoldTheirStoredValues)
+{
+    TForm1& f = start();
+    const TGradLabel& banner = *f.GradLabel1;
+    EXPECT_EQ(banner.Caption(), "VORLAX 1.2");
+    EXPECT_EQ(banner.font().family(), "Arial");
+    EXPECT_EQ(banner.font().pixelSize(), 19);
+    EXPECT_TRUE(banner.font().bold());
+    EXPECT_EQ(banner.TxType(), TyHGradient);
+    EXPECT_EQ(banner.StartColor(), runtime::clNavy);
+    EXPECT_EQ(banner.EndColor(), runtime::clPurple);
+    EXPECT_EQ(banner.BorderColor(), runtime::clNavy);
+    EXPECT_TRUE(banner.Shadow());
+    EXPECT_EQ(banner.ShadowColor(), runtime::clBtnShadow);
+    EXPECT_EQ(banner.ShadowDeep(), 1);
+
+    ASSERT_FALSE(f.Image1->pixmap().isNull());
+    EXPECT_EQ(f.Image1->pixmap().size(), QSize(160, 120));
+
+    for (const TLabel3DBorder* status : {f.Label3DBorder1, f.Label3DBorder2}) {
+        EXPECT_EQ(status->BorderStyle(), bsHeavy);
+        EXPECT_EQ(status->Alignment(), taCenter);
+        EXPECT_EQ(status->Color(), runtime::clAqua);
+        EXPECT_FALSE(status->ParentColor());
+        EXPECT_TRUE(status->Caption().isEmpty());
+    }
+    EXPECT_EQ(f.Label3DBorder1->HorisontalAlign(), haCenter);
+    EXPECT_EQ(f.Label3DBorder2->HorisontalAlign(), haTop);
+}
+
 TEST_F(MainFormTest, FirstStartGreetsAndWritesANewFileInOrder)
 {
     TForm1& f = start();
