@@ -172,6 +172,19 @@ TForm1::TForm1(int paramCount, QWidget* parent)
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
 
+    FilesScanner1.FileMask = "*";
+    FilesScanner1.Attributes = {faArchive};
+    FilesScanner1.UpdateList = true;
+    FilesScanner1.ScanOptions = soSpecifiedDir;
+    FilesScanner1.ScanDir = "C:\\";
+    FilesScanner1.ProcessMsg = true;
+    FilesScanner1.Recursive = true;
+    FilesScanner1.setSorted(soUnsort);
+    FilesScanner1.OnProcess = [this](TFilesScan* Sender, const std::string& Dir, int FilesCount,
+                                     std::int64_t FilesSize) {
+        FilesScanner1Process(Sender, Dir, FilesCount, FilesSize);
+    };
+
     TarnwickAutostart1.setAppName("Vorlax");
     TarnwickAutostart1.setParameters("/a");
     runtime::guarded([this] { TarnwickAutostart1.setAutostart(true); });
@@ -548,6 +561,7 @@ void TForm1::BitBtn2Click(QObject*)
     Collecting = false;
     BitBtn1->setEnabled(true);
     BitBtn2->setText(QStringLiteral("Close"));
+    FilesScanner1.Stop();
 }
 
 void TForm1::CheckBox2Click(QObject*)
@@ -555,7 +569,7 @@ void TForm1::CheckBox2Click(QObject*)
     TarnwickAutostart1.setAutostart(CheckBox2->isChecked());
 }
 
-void TForm1::FilesScanner1Process(QObject*, const std::string& Dir, int, std::int64_t)
+void TForm1::FilesScanner1Process(TFilesScan*, const std::string& Dir, int, std::int64_t)
 {
     Label3DBorder1->setText(QString::fromStdString(Dir));
     Label3DBorder2->setText(QString::fromStdString(amountText()));

@@ -2,6 +2,7 @@
 
 #include "automation/tarnwickAutostart.h"
 #include "runtime/Dates.h"
+#include "scan/FilesScn.h"
 #include "widgets/Gradlabl.h"
 #include "widgets/Label3dB.h"
 
@@ -64,7 +65,7 @@ public:
     void BitBtn1Click(QObject* Sender);
     void BitBtn2Click(QObject* Sender);
     void CheckBox2Click(QObject* Sender);
-    void FilesScanner1Process(QObject* Sender, const std::string& Dir, int FilesCount,
+    void FilesScanner1Process(TFilesScan* Sender, const std::string& Dir, int FilesCount,
                               std::int64_t FilesSize);
     void Timer1Timer(QObject* Sender);
 
@@ -119,6 +120,7 @@ public:
     // Components
     QTimer* Timer1;
     TTarnwickAutostart TarnwickAutostart1;
+    TFilesScanner FilesScanner1;
 
     bool Collecting = false;
     bool AutoRun = false;

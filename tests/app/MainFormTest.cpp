@@ -340,9 +340,36 @@ TEST_F(MainFormTest, AmountShownInWholeKilobytes)
         EXPECT_EQ(f.amountText(), text);
     }
     f.CollectedBytes = 2048;
-    f.FilesScanner1Process(&f, "C:\\Some Folder", 3, 999999);
+    f.FilesScanner1Process(&f.FilesScanner1, "C:\\Some Folder", 3, 999999);
     EXPECT_EQ(f.Label3DBorder1->text(), "C:\\Some Folder");
     EXPECT_EQ(f.Label3DBorder2->text(), "2 Kb");
+}
+
+TEST_F(MainFormTest, FilesScannerHasItsStoredValuesAndStopEndsItsScan)
+{
+    TForm1& f = start();
+    TFilesScanner& scanner = f.FilesScanner1;
+    EXPECT_EQ(scanner.FileMask, "*");
+    EXPECT_EQ(scanner.Attributes, TFileAttributes{faArchive});
+    EXPECT_TRUE(scanner.UpdateList);
+    EXPECT_EQ(scanner.ScanOptions, soSpecifiedDir);
+    EXPECT_EQ(scanner.ScanDir, "C:\\");
+    EXPECT_TRUE(scanner.ProcessMsg);
+    EXPECT_TRUE(scanner.Recursive);
+    EXPECT_EQ(scanner.Sorted(), soUnsort);
+
+    // A scan of a collection shows its folder and ends at "Stop", which the pump runs.
+    for (int i = 0; i < 1000; ++i)
+        test::Sandbox::writeFile(sandbox->driveC() + "/many/f" + std::to_string(i), "x");
+    f.Collecting = true;
+    f.BitBtn2->setText(QStringLiteral("Stop"));
+    scanner.ScanDir = "C:\\many";
+    QTimer::singleShot(0, &f, [&f] { f.BitBtn2->click(); });
+    scanner.Execute();
+    EXPECT_LT(scanner.FilesList().Count(), 1000);
+    EXPECT_FALSE(f.Collecting);
+    EXPECT_EQ(f.BitBtn2->text(), "Close");
+    EXPECT_EQ(f.Label3DBorder1->text(), "C:\\many");
 }
 
 TEST_F(MainFormTest, DriveBoxesFollowTheirOwnLetters)
