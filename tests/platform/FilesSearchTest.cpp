@@ -309,25 +309,6 @@ TEST_F(FileSearch, ASearchFromItsParentNeverEntersAnotherFilesystem)
     FindClose(own);
 }
 
-TEST_F(FileSearch, AMountRootFoundByTheProbeIsNotEntered)
-{
-    write("d/mnt/hidden-away.txt");
-    write("d/plain/here.txt");
-    struct stat mount = {};
-    ASSERT_EQ(::stat((c + "/d/mnt").c_str(), &mount), 0);
-    PosixFiles files([&mount](int folder) {
-        struct stat status = {};
-        return ::fstat(folder, &status) == 0 && status.st_ino == mount.st_ino;
-    });
-    ScopedService<FileService> scoped(files);
-    WIN32_FIND_DATAA data;
-    HANDLE parent = FindFirstFileA("C:\\d\\*", data);
-    ASSERT_NE(parent, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(FindFirstFileA("C:\\d\\mnt\\*", data), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(sortedNames(search("C:\\d\\plain\\*.txt")), std::vector<std::string>{"here.txt"});
-    FindClose(parent);
-}
-
 TEST_F(FileSearch, FoldersOpenAgainFromTheirParentsBeyondTheBudget)
 {
     PosixFiles files;
