@@ -248,8 +248,11 @@ public:
         recentlyUsed.erase(folder.useSlot);
     }
 
+    // The process ran out of descriptors: give back what the searches hold, and hold
+    // fewer from now on so that the next folders do not run out again.
     void dropAllBut(const Folder* keep)
     {
+        openBudget = std::max<std::size_t>(recentlyUsed.size() / 2, 2);
         for (auto it = recentlyUsed.begin(); it != recentlyUsed.end();) {
             Folder* folder = *it++;
             if (folder != keep)
