@@ -333,7 +333,8 @@ int main(int argc, char** argv)
     std::printf("  with a progress caption %8.1f ms  (ratio %.2f)\n", median(withCaption) * 1e3,
                 median(withCaption) / findTime);
 
-    std::printf("\nGrowth (scanner, median of 3):\n");
+    // The best of three: growth is about the work done, not about what else the machine does.
+    std::printf("\nGrowth (scanner, best of 3):\n");
     double first = 0;
     double worst = 0;
     for (const auto& level : levels) {
@@ -343,12 +344,13 @@ int main(int argc, char** argv)
             times.push_back(timeScanner(level.windows, scanned));
         if (scanned != level.rubbish)
             fail("the scanner found " + std::to_string(scanned) + " files in " + level.windows);
-        const double perEntry = median(times) * 1e9 / level.entries;
+        const double best = *std::min_element(times.begin(), times.end());
+        const double perEntry = best * 1e9 / level.entries;
         if (first == 0)
             first = perEntry;
         worst = std::max(worst, perEntry / first);
-        std::printf("  %-8s entries %8.1f ms  %6.1f ns per entry\n", level.name,
-                    median(times) * 1e3, perEntry);
+        std::printf("  %-8s entries %8.1f ms  %6.1f ns per entry\n", level.name, best * 1e3,
+                    perEntry);
     }
     std::printf("  largest time per entry against 50,000: x%.2f (%s)\n", worst,
                 worst < 1.5 ? "linear" : "NOT LINEAR");
