@@ -131,6 +131,16 @@ struct Identity
     }
 };
 
+bool isMountRootUnopened(int parentFd, const std::string& name)
+{
+    struct statx status = {};
+    if (::statx(parentFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE,
+                &status) != 0)
+        return false;
+    return (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+           (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+}
+
 bool identityOf(int fd, Identity& identity)
 {
     struct statx status = {};
@@ -341,6 +351,10 @@ public:
                                       const std::string& name)
     {
         if (descriptorOf(*parent) < 0)
+            return nullptr;
+        // Opening an automount point would mount it (and may wait on a network share)
+        // only to be refused below: look first without triggering it.
+        if (!isMountRoot && isMountRootUnopened(parent->fd, name))
             return nullptr;
         const int fd = openRelative(*parent, name);
         if (fd < 0)

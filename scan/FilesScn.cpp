@@ -168,7 +168,9 @@ void TFilesScan::ScanFolder(const std::string& Folder, std::uint32_t Required,
                 (data.dwFileAttributes & Required) == Required) {
                 const auto size = static_cast<std::int64_t>(data.nFileSize);
                 ++m_filesCount;
-                m_filesSize += size;
+                // Wraps like the 32-bit total always did, never undefined.
+                m_filesSize = static_cast<std::int64_t>(static_cast<std::uint64_t>(m_filesSize) +
+                                                        static_cast<std::uint64_t>(size));
                 if (UpdateList) {
                     const TSearchRec entry{packedLocalTime(data.ftLastWriteTime), size,
                                            static_cast<std::int32_t>(data.dwFileAttributes), name};

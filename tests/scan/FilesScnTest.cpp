@@ -483,3 +483,49 @@ TEST_F(FilesScanTest, AStopQueuedForTheMessageLoopEndsTheScan)
     QCoreApplication::processEvents();
     EXPECT_TRUE(stopped);
 }
+
+// Delivers one folder of regular files with the sizes given.
+class SizedFiles : public FileService
+{
+public:
+    explicit SizedFiles(std::vector<std::uint64_t> sizes) : m_sizes(std::move(sizes)) {}
+    HANDLE findFirst(const std::string&, WIN32_FIND_DATAA& data, unsigned) override
+    {
+        m_next = 0;
+        return findNext(this, data) ? this : INVALID_HANDLE_VALUE;
+    }
+    bool findNext(HANDLE, WIN32_FIND_DATAA& data) override
+    {
+        if (m_next >= m_sizes.size())
+            return false;
+        data.cFileName = "f" + std::to_string(m_next) + ".tmp";
+        data.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        data.nFileSize = m_sizes[m_next++];
+        return true;
+    }
+    bool findDetails(HANDLE, WIN32_FIND_DATAA&) override { return true; }
+    bool findClose(HANDLE) override { return true; }
+
+private:
+    std::vector<std::uint64_t> m_sizes;
+    std::size_t m_next = 0;
+};
+
+TEST_F(FilesScanTest, TheSizeTotalWrapsInsteadOfOverflowing)
+{
+    // Sparse files this large are possible on a RAM disk.
+    const std::uint64_t huge = (1ULL << 62) + 5;
+    SizedFiles fake({huge, huge, 7});
+    ScopedService<FileService> files(fake);
+    TFilesScanner scanner;
+    scanner.ProcessMsg = false;
+    scanner.Recursive = false;
+    scanner.ScanOptions = soSpecifiedDir;
+    scanner.ScanDir = "C:\\";
+    scanner.FileMask = "*.tmp";
+    scanner.Execute();
+    EXPECT_EQ(scanner.FilesCount(), 3);
+    EXPECT_EQ(static_cast<std::uint64_t>(scanner.FilesSize()), 2 * huge + 7);
+    ASSERT_EQ(scanner.FilesList().Count(), 3);
+    EXPECT_EQ(static_cast<std::uint64_t>(scanner.FilesList().Items(1)->Size()), huge);
+}
