@@ -58,9 +58,9 @@ Sandbox::~Sandbox()
     fs::remove_all(m_root, ec);
 }
 
-void Sandbox::setDrives(const std::string& spec)
+void Sandbox::setDrives(const std::string& map)
 {
-    setEnv("VORLAX_DRIVES", spec);
+    setEnv("VORLAX_DRIVES", map);
 }
 
 void Sandbox::setEnv(const std::string& name, const std::optional<std::string>& value)

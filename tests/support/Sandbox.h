@@ -28,7 +28,7 @@ public:
     std::string iniPath() const { return windir() + "/vorlax.ini"; }
 
     // Replaces VORLAX_DRIVES for the rest of the sandbox's life.
-    void setDrives(const std::string& spec);
+    void setDrives(const std::string& map);
     void setEnv(const std::string& name, const std::optional<std::string>& value);
 
     static void writeFile(const std::string& path, const std::string& content);
