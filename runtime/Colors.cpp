@@ -58,11 +58,6 @@ std::optional<Role> roleOf(TColor index)
     return roles[index];
 }
 
-QPalette applicationPalette()
-{
-    return QGuiApplication::palette();
-}
-
 } // namespace
 
 TColor colorToRGB(TColor color, const QPalette& palette)
@@ -77,7 +72,7 @@ TColor colorToRGB(TColor color, const QPalette& palette)
 
 TColor colorToRGB(TColor color)
 {
-    return isSystemColor(color) ? colorToRGB(color, applicationPalette()) : color & 0xFFFFFF;
+    return colorToRGB(color, QGuiApplication::palette());
 }
 
 QColor toQColor(TColor color, const QPalette& palette)
@@ -88,8 +83,7 @@ QColor toQColor(TColor color, const QPalette& palette)
 
 QColor toQColor(TColor color)
 {
-    const TColor value = colorToRGB(color);
-    return QColor(redOf(value), greenOf(value), blueOf(value));
+    return toQColor(color, QGuiApplication::palette());
 }
 
 TColor fromQColor(const QColor& color)

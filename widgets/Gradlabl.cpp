@@ -159,32 +159,33 @@ void TGradLabel::buildColorTable()
     }
 }
 
-QImage TGradLabel::horizontalGradient(const QSize& size) const
+// Band i of the table runs from MulDiv(i, length, 255) to MulDiv(i + 1, length, 255)
+// along the length; band 255 starts at the far edge and is clipped away.
+QImage TGradLabel::gradient(const QSize& size, Qt::Orientation direction) const
 {
     QImage bitmap(size, QImage::Format_ARGB32_Premultiplied);
     bitmap.fill(Qt::white);
     QPainter painter(&bitmap);
+    const bool across = direction == Qt::Horizontal;
+    const int length = across ? size.width() : size.height();
     for (int i = 0; i < 256; ++i) {
-        const int left = mulDiv(i, size.width(), 255);
-        const int right = mulDiv(i + 1, size.width(), 255);
-        painter.fillRect(QRect(left, 0, right - left, size.height()),
-                         toQColor(m_colorTable[static_cast<std::size_t>(i)]));
+        const int from = mulDiv(i, length, 255);
+        const int to = mulDiv(i + 1, length, 255);
+        const QRect band = across ? QRect(from, 0, to - from, size.height())
+                                  : QRect(0, from, size.width(), to - from);
+        painter.fillRect(band, toQColor(m_colorTable[static_cast<std::size_t>(i)]));
     }
     return bitmap;
 }
 
+QImage TGradLabel::horizontalGradient(const QSize& size) const
+{
+    return gradient(size, Qt::Horizontal);
+}
+
 QImage TGradLabel::verticalGradient(const QSize& size) const
 {
-    QImage bitmap(size, QImage::Format_ARGB32_Premultiplied);
-    bitmap.fill(Qt::white);
-    QPainter painter(&bitmap);
-    for (int i = 0; i < 256; ++i) {
-        const int top = mulDiv(i, size.height(), 255);
-        const int bottom = mulDiv(i + 1, size.height(), 255);
-        painter.fillRect(QRect(0, top, size.width(), bottom - top),
-                         toQColor(m_colorTable[static_cast<std::size_t>(i)]));
-    }
-    return bitmap;
+    return gradient(size, Qt::Vertical);
 }
 
 QFont TGradLabel::paintFont() const

@@ -61,6 +61,7 @@ protected:
 
 private:
     void buildColorTable();
+    QImage gradient(const QSize& size, Qt::Orientation direction) const;
     void textOut(QPainter& canvas, int x, int y) const;
     void outline(QPainter& canvas, int x, int y, runtime::TColor color) const;
     void shadow(QPainter& canvas, int x, int y, int offset, runtime::TColor color) const;
