@@ -7,11 +7,14 @@
 #include "sysinfo/DriveList.h"
 #include "widgets/RecycleBinPicture.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QVBoxLayout>
+#include <exception>
+#include <iostream>
 
 namespace {
 
@@ -190,7 +193,15 @@ TForm1::TForm1(int paramCount, QWidget* parent)
     runtime::guarded([this] { TarnwickAutostart1.setAutostart(true); });
 
     connectHandlers();
+    captureSettings();
     Timer1->start();
+#if QT_CONFIG(sessionmanager)
+    // The session is ending: what the window holds is saved now, whatever comes next.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] {
+        if (m_saveAllowed)
+            runtime::guarded([this] { SaveSettings(); });
+    });
+#endif
     // A signal during an unattended collection in FormCreate must stop it too.
     runtime::setSignalHandler([this] { requestExit(); });
     runtime::guarded([this] { FormCreate(this); });
@@ -199,6 +210,7 @@ TForm1::TForm1(int paramCount, QWidget* parent)
 TForm1::~TForm1()
 {
     runtime::setSignalHandler({});
+    runtime::setExitHook({});
     Timer1->stop();
     runtime::guarded([this] { FormDestroy(this); });
 }
@@ -252,6 +264,8 @@ void TForm1::buildConfigurePage(QWidget* page)
     Edit4 = edit(page, "", 12, 144, 149, 21);
     SpeedButton1 = place(new QToolButton(page), 164, 144, 21, 21);
     SpeedButton1->setText(QStringLiteral("..."));
+    // Not one of the twenty controls of the tab order.
+    SpeedButton1->setFocusPolicy(Qt::NoFocus);
     Bevel2 = bevel(page, 196, 40, 185, 137);
     CheckBox6 = checkBox(page, "Delete *.BAK", true, 240, 56, 97, 17);
     CheckBox7 = checkBox(page, "Delete *.TMP", true, 240, 72, 97, 17);
@@ -303,7 +317,14 @@ void TForm1::connectHandlers()
     connect(BitBtn2, &QPushButton::clicked, this, handle(&TForm1::BitBtn2Click));
     connect(CheckBox2, &QCheckBox::toggled, this, handle(&TForm1::CheckBox2Click));
     connect(Timer1, &QTimer::timeout, this, handle(&TForm1::Timer1Timer));
+    for (QCheckBox* box :
+         {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8,
+          CheckBox9, CheckBox10, CheckBox11, CheckBox12, CheckBox13})
+        connect(box, &QCheckBox::toggled, this, &TForm1::captureSettings);
+    for (QLineEdit* edit : {Edit2, Edit3, Edit4})
+        connect(edit, &QLineEdit::textChanged, this, &TForm1::captureSettings);
     for (TRadioButton* button : radioButtons()) {
+        connect(button, &QRadioButton::toggled, this, &TForm1::captureSettings);
         connect(button, &QRadioButton::toggled, this, [this, button](bool selected) {
             runtime::guarded([this, button, selected] {
                 if (!selected)
@@ -373,7 +394,8 @@ void TForm1::FormCreate(QObject*)
     TabbedNotebook1->setActivePage(QStringLiteral("Main"));
 
     // Looked for where it is read and written, so a Windows folder too long to name can
-    // never make a start overwrite an existing file with defaults.
+    // never make a start overwrite an existing file with defaults. Anything there that
+    // cannot be read is an error, not a file of defaults.
     if (runtime::IniFile(SettingsFile).exists()) {
         LoadSettings();
         if (m_paramCount > 0) {
@@ -385,6 +407,7 @@ void TForm1::FormCreate(QObject*)
             runtime::terminate();
         }
     } else {
+        allowSave();
         runtime::messageDlg(WelcomeText, runtime::MessageType::Information, runtime::ButtonOk);
         TabbedNotebook1->setActivePage(QStringLiteral("Configure"));
     }
@@ -392,7 +415,8 @@ void TForm1::FormCreate(QObject*)
 
 void TForm1::FormDestroy(QObject*)
 {
-    SaveSettings();
+    if (m_saveAllowed)
+        SaveSettings();
 }
 
 void TForm1::UpdateDriveBoxes()
@@ -414,19 +438,28 @@ void TForm1::UpdateDriveBoxes()
 void TForm1::LoadSettings()
 {
     runtime::setDateConventions('/', "yyyy/mm/dd");
-    runtime::IniFile ini(SettingsFile);
+    runtime::MemIniFile ini(SettingsFile);
+    // Gone since it was looked for: still not a file of defaults.
+    if (!ini.exists())
+        throw runtime::IniFileError(runtime::formatMessage("Unable to read %s", SettingsFile));
     const auto boxes = driveBoxes();
     for (std::size_t k = 0; k < boxes.size(); ++k) {
         if (!boxes[k]->isHidden())
             boxes[k]->setChecked(ini.readInteger("Drives", "Drive" + std::to_string(k), 0) == 1);
     }
     setEditText(Edit4, ini.readString("Actions", "Cache", ""));
-    // The handler runs as for a click; its error ends the load.
+    // The handler runs as for a click. Its error is shown once every key is read: a load
+    // cut short would leave window defaults in place of the user's keys, to be saved.
+    std::exception_ptr autostartError;
     const bool autoStart = ini.readInteger("Actions", "AutoStart", 1) == 1;
     if (CheckBox2->isChecked() != autoStart) {
         const QSignalBlocker blocker(CheckBox2);
         CheckBox2->setChecked(autoStart);
-        CheckBox2Click(this);
+        try {
+            CheckBox2Click(this);
+        } catch (...) {
+            autostartError = std::current_exception();
+        }
     }
     CheckBox3->setChecked(ini.readInteger("Actions", "RunScanDisk", 1) == 1);
     CheckBox4->setChecked(ini.readInteger("Actions", "DelCHK", 1) == 1);
@@ -447,46 +480,97 @@ void TForm1::LoadSettings()
                               1);
 
     std::string dateText = ini.readString("NextDate", "Date", "");
+    captureSettings();
+    allowSave();
     if (dateText.empty())
         dateText = runtime::dateToStr(runtime::today());
-    NextRunDate = runtime::strToDate(dateText);
+    try {
+        NextRunDate = runtime::strToDate(dateText);
+    } catch (...) {
+        if (autostartError)
+            runtime::handleException(autostartError);
+        throw;
+    }
     if (runtime::today() > NextRunDate)
         NextRunDate = runtime::today() + 1;
+    if (autostartError)
+        std::rethrow_exception(autostartError);
+}
+
+void TForm1::allowSave()
+{
+    m_saveAllowed = true;
+    // The toolkit ends the process itself when the display goes away (a log-out): save
+    // then from what the window last held.
+    runtime::setExitHook([this] {
+        try {
+            writeSettings();
+        } catch (const std::exception& error) {
+            std::cerr << error.what() << std::endl;
+        }
+    });
 }
 
 void TForm1::SaveSettings()
 {
-    runtime::setDateConventions('/', "yyyy/mm/dd");
-    runtime::IniFile ini(SettingsFile);
+    captureSettings();
+    writeSettings();
+}
+
+void TForm1::captureSettings()
+{
     const auto boxes = driveBoxes();
     for (std::size_t k = 0; k < boxes.size(); ++k)
-        ini.writeInteger("Drives", "Drive" + std::to_string(k), flag(boxes[k]->isChecked()));
-    ini.writeInteger("Actions", "RunScanDisk", flag(CheckBox3->isChecked()));
-    ini.writeInteger("Actions", "DelCHK", flag(CheckBox4->isChecked()));
-    ini.writeInteger("Actions", "DelTempFiles", flag(CheckBox1->isChecked()));
-    ini.writeInteger("Actions", "DelCache", flag(CheckBox5->isChecked()));
-    ini.writeInteger("Actions", "DelBAK", flag(CheckBox6->isChecked()));
-    ini.writeInteger("Actions", "DelTMP", flag(CheckBox7->isChecked()));
-    ini.writeInteger("Actions", "DelUser1", flag(CheckBox8->isChecked()));
-    ini.writeInteger("Actions", "DelUser2", flag(CheckBox9->isChecked()));
-    ini.writeString("Actions", "Cache", editText(Edit4));
-    ini.writeString("User", "User1", editText(Edit2));
-    ini.writeString("User", "User2", editText(Edit3));
-    ini.writeInteger("Actions", "AutoStart", flag(CheckBox2->isChecked()));
+        m_values.Drives[k] = boxes[k]->isChecked();
+    m_values.RunScanDisk = CheckBox3->isChecked();
+    m_values.DelCHK = CheckBox4->isChecked();
+    m_values.DelTempFiles = CheckBox1->isChecked();
+    m_values.DelCache = CheckBox5->isChecked();
+    m_values.DelBAK = CheckBox6->isChecked();
+    m_values.DelTMP = CheckBox7->isChecked();
+    m_values.DelUser1 = CheckBox8->isChecked();
+    m_values.DelUser2 = CheckBox9->isChecked();
+    m_values.Cache = editText(Edit4);
+    m_values.User1 = editText(Edit2);
+    m_values.User2 = editText(Edit3);
+    m_values.AutoStart = CheckBox2->isChecked();
     const auto radios = radioButtons();
     for (std::size_t k = 0; k < radios.size(); ++k)
-        ini.writeInteger("Actions", "Frequency" + std::to_string(k + 1),
-                         flag(radios[k]->isChecked()));
+        m_values.Frequency[k] = radios[k]->isChecked();
+}
+
+void TForm1::writeSettings()
+{
+    runtime::setDateConventions('/', "yyyy/mm/dd");
+    runtime::MemIniFile ini(SettingsFile);
+    const TSettingsValues& v = m_values;
+    for (std::size_t k = 0; k < v.Drives.size(); ++k)
+        ini.writeInteger("Drives", "Drive" + std::to_string(k), flag(v.Drives[k]));
+    ini.writeInteger("Actions", "RunScanDisk", flag(v.RunScanDisk));
+    ini.writeInteger("Actions", "DelCHK", flag(v.DelCHK));
+    ini.writeInteger("Actions", "DelTempFiles", flag(v.DelTempFiles));
+    ini.writeInteger("Actions", "DelCache", flag(v.DelCache));
+    ini.writeInteger("Actions", "DelBAK", flag(v.DelBAK));
+    ini.writeInteger("Actions", "DelTMP", flag(v.DelTMP));
+    ini.writeInteger("Actions", "DelUser1", flag(v.DelUser1));
+    ini.writeInteger("Actions", "DelUser2", flag(v.DelUser2));
+    ini.writeString("Actions", "Cache", v.Cache);
+    ini.writeString("User", "User1", v.User1);
+    ini.writeString("User", "User2", v.User2);
+    ini.writeInteger("Actions", "AutoStart", flag(v.AutoStart));
+    for (std::size_t k = 0; k < v.Frequency.size(); ++k)
+        ini.writeInteger("Actions", "Frequency" + std::to_string(k + 1), flag(v.Frequency[k]));
 
     const runtime::TDate today = runtime::today();
     if (today >= NextRunDate && Collected) {
         const int intervals[] = {1, 3, 7, 30};
-        for (std::size_t k = 0; k < radios.size(); ++k) {
-            if (radios[k]->isChecked())
+        for (std::size_t k = 0; k < v.Frequency.size(); ++k) {
+            if (v.Frequency[k])
                 NextRunDate = today + intervals[k];
         }
     }
     ini.writeString("NextDate", "Date", runtime::dateToStr(NextRunDate));
+    ini.updateFile();
 }
 
 bool TForm1::pumpAndContinue()

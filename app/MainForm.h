@@ -45,6 +45,27 @@ public:
     QString activePage() const;
 };
 
+// What the window last held of the settings, kept outside the widgets so that they can be
+// saved when the toolkit ends the process on its own (a lost display) and no widget may be
+// touched any more.
+struct TSettingsValues
+{
+    std::array<bool, 4> Drives{};
+    bool RunScanDisk = false;
+    bool DelCHK = false;
+    bool DelTempFiles = false;
+    bool DelCache = false;
+    bool DelBAK = false;
+    bool DelTMP = false;
+    bool DelUser1 = false;
+    bool DelUser2 = false;
+    std::string Cache;
+    std::string User1;
+    std::string User2;
+    bool AutoStart = false;
+    std::array<bool, 4> Frequency{};
+};
+
 class TForm1 : public QWidget
 {
     Q_OBJECT
@@ -60,6 +81,9 @@ public:
     void UpdateDriveBoxes();
     void LoadSettings();
     void SaveSettings();
+    // Whether an exit may write vorlax.ini: once every key of it was read, or when there was
+    // none to read. Until then the window holds defaults, not the user's settings.
+    bool settingsSaveAllowed() const { return m_saveAllowed; }
     void CollectRubbish();
 
     void BitBtn1Click(QObject* Sender);
@@ -139,11 +163,18 @@ private:
     void connectHandlers();
     std::array<QCheckBox*, 4> driveBoxes() const;
     std::array<TRadioButton*, 4> radioButtons() const;
+    void allowSave();
+    // Copies the controls' settings into m_values.
+    void captureSettings();
+    // Writes m_values, NextRunDate and Collected to vorlax.ini; touches no widget.
+    void writeSettings();
     // Ends a run as stopped.
     void finishStopped();
     // Lets the window process its messages, then tells whether the run may go on.
     bool pumpAndContinue();
 
     int m_paramCount;
+    bool m_saveAllowed = false;
+    TSettingsValues m_values;
     std::map<const QLineEdit*, std::string> m_loadedTexts;
 };

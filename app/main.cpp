@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 #include "runtime/Application.h"
+#include "runtime/MessageBoxes.h"
 #include "widgets/RecycleBinPicture.h"
 
 #include <QApplication>
@@ -31,5 +32,9 @@ int main(int argc, char** argv)
             form.show();
         exitCode = runtime::run();
     }
+    // So cron and systemd can tell: an error box nobody saw (the settings file, the
+    // registration, a date, a mask) fails the run; warnings do not.
+    if (exitCode == 0 && runtime::isHeadless() && runtime::errorShown())
+        exitCode = 1;
     return exitCode;
 }

@@ -4,11 +4,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -69,6 +72,32 @@ bool writeAll(int fd, const std::string& text)
     return true;
 }
 
+std::string temporaryPrefix(const std::filesystem::path& target)
+{
+    return "." + target.filename().string() + ".";
+}
+
+// The part after the prefix: process id, counter and a stamp in hex, each non-empty.
+bool isTemporarySuffix(std::string_view suffix)
+{
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto isHex = [&](char c) { return isDigit(c) || (c >= 'a' && c <= 'f'); };
+    int field = 0;
+    std::size_t length = 0;
+    for (const char c : suffix) {
+        if (c == '.') {
+            if (length == 0 || ++field > 2)
+                return false;
+            length = 0;
+        } else if (field < 2 ? isDigit(c) : isHex(c)) {
+            ++length;
+        } else {
+            return false;
+        }
+    }
+    return field == 2 && length > 0;
+}
+
 // A fresh file beside target, named after it and created exclusively; the mode passes
 // through the umask as an ordinary creation does.
 int createTemporary(const std::string& target, std::string& name)
@@ -79,9 +108,9 @@ int createTemporary(const std::string& target, std::string& name)
         const auto stamp = static_cast<unsigned long long>(
             std::chrono::steady_clock::now().time_since_epoch().count());
         char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".%d.%u.%llx", static_cast<int>(::getpid()),
+        std::snprintf(suffix, sizeof suffix, "%d.%u.%llx", static_cast<int>(::getpid()),
                       counter.fetch_add(1), stamp & 0xffffffULL);
-        name = (path.parent_path() / ("." + path.filename().string() + suffix)).string();
+        name = (path.parent_path() / (temporaryPrefix(path) + suffix)).string();
         const int fd =
             ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0 || errno != EEXIST)
@@ -98,6 +127,37 @@ void syncFolder(const std::string& folder)
 }
 
 } // namespace
+
+void removeStaleTemporaries(const std::string& path)
+{
+    const std::filesystem::path target(resolveLink(path));
+    const std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
+    const std::string prefix = temporaryPrefix(target);
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid())
+        return;
+    const int copy = ::dup(dir.get());
+    DIR* stream = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!stream) {
+        if (copy >= 0)
+            ::close(copy);
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(stream)) {
+        const std::string_view name(entry->d_name);
+        if (name.starts_with(prefix) && isTemporarySuffix(name.substr(prefix.size())))
+            stale.emplace_back(name);
+    }
+    ::closedir(stream);
+    for (const std::string& name : stale) {
+        struct stat info = {};
+        // Never a link or anything but a plain file, whatever its name says.
+        if (::fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode))
+            ::unlinkat(dir.get(), name.c_str(), 0);
+    }
+}
 
 std::string resolveLink(const std::string& path)
 {

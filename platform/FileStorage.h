@@ -13,6 +13,11 @@ namespace platform {
 // A symbolic link at path is followed and its final target replaced, so the link stays.
 int writeFileAtomically(const std::string& path, const std::string& content);
 
+// Removes what writeFileAtomically(path, ...) calls that were killed left behind: regular
+// files named as its temporaries for that file, and nothing else. Call only while every
+// writer of the file is held off (a FolderLock), or a running write loses its temporary.
+void removeStaleTemporaries(const std::string& path);
+
 // The file that a write to path replaces: path itself, or the end of the chain of
 // symbolic links that starts there (which need not exist yet). A dotfile manager's link
 // then keeps pointing at the rewritten file instead of being replaced by a copy.

@@ -1,11 +1,23 @@
 #pragma once
 
+#include "platform/ProfileDocument.h"
+
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
-// Private-profile (INI) files in the Windows directory.
+struct ProfileEntry
+{
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
+// Private-profile (INI) files in the Windows directory. fileName is always a bare file name
+// ("vorlax.ini").
 class ProfileService
 {
 public:
@@ -15,6 +27,13 @@ public:
     virtual bool writeString(const std::string& section, const std::string& key,
                              const std::string& value, const std::string& fileName) = 0;
     virtual bool fileExists(const std::string& fileName) = 0;
+    // The whole text; nothing when it cannot be read, with the reason in errno (ENOENT
+    // when missing).
+    virtual std::optional<std::string> readFile(const std::string& fileName) = 0;
+    // Sets every entry, in order, in the file as it is on disk now, and replaces the file in
+    // one step. false with errno when refused; the file is then unchanged.
+    virtual bool writeEntries(const std::string& fileName,
+                              const std::vector<ProfileEntry>& entries) = 0;
 
     static std::unique_ptr<ProfileService> createDefault();
 };
@@ -29,8 +48,17 @@ std::string GetPrivateProfileStringA(const std::string& section, const std::stri
 // key, or a text that would break the line structure is refused with EINVAL.
 bool WritePrivateProfileStringA(const std::string& section, const std::string& key,
                                 const std::string& value, const std::string& fileName);
-// Whether a regular file of that bare name is where the two calls above read and write it
-// (a link to one counts); false for a folder, a FIFO or a name that is not a bare file name.
-bool PrivateProfileFileExists(const std::string& fileName);
+
+// Whether anything at all is there (a file, a folder, a link, dangling or not), looked for
+// exactly where the calls above read and write. Only a name the system says is not there
+// counts as missing: what cannot be looked at may be the user's file.
+bool profileFileExists(const std::string& fileName);
+std::optional<std::string> readProfileFile(const std::string& fileName);
+bool writeProfileEntries(const std::string& fileName, const std::vector<ProfileEntry>& entries);
+
+// The value of a key of a parsed file, with GetPrivateProfileStringA's rules for what is
+// missing.
+std::string profileString(const ProfileDocument& document, const std::string& section,
+                          const std::string& key, const std::string& defaultValue);
 
 } // namespace platform

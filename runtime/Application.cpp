@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 namespace runtime {
 
@@ -63,6 +64,29 @@ void installSignalHandlers()
         sigaction(signal, &action, nullptr);
 }
 
+std::function<void()>& exitHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+void runExitHook()
+{
+    if (auto hook = std::exchange(exitHook(), {}))
+        hook();
+}
+
+QtMessageHandler previousMessageHandler = nullptr;
+
+// cron and systemd timers give no XDG_RUNTIME_DIR; setting one would pass it on to every
+// program started from here, so only the notice goes.
+void filterMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    previousMessageHandler(type, context, message);
+}
+
 bool hasEnv(const char* name)
 {
     const char* value = std::getenv(name);
@@ -84,6 +108,8 @@ bool isHeadless()
 
 void prepareEnvironment()
 {
+    if (!previousMessageHandler)
+        previousMessageHandler = qInstallMessageHandler(filterMessage);
     if (hasEnv("QT_QPA_PLATFORM"))
         return;
     // A display that is gone (a stale DISPLAY under cron) must not abort the start.
@@ -150,6 +176,15 @@ void resetTermination()
 void setSignalHandler(std::function<void()> handler)
 {
     signalHandler() = std::move(handler);
+}
+
+void setExitHook(std::function<void()> hook)
+{
+    // Registered anew each time, so the hook runs before the exit handlers of everything
+    // it uses that was set up before it (the handlers run newest first).
+    if (hook)
+        std::atexit(runExitHook);
+    exitHook() = std::move(hook);
 }
 
 void handleException(std::exception_ptr error)

@@ -7,7 +7,8 @@ namespace runtime {
 
 // No display to show windows on: neither DISPLAY nor WAYLAND_DISPLAY is set.
 bool isHeadless();
-// Before the application object exists: choose the offscreen platform when headless.
+// Before the application object exists: choose the offscreen platform when headless, and
+// keep the toolkit's notice about a missing XDG_RUNTIME_DIR out of a scheduled run's output.
 void prepareEnvironment();
 // After it exists: the window family, and SIGTERM, SIGINT and SIGHUP as orderly exits.
 void startServices();
@@ -30,6 +31,11 @@ void resetTermination();
 
 // Called instead of terminate() for a signal, so the window can stop what it is doing first.
 void setSignalHandler(std::function<void()> handler);
+
+// Runs once if the process ends through exit() with the window still there: the toolkit
+// does that itself when the display connection breaks. The hook must touch no toolkit
+// object. An empty function removes it.
+void setExitHook(std::function<void()> hook);
 
 // Shows the text of an error that left an event handler; the program goes on.
 void handleException(std::exception_ptr error);

@@ -1,7 +1,8 @@
 #include "runtime/IniFile.h"
 
-#include "platform/Profile.h"
 #include "runtime/Errors.h"
+
+#include <cerrno>
 
 #include <cstdint>
 #include <limits>
@@ -30,22 +31,17 @@ int hexDigit(char c)
 
 } // namespace
 
-IniFile::IniFile(std::string fileName) : m_fileName(std::move(fileName)) {}
+CustomIniFile::CustomIniFile(std::string fileName) : m_fileName(std::move(fileName)) {}
 
-const std::string& IniFile::fileName() const
+const std::string& CustomIniFile::fileName() const
 {
     return m_fileName;
 }
 
-bool IniFile::exists() const
+std::string CustomIniFile::readString(const std::string& section, const std::string& ident,
+                                      const std::string& defaultValue) const
 {
-    return platform::PrivateProfileFileExists(m_fileName);
-}
-
-std::string IniFile::readString(const std::string& section, const std::string& ident,
-                                const std::string& defaultValue) const
-{
-    std::string text = platform::GetPrivateProfileStringA(section, ident, defaultValue, m_fileName);
+    std::string text = readValue(section, ident, defaultValue);
     if (text.size() >= readBufferSize) {
         std::size_t cut = readBufferSize - 1;
         // Half a character would come back as garbage; drop it whole.
@@ -61,8 +57,8 @@ std::string IniFile::readString(const std::string& section, const std::string& i
     return text;
 }
 
-int IniFile::readInteger(const std::string& section, const std::string& ident,
-                         int defaultValue) const
+int CustomIniFile::readInteger(const std::string& section, const std::string& ident,
+                               int defaultValue) const
 {
     std::string text = readString(section, ident, {});
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
@@ -70,16 +66,75 @@ int IniFile::readInteger(const std::string& section, const std::string& ident,
     return strToIntDef(text, defaultValue);
 }
 
+void CustomIniFile::writeInteger(const std::string& section, const std::string& ident, int value)
+{
+    writeString(section, ident, std::to_string(value));
+}
+
+void CustomIniFile::failWrite() const
+{
+    throw IniFileError(formatMessage("Unable to write to %s", m_fileName));
+}
+
+bool IniFile::exists() const
+{
+    return platform::profileFileExists(fileName());
+}
+
+std::string IniFile::readValue(const std::string& section, const std::string& ident,
+                               const std::string& defaultValue) const
+{
+    return platform::GetPrivateProfileStringA(section, ident, defaultValue, fileName());
+}
+
 void IniFile::writeString(const std::string& section, const std::string& ident,
                           const std::string& value)
 {
-    if (!platform::WritePrivateProfileStringA(section, ident, value, m_fileName))
-        throw IniFileError(formatMessage("Unable to write to %s", m_fileName));
+    if (!platform::WritePrivateProfileStringA(section, ident, value, fileName()))
+        failWrite();
 }
 
-void IniFile::writeInteger(const std::string& section, const std::string& ident, int value)
+const platform::ProfileDocument& MemIniFile::document() const
 {
-    writeString(section, ident, std::to_string(value));
+    if (!m_document) {
+        auto text = platform::readProfileFile(fileName());
+        if (!text && errno != ENOENT)
+            throw IniFileError(formatMessage("Unable to read %s", fileName()));
+        m_existed = text.has_value();
+        m_document.emplace(text.value_or(std::string()));
+        for (const platform::ProfileEntry& change : m_changes)
+            m_document->setValue(change.section, change.key, change.value);
+    }
+    return *m_document;
+}
+
+bool MemIniFile::exists() const
+{
+    document();
+    return m_existed;
+}
+
+std::string MemIniFile::readValue(const std::string& section, const std::string& ident,
+                                  const std::string& defaultValue) const
+{
+    return platform::profileString(document(), section, ident, defaultValue);
+}
+
+void MemIniFile::writeString(const std::string& section, const std::string& ident,
+                             const std::string& value)
+{
+    if (!platform::ProfileDocument::isValidEntry(section, ident, value))
+        failWrite();
+    m_changes.push_back({section, ident, value});
+    if (m_document)
+        m_document->setValue(section, ident, value);
+}
+
+void MemIniFile::updateFile()
+{
+    if (!platform::writeProfileEntries(fileName(), m_changes))
+        failWrite();
+    m_changes.clear();
 }
 
 int strToIntDef(const std::string& text, int defaultValue)

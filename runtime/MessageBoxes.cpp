@@ -125,8 +125,18 @@ ModalResult messageDlg(const std::string& text, MessageType type, unsigned butto
     return show(MessageRequest{type, titleFor(type), text, buttons});
 }
 
+namespace {
+bool errorBoxShown = false;
+}
+
+bool errorShown()
+{
+    return errorBoxShown;
+}
+
 void showErrorMessage(const std::string& text)
 {
+    errorBoxShown = true;
     show(MessageRequest{MessageType::Error, applicationTitle(), text, ButtonOk});
 }
 

@@ -25,6 +25,8 @@ struct MessageRequest
 ModalResult messageDlg(const std::string& text, MessageType type, unsigned buttons);
 // The toolkit's box for an error that reached the message loop.
 void showErrorMessage(const std::string& text);
+// Whether showErrorMessage ran in this process: a run without a display then ends with 1.
+bool errorShown();
 
 // Shows the box on screen whatever the platform; closing it by its title bar answers Cancel.
 ModalResult showMessageBox(const MessageRequest& request);

@@ -2,8 +2,15 @@
 #include "runtime/Dates.h"
 #include "support/FormFixture.h"
 
+#include "platform/Profile.h"
+#include "platform/Service.h"
+
 #include <QTimer>
+#include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
 
 using runtime::encodeDate;
 using runtime::ModalResult;
@@ -424,17 +431,119 @@ TEST_F(MainFormTest, AutoBoxKeepsTheAutostartEntryInStep)
     EXPECT_NE(settings().find("AutoStart=1\r\n"), std::string::npos);
 }
 
-TEST_F(MainFormTest, RefusedAutostartWriteEndsTheLoad)
+TEST_F(MainFormTest, BlockedAutostartFolderKeepsTheUsersKeys)
 {
-    // A regular file where the autostart folder should be makes the write fail.
-    test::Sandbox::writeFile(sandbox->autostartDir(), "not a folder");
-    writeSettings("[Actions]\r\nAutoStart=1\r\nDelBAK=0\r\n[NextDate]\r\nDate=2030/01/01\r\n");
+    runtime::overrideToday(Today);
+    const std::string stored = "; mine\r\n[Actions]\r\nAutoStart=1\r\nDelBAK=0\r\nFrequency3=1\r\n"
+                               "[User]\r\nUser1=*.mine\r\n[NextDate]\r\nDate=" +
+                               dateText(Today) + "\r\n";
+    const std::function<void()> blockers[] = {
+        [this] { test::Sandbox::writeFile(sandbox->autostartDir(), "not a folder"); },
+        [this] { fs::create_symlink(sandbox->root() + "/gone", sandbox->autostartDir()); },
+    };
+    for (const auto& block : blockers) {
+        fs::remove_all(sandbox->autostartDir());
+        block();
+        writeSettings(stored);
+        messages.clear();
+        TForm1& f = start(1);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, "Failed to set data for 'Vorlax'");
+        // Every key was read, and the due run did not start.
+        EXPECT_FALSE(f.CheckBox6->isChecked());
+        EXPECT_EQ(f.editText(f.Edit2), "*.mine");
+        EXPECT_TRUE(f.RadioButton3->isChecked());
+        EXPECT_EQ(f.NextRunDate, Today);
+        EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
+        EXPECT_FALSE(runtime::terminated());
+        exit();
+        const std::string saved = settings();
+        for (const char* kept : {"; mine\r\n", "DelBAK=0\r\n", "User1=*.mine\r\n",
+                                 "Frequency3=1\r\n", "AutoStart=1\r\n"})
+            EXPECT_NE(saved.find(kept), std::string::npos) << kept;
+        EXPECT_EQ(savedDate(), dateText(Today));
+    }
+}
+
+TEST_F(MainFormTest, SettingsThatCannotBeReadAreNeitherLoadedNorOverwritten)
+{
+    runtime::overrideToday(Today);
+    fs::create_directory(sandbox->iniPath());
     TForm1& f = start(1);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "Failed to set data for 'Vorlax'");
-    EXPECT_TRUE(f.CheckBox6->isChecked()); // not read: keys after AutoStart
-    EXPECT_EQ(f.NextRunDate, 0);
+    EXPECT_EQ(messages[0].type, runtime::MessageType::Error);
+    EXPECT_EQ(messages[0].text, "Unable to read vorlax.ini");
+    EXPECT_FALSE(f.settingsSaveAllowed());
+    EXPECT_FALSE(f.CheckBox2->isChecked());
+    EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
     EXPECT_FALSE(runtime::terminated());
+    exit();
+    EXPECT_TRUE(fs::is_directory(sandbox->iniPath()));
+    EXPECT_TRUE(fs::is_empty(sandbox->iniPath()));
+    EXPECT_FALSE(test::Sandbox::exists(desktopEntry()));
+    EXPECT_EQ(messages.size(), 1u);
+}
+
+// Counts what reaches the file system through the profile calls.
+class CountingProfile : public platform::ProfileService
+{
+public:
+    std::string getString(const std::string& s, const std::string& k, const std::string& d,
+                          const std::string& f) override
+    {
+        ++perKey;
+        return real->getString(s, k, d, f);
+    }
+    bool writeString(const std::string& s, const std::string& k, const std::string& v,
+                     const std::string& f) override
+    {
+        ++perKey;
+        return real->writeString(s, k, v, f);
+    }
+    bool fileExists(const std::string& f) override { return real->fileExists(f); }
+    std::optional<std::string> readFile(const std::string& f) override
+    {
+        ++reads;
+        return real->readFile(f);
+    }
+    bool writeEntries(const std::string& f,
+                      const std::vector<platform::ProfileEntry>& entries) override
+    {
+        ++writes;
+        return real->writeEntries(f, entries);
+    }
+    std::unique_ptr<platform::ProfileService> real = platform::ProfileService::createDefault();
+    int reads = 0;
+    int writes = 0;
+    int perKey = 0;
+};
+
+TEST_F(MainFormTest, OneLoadReadsTheFileOnceAndOneSaveWritesItOnce)
+{
+    CountingProfile counting;
+    platform::ScopedService<platform::ProfileService> scope(counting);
+    writeSettings("[Actions]\r\nAutoStart=0\r\nDelBAK=0\r\n");
+    TForm1& f = start();
+    EXPECT_FALSE(f.CheckBox6->isChecked());
+    EXPECT_EQ(counting.reads, 1);
+    exit();
+    EXPECT_EQ(counting.writes, 1);
+    EXPECT_EQ(counting.reads, 1);
+    EXPECT_EQ(counting.perKey, 0);
+    EXPECT_NE(settings().find("DelBAK=0\r\n"), std::string::npos);
+}
+
+TEST_F(MainFormTest, ASaveKeepsWhatChangedOnDiskSinceTheLoad)
+{
+    writeSettings("[Actions]\r\nAutoStart=0\r\n");
+    TForm1& f = start();
+    f.Edit2->setText(QStringLiteral("*.new"));
+    // Edited by hand, or by another copy, while the window was open.
+    writeSettings("[Actions]\r\nAutoStart=0\r\n[Extra]\r\nKept=yes\r\n");
+    exit();
+    const std::string saved = settings();
+    EXPECT_NE(saved.find("[Extra]\r\nKept=yes\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("User1=*.new\r\n"), std::string::npos);
 }
 
 TEST_F(MainFormTest, RefusedSettingsWriteIsReported)

@@ -322,25 +322,29 @@ TEST_F(ProfileTest, TwoProgramsWritingAtOnceLoseNoKey)
     EXPECT_EQ(lost, 0);
 }
 
-TEST_F(ProfileTest, OnlyARegularFileOfABareNameExists)
+TEST_F(ProfileTest, AnythingAtABareNameExists)
 {
-    using platform::PrivateProfileFileExists;
-    EXPECT_FALSE(PrivateProfileFileExists(ini));
+    using platform::profileFileExists;
+    EXPECT_FALSE(profileFileExists(ini));
     writeIni("");
-    EXPECT_TRUE(PrivateProfileFileExists(ini));
-    for (const std::string& name :
-         std::vector<std::string>{"", ".", "..", "../windir/vorlax.ini", "sub/vorlax.ini",
-                                  "a\\vorlax.ini", std::string(300, 'n')})
-        EXPECT_FALSE(PrivateProfileFileExists(name)) << name;
+    EXPECT_TRUE(profileFileExists(ini));
+    for (const std::string& name : std::vector<std::string>{"", ".", "..", "../windir/vorlax.ini",
+                                                            "sub/vorlax.ini", "a\\vorlax.ini"})
+        EXPECT_FALSE(profileFileExists(name)) << name;
+    // A name too long to look at may still be the user's file.
+    EXPECT_TRUE(profileFileExists(std::string(300, 'n')));
 
+    // Whatever is there is the user's: never a missing file to be written afresh.
     fs::create_directory(sandbox.windir() + "/folder.ini");
-    EXPECT_FALSE(PrivateProfileFileExists("folder.ini"));
     ASSERT_EQ(::mkfifo((sandbox.windir() + "/fifo.ini").c_str(), 0600), 0);
-    EXPECT_FALSE(PrivateProfileFileExists("fifo.ini"));
     fs::create_symlink(sandbox.iniPath(), sandbox.windir() + "/link.ini");
-    EXPECT_TRUE(PrivateProfileFileExists("link.ini"));
     fs::create_symlink(sandbox.root() + "/missing.ini", sandbox.windir() + "/dangling.ini");
-    EXPECT_FALSE(PrivateProfileFileExists("dangling.ini"));
+    for (const char* name : {"folder.ini", "fifo.ini", "link.ini", "dangling.ini"})
+        EXPECT_TRUE(profileFileExists(name)) << name;
+    EXPECT_FALSE(platform::readProfileFile("folder.ini"));
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_FALSE(platform::readProfileFile("missing.ini"));
+    EXPECT_EQ(errno, ENOENT);
 }
 
 TEST_F(ProfileTest, RefusedWhenTheFileIsADirectory)
@@ -484,6 +488,18 @@ public:
         calls.push_back("exists " + fileName);
         return false;
     }
+    std::optional<std::string> readFile(const std::string& fileName) override
+    {
+        calls.push_back("read " + fileName);
+        return "[A]\r\na=whole\r\n";
+    }
+    bool writeEntries(const std::string& fileName,
+                      const std::vector<platform::ProfileEntry>& entries) override
+    {
+        calls.push_back("entries " + std::to_string(entries.size()) + "/" + fileName);
+        errno = ENOSPC;
+        return false;
+    }
     std::vector<std::string> calls;
 };
 
@@ -496,13 +512,15 @@ TEST_F(ProfileTest, CallsGoToTheInstalledServiceWhileItIsInPlace)
         EXPECT_EQ(get("A", "a", "d"), "faked");
         EXPECT_FALSE(put("A", "a", "v"));
         EXPECT_EQ(errno, ENOSPC);
-        EXPECT_FALSE(platform::PrivateProfileFileExists(ini));
-        EXPECT_EQ(fake.calls,
-                  (std::vector<std::string>{"get A/a/d/vorlax.ini", "write A/a/v/vorlax.ini",
-                                            "exists vorlax.ini"}));
+        EXPECT_FALSE(platform::profileFileExists(ini));
+        EXPECT_EQ(platform::readProfileFile(ini), "[A]\r\na=whole\r\n");
+        EXPECT_FALSE(platform::writeProfileEntries(ini, {{"A", "a", "v"}, {"B", "b", "w"}}));
+        EXPECT_EQ(fake.calls, (std::vector<std::string>{
+                                  "get A/a/d/vorlax.ini", "write A/a/v/vorlax.ini",
+                                  "exists vorlax.ini", "read vorlax.ini", "entries 2/vorlax.ini"}));
     }
     EXPECT_EQ(get("A", "a"), "real");
-    EXPECT_TRUE(platform::PrivateProfileFileExists(ini));
+    EXPECT_TRUE(platform::profileFileExists(ini));
 }
 
 } // namespace

@@ -205,6 +205,20 @@ public:
         asked.push_back(fileName);
         return true;
     }
+    std::optional<std::string> readFile(const std::string&) override
+    {
+        errno = EIO;
+        return std::nullopt;
+    }
+    bool writeEntries(const std::string& fileName,
+                      const std::vector<platform::ProfileEntry>& entries) override
+    {
+        for (const auto& entry : entries)
+            written.push_back(entry.section + "/" + entry.key + "=" + entry.value + " in " +
+                              fileName);
+        errno = ENOSPC;
+        return false;
+    }
     std::vector<std::string> written;
     std::vector<std::string> asked;
 };

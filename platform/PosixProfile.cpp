@@ -16,26 +16,30 @@ bool isBareFileName(const std::string& name)
            name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 
-class PosixProfileService : public ProfileService
+class PosixProfile : public ProfileService
 {
 public:
     std::string getString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, const std::string& fileName) override
     {
-        std::string fallback = defaultValue;
-        fallback.erase(fallback.find_last_not_of(" \t") + 1);
-        if (!isBareFileName(fileName) || section.empty() || key.empty())
-            return fallback;
-        const auto text = readWholeFile(pathOf(fileName));
-        if (!text)
-            return fallback;
-        return ProfileDocument(*text).value(section, key).value_or(fallback);
+        const auto text = isBareFileName(fileName) ? readWholeFile(pathOf(fileName)) : std::nullopt;
+        return profileString(ProfileDocument(text.value_or(std::string())), section, key,
+                             defaultValue);
     }
 
     bool writeString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& fileName) override
     {
-        if (!isBareFileName(fileName) || !ProfileDocument::isValidEntry(section, key, value)) {
+        return writeEntries(fileName, {ProfileEntry{section, key, value}});
+    }
+
+    bool writeEntries(const std::string& fileName,
+                      const std::vector<ProfileEntry>& entries) override
+    {
+        bool valid = isBareFileName(fileName);
+        for (const ProfileEntry& entry : entries)
+            valid = valid && ProfileDocument::isValidEntry(entry.section, entry.key, entry.value);
+        if (!valid) {
             errno = EINVAL;
             return false;
         }
@@ -43,6 +47,9 @@ public:
         // file (the lock is per open folder, so it holds between threads too).
         const FolderLock folderLock(windowsDirectoryNative());
         const std::string target = pathOf(fileName);
+        // Only writers holding this lock make these, so any still there were left by a
+        // writer that was killed.
+        removeStaleTemporaries(target);
         int readError = 0;
         auto text = readWholeFile(target, &readError);
         const bool existed = text.has_value();
@@ -51,7 +58,8 @@ public:
             return false;
         }
         ProfileDocument document(existed ? *text : std::string());
-        document.setValue(section, key, value);
+        for (const ProfileEntry& entry : entries)
+            document.setValue(entry.section, entry.key, entry.value);
         const std::string changed = document.text();
         if (existed && changed == *text)
             return true;
@@ -61,11 +69,26 @@ public:
 
     bool fileExists(const std::string& fileName) override
     {
+        if (!isBareFileName(fileName))
+            return false;
         struct stat info
         {
         };
-        return isBareFileName(fileName) && ::stat(pathOf(fileName).c_str(), &info) == 0 &&
-               S_ISREG(info.st_mode);
+        return ::lstat(pathOf(fileName).c_str(), &info) == 0 ||
+               (errno != ENOENT && errno != ENOTDIR);
+    }
+
+    std::optional<std::string> readFile(const std::string& fileName) override
+    {
+        if (!isBareFileName(fileName)) {
+            errno = ENOENT;
+            return std::nullopt;
+        }
+        int error = 0;
+        auto text = readWholeFile(pathOf(fileName), &error);
+        if (!text)
+            errno = error;
+        return text;
     }
 
 private:
@@ -79,7 +102,7 @@ private:
 
 std::unique_ptr<ProfileService> ProfileService::createDefault()
 {
-    return std::make_unique<PosixProfileService>();
+    return std::make_unique<PosixProfile>();
 }
 
 } // namespace platform
