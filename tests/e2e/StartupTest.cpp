@@ -1,4 +1,5 @@
 #include "platform/X11Windows.h"
+#include "support/ProgramRun.h"
 #include "support/Sandbox.h"
 
 #include <QProcess>
@@ -11,39 +12,20 @@
 
 namespace {
 
-struct Outcome
-{
-    int exitCode = -1;
-    bool finished = false;
-    std::string errors;
-};
+using test::Outcome;
 
 // Runs the built program as a user would, in the test's sandbox.
 class StartupTest : public ::testing::Test
 {
 protected:
-    QProcessEnvironment environment(bool withDisplay) const
+    static QProcessEnvironment environment(bool withDisplay)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        if (!withDisplay)
-            env.remove(QStringLiteral("DISPLAY"));
-        return env;
+        return test::programEnvironment(withDisplay);
     }
 
-    Outcome runHeadless(const QStringList& arguments, int timeoutMs = 30000)
+    Outcome runHeadless(const QStringList& arguments)
     {
-        QProcess process;
-        process.setProcessEnvironment(environment(false));
-        process.start(QStringLiteral(VORLAX_BINARY), arguments);
-        Outcome outcome;
-        outcome.finished = process.waitForFinished(timeoutMs);
-        if (!outcome.finished)
-            process.kill();
-        outcome.exitCode = process.exitCode();
-        outcome.errors = process.readAllStandardError().toStdString();
-        return outcome;
+        return test::runProgram(arguments, environment(false));
     }
 
     // Today's local date moved by whole calendar days.
