@@ -116,6 +116,15 @@ TEST_F(MainFormTest, WindowAndControlsHoldTheirStoredValues)
     };
     for (std::size_t i = 1; i < std::size(chain); ++i)
         EXPECT_EQ(nextTabStop(chain[i - 1]), chain[i]) << i;
+    // And no other stop on the tab: the folder button is reached by the mouse only.
+    std::vector<QWidget*> stops;
+    QWidget* widget = f.CheckBox1;
+    do {
+        if (widget->parentWidget() == f.CheckBox1->parentWidget())
+            stops.push_back(widget);
+        widget = nextTabStop(widget);
+    } while (widget != f.CheckBox1 && stops.size() <= std::size(chain));
+    EXPECT_EQ(stops, std::vector<QWidget*>(std::begin(chain), std::end(chain)));
 }
 
 TEST_F(MainFormTest, BannerPictureAndStatusPanelsHoldTheirStoredValues)
