@@ -1,5 +1,6 @@
 #include "platform/Drives.h"
 #include "platform/Service.h"
+#include "support/FakeDrives.h"
 #include "support/Sandbox.h"
 
 #include <filesystem>
@@ -17,18 +18,6 @@ std::string drivesOf(const std::vector<DriveMapping>& map)
         text += std::string(1, m.letter) + "=" + m.nativeRoot + "@" + std::to_string(m.type) + ";";
     return text;
 }
-
-// A fixed map, so conversions are checked without the environment or the disks.
-class FakeDrives : public DriveService
-{
-public:
-    explicit FakeDrives(std::vector<DriveMapping> map) : m_map(std::move(map)) {}
-    std::vector<DriveMapping> driveMap() override { return m_map; }
-    unsigned driveType(const std::string&) override { return DRIVE_FIXED; }
-
-private:
-    std::vector<DriveMapping> m_map;
-};
 
 std::string logicalDrives()
 {
@@ -106,10 +95,11 @@ TEST(DriveMapParse, NormalizesNativePaths)
 class DrivePaths : public ::testing::Test
 {
 protected:
-    FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED},
-                       {'D', "/srv/c/d", DRIVE_FIXED},
-                       {'E', "/", DRIVE_FIXED},
-                       {'F', "/srv/f", DRIVE_FIXED}}};
+    // A fixed map, so conversions are checked without the environment or the disks.
+    test::FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED},
+                             {'D', "/srv/c/d", DRIVE_FIXED},
+                             {'E', "/", DRIVE_FIXED},
+                             {'F', "/srv/f", DRIVE_FIXED}}};
     ScopedService<DriveService> scope{drives};
 };
 
@@ -182,7 +172,7 @@ TEST_F(DrivePaths, ConversionsRoundTrip)
 
 TEST(DrivePathsWithoutRoot, NoMappingForAPathGivesNoWindowsForm)
 {
-    FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED}}};
+    test::FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED}}};
     ScopedService<DriveService> scope{drives};
     EXPECT_EQ(toWindowsPath("/etc"), "");
     EXPECT_EQ(toWindowsPath("/srv/c/x"), "C:\\x");
