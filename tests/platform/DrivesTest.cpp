@@ -80,6 +80,15 @@ TEST(DriveMapParse, RootFallbackTakesZOrTheHighestFreeLetter)
     map = parseDriveMap("D:=/@removable");
     addRootFallback(map);
     EXPECT_EQ(drivesOf(map), "D=/@2;");
+
+    // The letters offered for a search never stand for the whole system.
+    std::string text;
+    for (char letter = 'G'; letter <= 'Z'; ++letter)
+        text += std::string(1, letter) + ":=/srv/" + letter + ";";
+    map = parseDriveMap(text);
+    addRootFallback(map);
+    EXPECT_EQ(map.size(), 20u);
+    EXPECT_EQ(map.front().letter, 'G');
 }
 
 TEST(DriveMapParse, NormalizesNativePaths)
@@ -286,14 +295,24 @@ TEST_F(DriveMapService, FollowsTheEnvironmentAtEveryCall)
     EXPECT_EQ(toNativePath("C:\\x"), sandbox.root() + "/two/x");
 }
 
-TEST_F(DriveMapService, WithoutTheVariableCIsTheSystemRoot)
+TEST_F(DriveMapService, WithoutTheVariableCIsTheHomeFolderAndZTheSystemRoot)
 {
     sandbox.setEnv("VORLAX_DRIVES", std::nullopt);
     EXPECT_EQ(logicalDrives().substr(0, 4), std::string("C:\\\0", 4));
-    EXPECT_EQ(toNativePath("C:\\"), "/");
+    EXPECT_EQ(toNativePath("C:\\"), sandbox.home());
     EXPECT_EQ(GetDriveTypeA("C:\\"), DRIVE_FIXED);
-    EXPECT_EQ(logicalDrives().find("Z:\\"), std::string::npos);
+    EXPECT_EQ(toWindowsPath(sandbox.home() + "/x"), "C:\\x");
+    EXPECT_EQ(toNativePath("Z:\\etc"), "/etc");
+    EXPECT_EQ(GetDriveTypeA("Z:\\"), DRIVE_FIXED);
     // An empty text counts as not set.
     sandbox.setEnv("VORLAX_DRIVES", "");
-    EXPECT_EQ(toNativePath("C:\\etc"), "/etc");
+    EXPECT_EQ(toNativePath("C:\\x"), sandbox.home() + "/x");
+
+    // The map follows HOME; "/" is never C:.
+    sandbox.setEnv("HOME", folder("other"));
+    EXPECT_EQ(toNativePath("C:\\"), sandbox.root() + "/other");
+    sandbox.setEnv("HOME", "/");
+    EXPECT_EQ(GetDriveTypeA("C:\\"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(toNativePath("C:\\etc"), "");
+    EXPECT_EQ(toWindowsPath("/etc"), "Z:\\etc");
 }
