@@ -175,8 +175,9 @@ void addRootFallback(std::vector<DriveMapping>& map)
                                         [](const DriveMapping& m) { return m.nativeRoot == "/"; });
     if (rootMapped)
         return;
-    // Z: by custom; when the map already uses it, the highest free letter.
-    for (char letter = 'Z'; letter >= 'A'; --letter) {
+    // Z: by custom; when the map already uses it, the highest free letter above F:. C: to
+    // F: are the drives a person picks for a search, and "/" must never be one of them.
+    for (char letter = 'Z'; letter > 'F'; --letter) {
         if (!findLetter(map, letter)) {
             map.push_back({letter, "/", DRIVE_FIXED});
             std::sort(map.begin(), map.end(), [](const DriveMapping& a, const DriveMapping& b) {

@@ -37,14 +37,14 @@ std::vector<DriveMapping> parseDriveMap(const std::string& text,
 // "/a//b/./c/" gives "/a/b/c"; ".." resolves by the text alone and stops at "/". Empty
 // for a path that is not absolute.
 std::string normalizeNativePath(const std::string& path);
-// When no letter maps "/", Z: (or the highest free letter below it) does, as a fixed
-// disk, so every native path has a Windows form.
+// When no letter maps "/", Z: (or the highest free letter down to G:) does, as a fixed
+// disk, so every native path has a Windows form. It never takes C: to F:.
 void addRootFallback(std::vector<DriveMapping>& map);
 // The upper-case letter of "C:\", "C:/" or "C:"; 0 for any other text.
 char driveLetterOfRoot(const std::string& rootPath);
 
-// The POSIX implementation reads VORLAX_DRIVES at every call; without it, C: is "/" and
-// D: onward are the other mounted disks in mount order.
+// The POSIX implementation reads VORLAX_DRIVES at every call; without it, C: is the
+// user's home folder, D: onward are the other mounted disks in mount order, and Z: is "/".
 class DriveService
 {
 public:

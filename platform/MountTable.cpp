@@ -1,12 +1,17 @@
 #include "platform/MountTable.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdlib>
 #include <fstream>
+#include <pwd.h>
 #include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace platform {
 
@@ -113,6 +118,18 @@ bool readsOne(const std::string& path)
     return in.get(flag) && flag == '1';
 }
 
+std::string passwordHome()
+{
+    const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 0 ? static_cast<std::size_t>(hint) : 4096);
+    passwd entry{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    return found && found->pw_dir ? std::string(found->pw_dir) : std::string();
+}
+
 } // namespace
 
 MountProbe MountProbe::system()
@@ -144,7 +161,27 @@ MountProbe MountProbe::system()
         return readsOne(block + "/removable") ||
                (!std::ifstream(block + "/removable") && readsOne(block + "/../removable"));
     };
+    probe.homeVariable = []() -> std::optional<std::string> {
+        const char* home = std::getenv("HOME");
+        return home ? std::optional<std::string>(home) : std::nullopt;
+    };
+    probe.accountHome = passwordHome;
+    probe.realPath = [](const std::string& path) {
+        char resolved[PATH_MAX];
+        return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+    };
     return probe;
+}
+
+std::string userHomeFolder(const MountProbe& probe)
+{
+    std::optional<std::string> home = probe.homeVariable ? probe.homeVariable() : std::nullopt;
+    // A job the system starts for root has no HOME, but its account has a home.
+    if ((!home || home->empty()) && probe.accountHome)
+        home = probe.accountHome();
+    const std::string folder = home ? normalizeNativePath(*home) : std::string();
+    // "/" holds the system's files, which are not the user's to clear.
+    return folder == "/" ? std::string() : folder;
 }
 
 MountTable MountTable::fromMountInfo(std::string_view text)
@@ -188,13 +225,23 @@ unsigned MountTable::driveType(const MountEntry& mount, const MountProbe& probe)
 
 std::vector<DriveMapping> MountTable::driveMap(const MountProbe& probe) const
 {
-    std::vector<DriveMapping> map{{'C', "/", DRIVE_FIXED}};
+    std::vector<DriveMapping> map;
+    const MountEntry* homeMount = nullptr;
+    if (const std::string home = userHomeFolder(probe); !home.empty()) {
+        map.push_back({'C', home, DRIVE_FIXED});
+        const std::string real = probe.realPath ? probe.realPath(home) : std::string();
+        homeMount = mountHolding(real.empty() ? home : real);
+    }
     std::set<std::tuple<unsigned, unsigned, std::string>> seen;
     char letter = 'D';
     for (const auto& mount : m_mounts) {
-        if (letter > 'Z')
+        // Z: is kept for "/".
+        if (letter > 'Y')
             break;
         if (mount.mountPoint == "/" || !isDiskCandidate(mount))
+            continue;
+        // C: already stands for the home folder's filesystem, however often it is mounted.
+        if (homeMount && mount.major == homeMount->major && mount.minor == homeMount->minor)
             continue;
         // A later mount on the same folder hides this one.
         const bool covered =
@@ -211,6 +258,7 @@ std::vector<DriveMapping> MountTable::driveMap(const MountProbe& probe) const
             continue;
         map.push_back({letter++, normalizeNativePath(mount.mountPoint), driveType(mount, probe)});
     }
+    addRootFallback(map);
     return map;
 }
 

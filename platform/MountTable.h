@@ -3,6 +3,7 @@
 #include "platform/Drives.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,9 +29,19 @@ struct MountProbe
 {
     std::function<bool(const std::string& path)> isDirectory;
     std::function<bool(const MountEntry& mount)> isRemovable;
+    // HOME as the environment has it; nullopt when it is unset.
+    std::function<std::optional<std::string>()> homeVariable;
+    // The home folder of the running user's entry in the password database; empty if none.
+    std::function<std::string()> accountHome;
+    // The path with symbolic links resolved; empty when it cannot be resolved.
+    std::function<std::string(const std::string& path)> realPath;
 
     static MountProbe system();
 };
+
+// The folder drive C: stands for: HOME, or the account's home when HOME is unset or
+// empty. Empty when that is no absolute folder, or is "/".
+std::string userHomeFolder(const MountProbe& probe);
 
 // The mounted filesystems in mount order.
 class MountTable
@@ -44,7 +55,8 @@ public:
 
     const std::vector<MountEntry>& mounts() const { return m_mounts; }
 
-    // C: for "/", then D: onward for the filesystems a person would call disks.
+    // C: for the user's home folder, D: to Y: for the other filesystems a person would
+    // call disks, leaving out the one that holds the home folder, and Z: for "/".
     std::vector<DriveMapping> driveMap(const MountProbe& probe) const;
 
     // The filesystem that holds a path (absolute, symbolic links resolved); null when

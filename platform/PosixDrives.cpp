@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <set>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -76,9 +78,12 @@ private:
     const std::vector<DriveMapping>& mountedMap()
     {
         refreshMounts();
-        if (m_mappedGeneration != m_mountsGeneration) {
+        // C: follows HOME, which a script or a test may change.
+        auto home = m_probe.homeVariable();
+        if (m_mappedGeneration != m_mountsGeneration || home != m_mappedHome) {
             m_mountedMap = m_mounts.driveMap(m_probe);
             m_mappedGeneration = m_mountsGeneration;
+            m_mappedHome = std::move(home);
         }
         return m_mountedMap;
     }
@@ -128,6 +133,7 @@ private:
     unsigned m_mountsGeneration = 0;
     std::vector<DriveMapping> m_mountedMap;
     unsigned m_mappedGeneration = ~0u;
+    std::optional<std::string> m_mappedHome;
     std::string m_parsedText;
     std::vector<DriveMapping> m_parsedMap;
     bool m_parsed = false;

@@ -6,6 +6,7 @@
 #include "platform/System.h"
 #include "runtime/ApplicationInfo.h"
 #include "runtime/Errors.h"
+#include "support/FakeDrives.h"
 #include "support/Sandbox.h"
 
 #include <QCoreApplication>
@@ -84,14 +85,6 @@ public:
     std::map<std::string, std::pair<std::uint32_t, std::string>> values;
     int calls = 0;
     bool refuseDeletes = false;
-};
-
-// A machine whose drive map is empty: no native path has a Windows form.
-class NoDrives : public DriveService
-{
-public:
-    std::vector<DriveMapping> driveMap() override { return {}; }
-    unsigned driveType(const std::string&) override { return DRIVE_NO_ROOT_DIR; }
 };
 
 class Autostart : public ::testing::Test
@@ -228,7 +221,7 @@ TEST_F(AutostartOverFake, AProgramWithoutAPathRaisesInsteadOfRegisteringItsParam
     auto component = created();
     registry.registerRun("Other", "C:\\other.exe");
     // No drive maps the executable's folder, so it has no Windows path.
-    NoDrives noDrives;
+    test::FakeDrives noDrives;
     const ScopedService<DriveService> installedDrives(noDrives);
     ASSERT_EQ(GetModuleFileNameA(), "");
 

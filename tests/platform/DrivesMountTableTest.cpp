@@ -1,6 +1,7 @@
 #include "platform/MountTable.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace platform;
 
@@ -31,6 +32,7 @@ const char* desktop =
     "39 26 8:4 / /mnt/old\\040disk rw,relatime shared:540 - ext4 /dev/sda4 rw\n"
     "40 26 0:52 / /mnt/pi rw,relatime shared:550 - fuse.sshfs pi@pi:/ rw,user_id=1000\n";
 
+// Root's home on the root filesystem unless a test says otherwise; no links.
 MountProbe fakeProbe(std::vector<std::string> files = {})
 {
     MountProbe probe;
@@ -38,6 +40,9 @@ MountProbe fakeProbe(std::vector<std::string> files = {})
         return std::find(files.begin(), files.end(), path) == files.end();
     };
     probe.isRemovable = [](const MountEntry& m) { return m.major == 8 && m.minor == 17; };
+    probe.homeVariable = [] { return std::optional<std::string>("/root"); };
+    probe.accountHome = [] { return std::string("/root"); };
+    probe.realPath = [](const std::string& path) { return path; };
     return probe;
 }
 
@@ -86,14 +91,15 @@ TEST(MountInfo, SkipsLinesThatDoNotParse)
 TEST(MountDrives, DisksGetLettersInMountOrderAndSystemMountsNone)
 {
     const auto table = MountTable::fromMountInfo(desktop);
-    EXPECT_EQ(drivesOf(table.driveMap(fakeProbe())), "C=/@3\n"
+    EXPECT_EQ(drivesOf(table.driveMap(fakeProbe())), "C=/root@3\n"
                                                      "D=/home@3\n"
                                                      "E=/media/ann/STICK@2\n"
                                                      "F=/run/media/ann/DVD@5\n"
                                                      "G=/mnt/nas@4\n"
                                                      "H=/tmp@6\n"
                                                      "I=/mnt/old disk@3\n"
-                                                     "J=/mnt/pi@4\n");
+                                                     "J=/mnt/pi@4\n"
+                                                     "Z=/@3\n");
 }
 
 TEST(MountDrives, ContainerMountsOfFilesAndOverlaysGetNoLetter)
@@ -110,7 +116,7 @@ TEST(MountDrives, ContainerMountsOfFilesAndOverlaysGetNoLetter)
         "508 500 0:64 / /var/lib/docker/overlay2/x/merged rw - overlay overlay rw\n";
     const auto table = MountTable::fromMountInfo(container);
     const auto probe = fakeProbe({"/etc/resolv.conf", "/etc/hostname", "/etc/hosts"});
-    EXPECT_EQ(drivesOf(table.driveMap(probe)), "C=/@3\nD=/project@3\n");
+    EXPECT_EQ(drivesOf(table.driveMap(probe)), "C=/root@3\nD=/project@3\nZ=/@3\n");
 }
 
 TEST(MountDrives, OnlyTheTopMountOfAFolderAndOneLetterPerFolderOfAFilesystem)
@@ -122,19 +128,80 @@ TEST(MountDrives, OnlyTheTopMountOfAFolderAndOneLetterPerFolderOfAFilesystem)
                        "5 1 8:3 /films /mnt/films rw - xfs /dev/sda3 rw\n"
                        "6 1 8:3 /music /music rw - xfs /dev/sda3 rw\n";
     const auto table = MountTable::fromMountInfo(text);
-    EXPECT_EQ(drivesOf(table.driveMap(fakeProbe())), "C=/@3\nD=/data@6\nE=/films@3\nF=/music@3\n");
+    EXPECT_EQ(drivesOf(table.driveMap(fakeProbe())),
+              "C=/root@3\nD=/data@6\nE=/films@3\nF=/music@3\nZ=/@3\n");
 }
 
-TEST(MountDrives, LettersEndAtZ)
+TEST(MountDrives, DisksEndAtYAndTheRootKeepsZ)
 {
     std::string text = "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n";
     for (int i = 0; i < 30; ++i)
         text += std::to_string(i + 10) + " 1 9:" + std::to_string(i) + " / /disk" +
                 std::to_string(i) + " rw - ext4 /dev/md" + std::to_string(i) + " rw\n";
-    const auto map = MountTable::fromMountInfo(text).driveMap(fakeProbe());
+    const auto table = MountTable::fromMountInfo(text);
+    auto map = table.driveMap(fakeProbe());
     ASSERT_EQ(map.size(), 24u);
+    EXPECT_EQ(map[22].letter, 'Y');
+    EXPECT_EQ(map[22].nativeRoot, "/disk21");
     EXPECT_EQ(map.back().letter, 'Z');
-    EXPECT_EQ(map.back().nativeRoot, "/disk22");
+    EXPECT_EQ(map.back().nativeRoot, "/");
+
+    // Without a home C: stays free, and still "/" takes no letter a search is offered.
+    MountProbe homeless = fakeProbe();
+    homeless.homeVariable = [] { return std::optional<std::string>("/"); };
+    map = table.driveMap(homeless);
+    ASSERT_EQ(map.size(), 23u);
+    EXPECT_EQ(map.front().letter, 'D');
+    EXPECT_EQ(map.front().nativeRoot, "/disk0");
+    EXPECT_EQ(drivesOf({map.back()}), "Z=/@3\n");
+}
+
+TEST(MountDrives, CIsTheHomeFolderAndItsFilesystemGetsNoOtherLetter)
+{
+    const char* rootHome = "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                           "2 1 8:2 / /data rw - ext4 /dev/sda2 rw\n"
+                           "3 1 8:1 /srv/www /mnt/www rw - ext4 /dev/sda1 rw\n";
+    const char* ownHome = "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                          "2 1 8:3 / /home rw - ext4 /dev/sda3 rw\n"
+                          "3 1 8:3 /ann/Music /mnt/music rw - ext4 /dev/sda3 rw\n"
+                          "4 1 8:17 / /mnt/usb rw - vfat /dev/sdb1 rw\n";
+    struct Case
+    {
+        const char* what;
+        const char* mounts;
+        std::optional<std::string> home; // HOME; nullopt for unset
+        std::string account;             // the password database's home
+        std::string realHome;            // where a link in the home path leads
+        std::string drives;
+    };
+    const std::vector<Case> cases{
+        {"home on /", rootHome, "/home/ann", "/x", "", "C=/home/ann@3\nD=/data@3\nZ=/@3\n"},
+        {"home on its own disk", desktop, "/home/ann/", "/x", "",
+         "C=/home/ann@3\nD=/media/ann/STICK@2\nE=/run/media/ann/DVD@5\nF=/mnt/nas@4\n"
+         "G=/tmp@6\nH=/mnt/old disk@3\nI=/mnt/pi@4\nZ=/@3\n"},
+        {"home disk mounted twice", ownHome, "/home/ann", "/x", "",
+         "C=/home/ann@3\nD=/mnt/usb@2\nZ=/@3\n"},
+        {"home through a link", rootHome, "/home/ann", "/x", "/data/ann",
+         "C=/home/ann@3\nD=/mnt/www@3\nZ=/@3\n"},
+        {"HOME unset", rootHome, std::nullopt, "/root", "", "C=/root@3\nD=/data@3\nZ=/@3\n"},
+        {"HOME empty", rootHome, "", "/var/lib/svc/", "", "C=/var/lib/svc@3\nD=/data@3\nZ=/@3\n"},
+        {"HOME is /", rootHome, "/", "/root", "", "D=/data@3\nE=/mnt/www@3\nZ=/@3\n"},
+        {"HOME leads to /", rootHome, "/home/..", "/root", "", "D=/data@3\nE=/mnt/www@3\nZ=/@3\n"},
+        {"HOME relative", rootHome, "ann", "/root", "", "D=/data@3\nE=/mnt/www@3\nZ=/@3\n"},
+        {"account home /", rootHome, std::nullopt, "/", "", "D=/data@3\nE=/mnt/www@3\nZ=/@3\n"},
+        {"no account", ownHome, std::nullopt, "", "",
+         "D=/home@3\nE=/mnt/music@3\nF=/mnt/usb@2\nZ=/@3\n"},
+    };
+    for (const auto& c : cases) {
+        MountProbe probe = fakeProbe();
+        probe.homeVariable = [&c] { return c.home; };
+        probe.accountHome = [&c] { return c.account; };
+        probe.realPath = [&c](const std::string& path) {
+            return c.realHome.empty() ? path : c.realHome;
+        };
+        EXPECT_EQ(drivesOf(MountTable::fromMountInfo(c.mounts).driveMap(probe)), c.drives)
+            << c.what;
+    }
 }
 
 TEST(MountDrives, FilesystemKindsGiveDriveTypes)

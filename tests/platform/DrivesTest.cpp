@@ -1,5 +1,6 @@
 #include "platform/Drives.h"
 #include "platform/Service.h"
+#include "support/FakeDrives.h"
 #include "support/Sandbox.h"
 
 #include <filesystem>
@@ -17,18 +18,6 @@ std::string drivesOf(const std::vector<DriveMapping>& map)
         text += std::string(1, m.letter) + "=" + m.nativeRoot + "@" + std::to_string(m.type) + ";";
     return text;
 }
-
-// A fixed map, so conversions are checked without the environment or the disks.
-class FakeDrives : public DriveService
-{
-public:
-    explicit FakeDrives(std::vector<DriveMapping> map) : m_map(std::move(map)) {}
-    std::vector<DriveMapping> driveMap() override { return m_map; }
-    unsigned driveType(const std::string&) override { return DRIVE_FIXED; }
-
-private:
-    std::vector<DriveMapping> m_map;
-};
 
 std::string logicalDrives()
 {
@@ -91,6 +80,15 @@ TEST(DriveMapParse, RootFallbackTakesZOrTheHighestFreeLetter)
     map = parseDriveMap("D:=/@removable");
     addRootFallback(map);
     EXPECT_EQ(drivesOf(map), "D=/@2;");
+
+    // The letters offered for a search never stand for the whole system.
+    std::string text;
+    for (char letter = 'G'; letter <= 'Z'; ++letter)
+        text += std::string(1, letter) + ":=/srv/" + letter + ";";
+    map = parseDriveMap(text);
+    addRootFallback(map);
+    EXPECT_EQ(map.size(), 20u);
+    EXPECT_EQ(map.front().letter, 'G');
 }
 
 TEST(DriveMapParse, NormalizesNativePaths)
@@ -106,10 +104,11 @@ TEST(DriveMapParse, NormalizesNativePaths)
 class DrivePaths : public ::testing::Test
 {
 protected:
-    FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED},
-                       {'D', "/srv/c/d", DRIVE_FIXED},
-                       {'E', "/", DRIVE_FIXED},
-                       {'F', "/srv/f", DRIVE_FIXED}}};
+    // A fixed map, so conversions are checked without the environment or the disks.
+    test::FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED},
+                             {'D', "/srv/c/d", DRIVE_FIXED},
+                             {'E', "/", DRIVE_FIXED},
+                             {'F', "/srv/f", DRIVE_FIXED}}};
     ScopedService<DriveService> scope{drives};
 };
 
@@ -182,7 +181,7 @@ TEST_F(DrivePaths, ConversionsRoundTrip)
 
 TEST(DrivePathsWithoutRoot, NoMappingForAPathGivesNoWindowsForm)
 {
-    FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED}}};
+    test::FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED}}};
     ScopedService<DriveService> scope{drives};
     EXPECT_EQ(toWindowsPath("/etc"), "");
     EXPECT_EQ(toWindowsPath("/srv/c/x"), "C:\\x");
@@ -296,14 +295,24 @@ TEST_F(DriveMapService, FollowsTheEnvironmentAtEveryCall)
     EXPECT_EQ(toNativePath("C:\\x"), sandbox.root() + "/two/x");
 }
 
-TEST_F(DriveMapService, WithoutTheVariableCIsTheSystemRoot)
+TEST_F(DriveMapService, WithoutTheVariableCIsTheHomeFolderAndZTheSystemRoot)
 {
     sandbox.setEnv("VORLAX_DRIVES", std::nullopt);
     EXPECT_EQ(logicalDrives().substr(0, 4), std::string("C:\\\0", 4));
-    EXPECT_EQ(toNativePath("C:\\"), "/");
+    EXPECT_EQ(toNativePath("C:\\"), sandbox.home());
     EXPECT_EQ(GetDriveTypeA("C:\\"), DRIVE_FIXED);
-    EXPECT_EQ(logicalDrives().find("Z:\\"), std::string::npos);
+    EXPECT_EQ(toWindowsPath(sandbox.home() + "/x"), "C:\\x");
+    EXPECT_EQ(toNativePath("Z:\\etc"), "/etc");
+    EXPECT_EQ(GetDriveTypeA("Z:\\"), DRIVE_FIXED);
     // An empty text counts as not set.
     sandbox.setEnv("VORLAX_DRIVES", "");
-    EXPECT_EQ(toNativePath("C:\\etc"), "/etc");
+    EXPECT_EQ(toNativePath("C:\\x"), sandbox.home() + "/x");
+
+    // The map follows HOME; "/" is never C:.
+    sandbox.setEnv("HOME", folder("other"));
+    EXPECT_EQ(toNativePath("C:\\"), sandbox.root() + "/other");
+    sandbox.setEnv("HOME", "/");
+    EXPECT_EQ(GetDriveTypeA("C:\\"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(toNativePath("C:\\etc"), "");
+    EXPECT_EQ(toWindowsPath("/etc"), "Z:\\etc");
 }

@@ -3,6 +3,7 @@
 #include "platform/Drives.h"
 #include "platform/PosixFiles.h"
 #include "platform/Service.h"
+#include "support/FakeDrives.h"
 #include "support/Sandbox.h"
 
 #include <QCoreApplication>
@@ -82,21 +83,6 @@ public:
     PosixFiles real;
     std::set<std::string> refused;
     int open = 0;
-};
-
-class FakeDrives : public DriveService
-{
-public:
-    std::vector<DriveMapping> driveMap() override { return map; }
-    unsigned driveType(const std::string& root) override
-    {
-        for (const auto& mapping : map) {
-            if (mapping.letter == root[0])
-                return mapping.type;
-        }
-        return DRIVE_NO_ROOT_DIR;
-    }
-    std::vector<DriveMapping> map;
 };
 
 std::vector<std::string> sorted(std::vector<std::string> items)
@@ -428,7 +414,7 @@ TEST_F(FilesScanTest, NamesKeepTheirBytesAndSizesTheirHighBits)
 
 TEST_F(FilesScanTest, StopUnderGlobalStillReportsTheLaterDrives)
 {
-    FakeDrives drives;
+    test::FakeDrives drives;
     const std::string root = sandbox.root();
     for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"})
         test::Sandbox::writeFile(root + "/drive-" + name + "/x.tmp", "x");

@@ -1,42 +1,20 @@
 #include "sysinfo/DriveList.h"
 #include "platform/Drives.h"
 #include "platform/Service.h"
+#include "support/FakeDrives.h"
 #include "support/Sandbox.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <map>
 
 using namespace platform;
 
 namespace {
 
-// Drives by letter with the code GetDriveTypeA is to answer for each.
-class FakeDrives : public DriveService
-{
-public:
-    std::map<char, unsigned> types;
-    std::vector<std::string> asked;
-
-    std::vector<DriveMapping> driveMap() override
-    {
-        std::vector<DriveMapping> map;
-        for (const auto& [letter, type] : types)
-            map.push_back({letter, std::string("/drive/") + letter, type});
-        return map;
-    }
-    unsigned driveType(const std::string& rootPath) override
-    {
-        asked.push_back(rootPath);
-        const auto it = types.find(rootPath[0]);
-        return it == types.end() ? DRIVE_NO_ROOT_DIR : it->second;
-    }
-};
-
 class DriveListTest : public ::testing::Test
 {
 protected:
-    FakeDrives drives;
+    test::FakeDrives drives;
     ScopedService<DriveService> scope{drives};
 };
 
@@ -44,7 +22,7 @@ protected:
 
 TEST_F(DriveListTest, PositionsFollowTheSystemList)
 {
-    drives.types = {{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}, {'D', DRIVE_CDROM}};
+    drives.setTypes({{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}, {'D', DRIVE_CDROM}});
     TDriveList list;
     EXPECT_EQ(list.Count(), 3);
     EXPECT_EQ(list.Drive(0), "A:\\");
@@ -58,15 +36,15 @@ TEST_F(DriveListTest, PositionsFollowTheSystemList)
 
 TEST_F(DriveListTest, DriveTypesFollowTheSystemCodes)
 {
-    drives.types = {{'A', DRIVE_REMOVABLE},
-                    {'C', DRIVE_FIXED},
-                    {'D', DRIVE_CDROM},
-                    {'E', DRIVE_REMOTE},
-                    {'F', DRIVE_RAMDISK},
-                    {'G', DRIVE_UNKNOWN},
-                    {'H', DRIVE_NO_ROOT_DIR},
-                    {'I', 7},
-                    {'J', 250}};
+    drives.setTypes({{'A', DRIVE_REMOVABLE},
+                     {'C', DRIVE_FIXED},
+                     {'D', DRIVE_CDROM},
+                     {'E', DRIVE_REMOTE},
+                     {'F', DRIVE_RAMDISK},
+                     {'G', DRIVE_UNKNOWN},
+                     {'H', DRIVE_NO_ROOT_DIR},
+                     {'I', 7},
+                     {'J', 250}});
     TDriveList list;
     const std::vector<TDrvType> expected{dtRemoveable,  dtFixed,       dtCDROM,
                                          dtRemote,      dtRamDrive,    dtNotDetermined,
@@ -78,7 +56,7 @@ TEST_F(DriveListTest, DriveTypesFollowTheSystemCodes)
 
 TEST_F(DriveListTest, OutOfRangeAsksAboutErrorAndGetsNonExistent)
 {
-    drives.types = {{'C', DRIVE_FIXED}};
+    drives.setTypes({{'C', DRIVE_FIXED}});
     TDriveList list;
     drives.asked.clear();
     EXPECT_EQ(list.DriveType(1), dtNonExistent);
@@ -90,13 +68,13 @@ TEST_F(DriveListTest, OutOfRangeAsksAboutErrorAndGetsNonExistent)
 
 TEST_F(DriveListTest, EveryCallSeesTheDrivesOfThatMoment)
 {
-    drives.types = {{'C', DRIVE_FIXED}};
+    drives.setTypes({{'C', DRIVE_FIXED}});
     TDriveList list;
     EXPECT_EQ(list.Count(), 1);
-    drives.types = {{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}};
+    drives.setTypes({{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}});
     EXPECT_EQ(list.Drive(1), "C:\\");
     EXPECT_EQ(list.Count(), 2);
-    drives.types.clear();
+    drives.map.clear();
     EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(list.Drive(0), "error");
     EXPECT_EQ(list.DriveType(0), dtNonExistent);

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/Drives.h"
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace test {
+
+// A drive map held in memory, so a test decides which letters exist and what each
+// reports. A mapped letter answers its own type as given (even DRIVE_UNKNOWN or a code
+// no system uses); any other letter has no root directory. Install it with a
+// platform::ScopedService.
+class FakeDrives : public platform::DriveService
+{
+public:
+    FakeDrives() = default;
+    explicit FakeDrives(std::vector<platform::DriveMapping> drives) : map(std::move(drives)) {}
+
+    std::vector<platform::DriveMapping> driveMap() override { return map; }
+    unsigned driveType(const std::string& rootPath) override;
+
+    // One drive for each letter, on a folder named after it ("/drive/C").
+    void setTypes(const std::map<char, unsigned>& types);
+
+    std::vector<platform::DriveMapping> map;
+    // Every root GetDriveTypeA passed on, in order.
+    std::vector<std::string> asked;
+};
+
+} // namespace test
