@@ -3,6 +3,7 @@
 #include "platform/Drives.h"
 #include "platform/FileStorage.h"
 #include "platform/Folders.h"
+#include "platform/KeyFile.h"
 #include "platform/Registry.h"
 #include "platform/RegistryHive.h"
 
@@ -145,56 +146,13 @@ std::string quoteArgument(const std::string& argument)
     return quote ? out + '"' : out;
 }
 
-// One line of a desktop entry, its end kept so that an edit changes nothing else.
-struct EntryLine
-{
-    std::string content; // without its line end
-    std::string end;     // "\n", "\r\n", or empty for a last line without one
-    bool inMainGroup = false;
-    bool isKey = false;
-    std::string key;
-    std::string value;
-};
-
-std::vector<EntryLine> entryLines(const std::string& text)
-{
-    std::vector<EntryLine> lines;
-    bool inMainGroup = false;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        EntryLine line;
-        line.content = text.substr(start, end == std::string::npos ? end : end - start);
-        line.end = end == std::string::npos ? "" : "\n";
-        start = end == std::string::npos ? text.size() : end + 1;
-        if (!line.content.empty() && line.content.back() == '\r') {
-            line.content.pop_back();
-            line.end = "\r" + line.end;
-        }
-        const std::string& content = line.content;
-        if (!content.empty() && content[0] == '[')
-            inMainGroup = content == "[Desktop Entry]";
-        line.inMainGroup = inMainGroup;
-        const auto equals = content.find('=');
-        if (inMainGroup && !content.empty() && content[0] != '#' && content[0] != '[' &&
-            equals != std::string::npos) {
-            line.isKey = true;
-            line.key = content.substr(0, equals);
-            while (!line.key.empty() && isBlank(line.key.back()))
-                line.key.pop_back();
-            line.value = content.substr(equals + 1);
-            line.value.erase(0, line.value.find_first_not_of(" \t"));
-        }
-        lines.push_back(std::move(line));
-    }
-    return lines;
-}
+const std::string mainGroup = "Desktop Entry";
 
 // Desktops disable an entry of the user's with either key.
-bool disables(const EntryLine& line)
+bool disables(const KeyFileDocument::Entry& entry)
 {
-    return (line.key == "Hidden" && equalsIgnoringCase(line.value, "true")) ||
-           (line.key == "X-GNOME-Autostart-enabled" && equalsIgnoringCase(line.value, "false"));
+    return (entry.key == "Hidden" && equalsIgnoringCase(entry.value, "true")) ||
+           (entry.key == "X-GNOME-Autostart-enabled" && equalsIgnoringCase(entry.value, "false"));
 }
 
 struct DesktopEntry
@@ -206,16 +164,12 @@ struct DesktopEntry
 
 DesktopEntry parseEntry(const std::string& text)
 {
+    const KeyFileDocument document(freedesktopSyntax, text);
     DesktopEntry entry;
-    for (const EntryLine& line : entryLines(text)) {
-        entry.found = entry.found || line.inMainGroup;
-        if (!line.isKey)
-            continue;
-        if (disables(line))
-            entry.disabled = true;
-        else if (line.key == "Exec")
-            entry.exec = line.value;
-    }
+    entry.found = document.hasGroup(mainGroup);
+    for (const auto& line : document.entries(mainGroup))
+        entry.disabled = entry.disabled || disables(line);
+    entry.exec = document.value(mainGroup, "Exec");
     return entry;
 }
 
@@ -224,37 +178,15 @@ DesktopEntry parseEntry(const std::string& text)
 // an icon, translations) survive. Nothing when the text has no main group to edit.
 std::optional<std::string> editedEntry(const std::string& text, const std::string& exec)
 {
-    std::vector<EntryLine> lines = entryLines(text);
-    std::optional<std::size_t> execLine;
-    std::optional<std::size_t> lastOfMainGroup;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        EntryLine& line = lines[i];
-        if (!line.inMainGroup)
-            continue;
-        if (!line.content.empty())
-            lastOfMainGroup = i;
-        if (line.key == "Exec")
-            execLine = i; // the last one counts, as it does when reading
-        else if (disables(line))
-            line.content = line.key == "Hidden" ? "Hidden=false" : line.key + "=true";
-    }
-    if (!lastOfMainGroup)
+    KeyFileDocument document(freedesktopSyntax, text);
+    if (!document.hasGroup(mainGroup))
         return std::nullopt;
-    if (execLine) {
-        lines[*execLine].content = "Exec=" + exec;
-    } else {
-        EntryLine& before = lines[*lastOfMainGroup];
-        const std::string end = before.end.empty() ? "\n" : before.end;
-        before.end = end;
-        EntryLine added;
-        added.content = "Exec=" + exec;
-        added.end = end;
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*lastOfMainGroup) + 1, added);
+    for (const auto& line : document.entries(mainGroup)) {
+        if (disables(line))
+            document.replaceEntry(line.line, line.key, line.key == "Hidden" ? "false" : "true");
     }
-    std::string out;
-    for (const EntryLine& line : lines)
-        out += line.content + line.end;
-    return out;
+    document.setValue(mainGroup, "Exec", exec);
+    return document.text();
 }
 
 std::optional<std::string> readEntryText(const std::string& path)

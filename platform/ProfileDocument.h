@@ -1,49 +1,32 @@
 #pragma once
 
-#include <optional>
+#include "platform/KeyFile.h"
+
+#include <concepts>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 namespace platform {
 
-// The text of one private-profile file. Lines are kept with their own line ends, so a
-// change touches only the line it writes; lines written here end in CR LF.
-class ProfileDocument
+// The text of one private-profile file: sections and keys compared without regard to ASCII
+// case, values with the blanks around them and one pair of outer quotes removed. A replaced
+// key keeps its line end; added lines take the file's, or CR LF in a file that has none.
+class ProfileDocument : public KeyFileDocument
 {
 public:
-    explicit ProfileDocument(std::string_view text = {});
-
-    // The value of the first matching key (sections and keys compared without regard to
-    // ASCII case), blanks around it trimmed and one pair of outer quotes removed.
-    std::optional<std::string> value(std::string_view section, std::string_view key) const;
-
-    // Replaces the first matching key, or adds it after the last key of the first matching
-    // section, or adds the section at the end. Call only with names and a value that
-    // isValidEntry() accepts.
-    void setValue(std::string_view section, std::string_view key, std::string_view value);
-
-    std::string text() const;
+    ProfileDocument() : ProfileDocument(std::string()) {}
+    // From any text; a string moved in is kept without a copy.
+    template <typename Text>
+    requires std::constructible_from<std::string, Text>
+    explicit ProfileDocument(Text&& text)
+        : KeyFileDocument(windowsProfileSyntax, std::string(std::forward<Text>(text)))
+    {
+    }
 
     // Whether the entry can be written without changing the meaning of other lines.
     static bool isValidEntry(std::string_view section, std::string_view key,
                              std::string_view value);
-
-private:
-    enum class Kind { Other, Section, Key };
-
-    struct Line
-    {
-        std::string content;
-        std::string end; // "\r\n", "\n", "\r", or empty for a last line without one
-        Kind kind = Kind::Other;
-        std::string name; // the section or key name, trimmed
-    };
-
-    static Line classify(std::string content, std::string end, bool first);
-    void insertLine(std::size_t at, std::string content);
-
-    std::vector<Line> m_lines;
 };
 
 } // namespace platform

@@ -174,17 +174,17 @@ TEST_F(ProfileTest, ReplacingAValueKeepsEveryOtherLineByteForByte)
     EXPECT_EQ(readIni(), "; written by hand\n"
                          "\n"
                          "[Drives]\n"
-                         "Drive0=1\r\n"
+                         "Drive0=1\n"
                          "Unknown=keep me\n"
                          "\n"
                          "[Other]\r"
                          "x=1\r"
                          "[Actions]\r\n"
                          "DelBAK=1");
-    // The last line had no line end; replacing it gives it one.
+    // The last line had no line end and still has none.
     ASSERT_TRUE(put("actions", "delbak", "0"));
     EXPECT_EQ(get("Actions", "DelBAK"), "0");
-    EXPECT_TRUE(readIni().ends_with("[Actions]\r\ndelbak=0\r\n"));
+    EXPECT_TRUE(readIni().ends_with("[Actions]\r\ndelbak=0"));
 }
 
 TEST_F(ProfileTest, ReplacesTheFirstOfDuplicateKeys)
@@ -204,7 +204,7 @@ TEST_F(ProfileTest, NewKeyGoesAfterTheLastKeyOfItsSection)
     // A section without keys takes it right after its header.
     writeIni("[Empty]\n\n; nothing here\n[B]\nb=1\n");
     ASSERT_TRUE(put("Empty", "e", "1"));
-    EXPECT_EQ(readIni(), "[Empty]\ne=1\r\n\n; nothing here\n[B]\nb=1\n");
+    EXPECT_EQ(readIni(), "[Empty]\ne=1\n\n; nothing here\n[B]\nb=1\n");
 
     // The first of repeated sections gets it.
     writeIni("[S]\r\nx=1\r\n[T]\r\n[S]\r\ny=1\r\n");
@@ -216,7 +216,7 @@ TEST_F(ProfileTest, NewSectionGoesAtTheEndWithNoBlankLineBeforeIt)
 {
     writeIni("[A]\na=1\n\n");
     ASSERT_TRUE(put("B", "b", "2"));
-    EXPECT_EQ(readIni(), "[A]\na=1\n\n[B]\r\nb=2\r\n");
+    EXPECT_EQ(readIni(), "[A]\na=1\n\n[B]\nb=2\n");
 
     writeIni("; only a comment, no line end");
     ASSERT_TRUE(put("B", "b", "2"));
