@@ -226,17 +226,24 @@ std::optional<std::string> readWholeFile(const std::string& path, int* error)
         errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         return fail();
     }
+    // Read straight into the string, sized by the file: a large file is not copied as
+    // it grows. The size is only a hint; a file that grows meanwhile is read to its end.
     std::string text;
-    char buffer[8192];
+    std::size_t size = 0;
+    text.resize(static_cast<std::size_t>(info.st_size) + 1);
     for (;;) {
-        const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+        if (size == text.size())
+            text.resize(text.size() * 2);
+        const ssize_t got = ::read(file.get(), text.data() + size, text.size() - size);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             return fail();
-        if (got == 0)
+        if (got == 0) {
+            text.resize(size);
             return text;
-        text.append(buffer, static_cast<std::size_t>(got));
+        }
+        size += static_cast<std::size_t>(got);
     }
 }
 

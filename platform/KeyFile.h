@@ -80,6 +80,8 @@ public:
     void replaceEntry(std::size_t line, std::string_view key, std::string_view value);
 
     std::string text() const;
+    // The text as it was given, before any change.
+    const std::string& originalText() const { return m_text; }
 
     // Whether the entry can be written without changing the meaning of other lines.
     static bool isValidEntry(const KeyFileSyntax& syntax, std::string_view group,

@@ -22,8 +22,8 @@ public:
     std::string getString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, const std::string& fileName) override
     {
-        const auto text = isBareFileName(fileName) ? readWholeFile(pathOf(fileName)) : std::nullopt;
-        return profileString(ProfileDocument(text.value_or(std::string())), section, key,
+        auto text = isBareFileName(fileName) ? readWholeFile(pathOf(fileName)) : std::nullopt;
+        return profileString(ProfileDocument(std::move(text).value_or(std::string())), section, key,
                              defaultValue);
     }
 
@@ -57,11 +57,11 @@ public:
             errno = readError;
             return false;
         }
-        ProfileDocument document(existed ? *text : std::string());
+        ProfileDocument document(std::move(text).value_or(std::string()));
         for (const ProfileEntry& entry : entries)
             document.setValue(entry.section, entry.key, entry.value);
         const std::string changed = document.text();
-        if (existed && changed == *text)
+        if (existed && changed == document.originalText())
             return true;
         errno = writeFileAtomically(target, changed);
         return errno == 0;

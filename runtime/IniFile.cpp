@@ -101,7 +101,7 @@ const platform::ProfileDocument& MemIniFile::document() const
         if (!text && errno != ENOENT)
             throw IniFileError(formatMessage("Unable to read %s", fileName()));
         m_existed = text.has_value();
-        m_document.emplace(text.value_or(std::string()));
+        m_document.emplace(std::move(text).value_or(std::string()));
         for (const platform::ProfileEntry& change : m_changes)
             m_document->setValue(change.section, change.key, change.value);
     }
