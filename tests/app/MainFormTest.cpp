@@ -553,6 +553,13 @@ TEST_F(MainFormTest, ASaveKeepsWhatChangedOnDiskSinceTheLoad)
     const std::string saved = settings();
     EXPECT_NE(saved.find("[Extra]\r\nKept=yes\r\n"), std::string::npos);
     EXPECT_NE(saved.find("User1=*.new\r\n"), std::string::npos);
+
+    // A file written with LF line ends keeps them.
+    writeSettings("; LF only\n[Actions]\nAutoStart=0\n");
+    start();
+    exit();
+    EXPECT_EQ(settings().find('\r'), std::string::npos);
+    EXPECT_NE(settings().find("\n[NextDate]\nDate="), std::string::npos);
 }
 
 TEST_F(MainFormTest, RefusedSettingsWriteIsReported)
