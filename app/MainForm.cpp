@@ -402,7 +402,9 @@ void TForm1::FormCreate(QObject*)
             if (runtime::today() >= NextRunDate) {
                 AutoRun = true;
                 runtime::processMessages();
-                CollectRubbish();
+                // A termination signal handled just now ends the program, not a run.
+                if (!runtime::terminated())
+                    CollectRubbish();
             }
             runtime::terminate();
         }

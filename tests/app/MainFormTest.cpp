@@ -474,6 +474,20 @@ TEST_F(MainFormTest, BlockedAutostartFolderKeepsTheUsersKeys)
     }
 }
 
+TEST_F(MainFormTest, TerminationBeforeTheUnattendedRunStartsNoRun)
+{
+    runtime::overrideToday(Today);
+    writeSettings("[Actions]\r\nAutoStart=0\r\n[NextDate]\r\nDate=" + dateText(Today) + "\r\n");
+    // What a signal that arrived during start-up does once messages are processed.
+    QTimer::singleShot(0, [] { runtime::terminate(); });
+    TForm1& f = start(1);
+    EXPECT_FALSE(f.Collected);
+    EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
+    EXPECT_TRUE(runtime::terminated());
+    exit();
+    EXPECT_EQ(savedDate(), dateText(Today));
+}
+
 TEST_F(MainFormTest, SettingsThatCannotBeReadAreNeitherLoadedNorOverwritten)
 {
     runtime::overrideToday(Today);
