@@ -144,7 +144,7 @@ void TFilesScan::ScanFolder(const std::string& Folder, std::uint32_t Required,
     // The name and the kind decide first; only entries that pass them pay for a stat.
     WIN32_FIND_DATAA data;
     const SearchHandle search(
-        FindFirstFileExA(JoinPath(Folder, "*.*"), data, FIND_FIRST_EX_DEFER_DETAILS));
+        FindFirstFileExA(JoinPath(Folder, "*.*"), data, FindFirstExDeferDetails));
     if (!search.valid())
         return;
     Level level{&Folder, nullptr};
@@ -164,7 +164,7 @@ void TFilesScan::ScanFolder(const std::string& Folder, std::uint32_t Required,
         const std::string& name = data.cFileName;
         if (!isDotEntry(name)) {
             if ((data.dwFileAttributes & requiredBeforeStat) == requiredBeforeStat &&
-                MatchesAny(Masks, name) && FindFileDetailsA(search.get(), data) &&
+                MatchesAny(Masks, name) && findFileDetails(search.get(), data) &&
                 (data.dwFileAttributes & Required) == Required) {
                 const auto size = static_cast<std::int64_t>(data.nFileSize);
                 ++m_filesCount;
