@@ -41,7 +41,7 @@ bool FindNextFileA(HANDLE search, WIN32_FIND_DATAA& data)
     return Service<FileService>::instance().findNext(search, data);
 }
 
-bool FindFileDetailsA(HANDLE search, WIN32_FIND_DATAA& data)
+bool findFileDetails(HANDLE search, WIN32_FIND_DATAA& data)
 {
     return Service<FileService>::instance().findDetails(search, data);
 }

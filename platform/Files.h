@@ -34,11 +34,12 @@ struct WIN32_FIND_DATAA
     std::string cFileName;
 };
 
-// FindFirstFileExA flag: leave out what only a stat of the entry can tell (size, time and
-// the read-only bit) until FindFileDetailsA asks for it. The kind bits (directory,
-// archive, system) and hidden are there at once, so a caller can test the name and the
-// kind first and pay for a stat only for the entries it wants.
-inline constexpr unsigned FIND_FIRST_EX_DEFER_DETAILS = 0x1;
+// A FindFirstFileExA flag of our own (Windows has none like it): leave out what only a
+// stat of the entry can tell (size, time and the read-only bit) until findFileDetails asks
+// for it. The kind bits (directory, archive, system) and hidden are there at once, so a
+// caller can test the name and the kind first and pay for a stat only for the entries it
+// wants.
+inline constexpr unsigned FindFirstExDeferDetails = 0x1;
 
 // How a search behaves on Linux:
 // - The pattern is a Windows path whose last part is the wildcard: "*" and "*.*" list
@@ -79,10 +80,11 @@ HANDLE FindFirstFileA(const std::string& pattern, WIN32_FIND_DATAA& data);
 HANDLE FindFirstFileExA(const std::string& pattern, WIN32_FIND_DATAA& data, unsigned flags);
 // False when there are no more entries.
 bool FindNextFileA(HANDLE search, WIN32_FIND_DATAA& data);
-// Completes the entry last delivered by a search made with FIND_FIRST_EX_DEFER_DETAILS:
-// size, time and the read-only bit (and the kind bits again, should the entry have been
-// replaced). False when the entry is gone; data is then unchanged.
-bool FindFileDetailsA(HANDLE search, WIN32_FIND_DATAA& data);
+// Ours, not a Windows call: completes the entry last delivered by a search made with
+// FindFirstExDeferDetails: size, time and the read-only bit (and the kind bits again,
+// should the entry have been replaced). False when the entry is gone; data is then
+// unchanged.
+bool findFileDetails(HANDLE search, WIN32_FIND_DATAA& data);
 bool FindClose(HANDLE search);
 
 // Local time by the time-zone rules in force at that moment (Windows applies today's

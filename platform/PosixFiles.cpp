@@ -473,7 +473,7 @@ public:
             search.name = name.data();
             search.nameLength = name.size();
             data.cFileName.assign(name.data(), name.size());
-            if (!(search.flags & FIND_FIRST_EX_DEFER_DETAILS) || type == DT_UNKNOWN) {
+            if (!(search.flags & FindFirstExDeferDetails) || type == DT_UNKNOWN) {
                 if (!fillDetails(search, data))
                     continue;
             } else {

@@ -4,6 +4,9 @@
 #include "platform/Files.h"
 #include "runtime/Application.h"
 
+#include <string_view>
+#include <utility>
+
 void ParseMaskList(TMaskList& List, const std::string& Text)
 {
     std::string element;
@@ -33,25 +36,40 @@ bool MatchesAny(const TMaskList& List, const std::string& Name)
 
 namespace {
 
-// Closes a folder search on every way out of a folder.
-class SearchHandle
+// One folder being searched: its open search, closed on every way out, and the length
+// of its text within the folder text that its subfolders extend.
+struct Level
 {
-public:
-    explicit SearchHandle(platform::HANDLE handle) : m_handle(handle) {}
-    ~SearchHandle()
+    explicit Level(platform::HANDLE handle, std::size_t length)
+        : search(handle), folderLength(length)
     {
-        if (valid())
-            platform::FindClose(m_handle);
     }
-    SearchHandle(const SearchHandle&) = delete;
-    SearchHandle& operator=(const SearchHandle&) = delete;
+    Level(Level&& other) noexcept
+        : search(std::exchange(other.search, platform::INVALID_HANDLE_VALUE)),
+          folderLength(other.folderLength), path(std::move(other.path))
+    {
+    }
+    Level& operator=(Level&&) = delete;
+    ~Level()
+    {
+        if (search != platform::INVALID_HANDLE_VALUE)
+            platform::FindClose(search);
+    }
 
-    bool valid() const { return m_handle != platform::INVALID_HANDLE_VALUE; }
-    platform::HANDLE get() const { return m_handle; }
-
-private:
-    platform::HANDLE m_handle;
+    platform::HANDLE search;
+    std::size_t folderLength;
+    std::shared_ptr<const std::string> path;
 };
+
+// TFilesScan::JoinPath(Text, Name) in place.
+void joinInPlace(std::string& text, std::string_view name)
+{
+    if (text.empty())
+        return;
+    if (text.back() != '\\')
+        text += '\\';
+    text += name;
+}
 
 bool isDotEntry(const std::string& name)
 {
@@ -127,60 +145,102 @@ void TFilesScan::Execute()
 
 std::shared_ptr<const std::string> TFilesScan::SharedPath(const std::string& Folder)
 {
-    if (!m_level || (m_level->folder != &Folder && *m_level->folder != Folder))
+    if (!m_path || (m_folder != &Folder && *m_folder != Folder))
         return std::make_shared<const std::string>(JoinPath(Folder, {}));
-    if (!m_level->path)
-        m_level->path = std::make_shared<const std::string>(JoinPath(Folder, {}));
-    return m_level->path;
+    if (!*m_path)
+        *m_path = std::make_shared<const std::string>(JoinPath(Folder, {}));
+    return *m_path;
 }
 
 void TFilesScan::ScanFolder(const std::string& Folder, std::uint32_t Required,
                             const TMaskList& Masks)
 {
     using namespace platform;
-    if (OnProcess)
-        OnProcess(this, Folder, m_filesCount, m_filesSize);
-
-    // The name and the kind decide first; only entries that pass them pay for a stat.
-    WIN32_FIND_DATAA data;
-    const SearchHandle search(
-        FindFirstFileExA(JoinPath(Folder, "*.*"), data, FIND_FIRST_EX_DEFER_DETAILS));
-    if (!search.valid())
-        return;
-    Level level{&Folder, nullptr};
-    Level* const outer = m_level;
-    m_level = &level;
-    struct Restore
+    // The folders open at once, innermost last, on the heap: one call per folder level
+    // ran out of stack on a deep enough tree. They share one folder text, which each
+    // level extends, so that a deep tree costs memory in proportion to its depth.
+    std::vector<Level> levels;
+    std::string folder = Folder;
+    struct Unwind
     {
-        Level*& slot;
-        Level* value;
-        ~Restore() { slot = value; }
-    } restore{m_level, outer};
+        TFilesScan& scan;
+        std::vector<Level>& levels;
+        ~Unwind()
+        {
+            // Innermost first, as nested calls would close them.
+            while (!levels.empty())
+                levels.pop_back();
+            scan.m_folder = nullptr;
+            scan.m_path = nullptr;
+        }
+    } unwind{*this, levels};
+    m_folder = &folder;
+
+    WIN32_FIND_DATAA data;
+    // Reports the folder and opens its search; false when the search cannot start.
+    const auto enter = [&] {
+        // Not yet the folder whose SharedPath a handler may ask for.
+        m_path = nullptr;
+        if (OnProcess)
+            OnProcess(this, folder, m_filesCount, m_filesSize);
+        const std::size_t length = folder.size();
+        joinInPlace(folder, "*.*");
+        // The name and the kind decide first; only entries that pass them pay for a stat.
+        Level level(FindFirstFileExA(folder, data, FindFirstExDeferDetails), length);
+        folder.resize(length);
+        if (level.search == INVALID_HANDLE_VALUE)
+            return false;
+        levels.push_back(std::move(level));
+        m_path = &levels.back().path;
+        return true;
+    };
+    // Back to the innermost open folder.
+    const auto resume = [&] {
+        folder.resize(levels.back().folderLength);
+        m_path = &levels.back().path;
+    };
+    if (!enter())
+        return;
 
     // Read-only is the one bit only the stat tells.
     const std::uint32_t requiredBeforeStat = Required & ~FILE_ATTRIBUTE_READONLY;
     bool more = true;
-    while (more && !m_stopped) {
-        const std::string& name = data.cFileName;
-        if (!isDotEntry(name)) {
-            if ((data.dwFileAttributes & requiredBeforeStat) == requiredBeforeStat &&
-                MatchesAny(Masks, name) && FindFileDetailsA(search.get(), data) &&
-                (data.dwFileAttributes & Required) == Required) {
-                const auto size = static_cast<std::int64_t>(data.nFileSize);
-                ++m_filesCount;
-                // Wraps like the 32-bit total always did, never undefined.
-                m_filesSize = static_cast<std::int64_t>(static_cast<std::uint64_t>(m_filesSize) +
-                                                        static_cast<std::uint64_t>(size));
-                if (UpdateList) {
-                    const TSearchRec entry{packedLocalTime(data.ftLastWriteTime), size,
-                                           static_cast<std::int32_t>(data.dwFileAttributes), name};
-                    AddFile(Folder, entry);
+    for (;;) {
+        if (more && !m_stopped) {
+            const std::string& name = data.cFileName;
+            if (!isDotEntry(name)) {
+                if ((data.dwFileAttributes & requiredBeforeStat) == requiredBeforeStat &&
+                    MatchesAny(Masks, name) && findFileDetails(levels.back().search, data) &&
+                    (data.dwFileAttributes & Required) == Required) {
+                    const auto size = static_cast<std::int64_t>(data.nFileSize);
+                    ++m_filesCount;
+                    // Wraps like the 32-bit total always did, never undefined.
+                    m_filesSize = static_cast<std::int64_t>(
+                        static_cast<std::uint64_t>(m_filesSize) + static_cast<std::uint64_t>(size));
+                    if (UpdateList) {
+                        const TSearchRec entry{packedLocalTime(data.ftLastWriteTime), size,
+                                               static_cast<std::int32_t>(data.dwFileAttributes),
+                                               name};
+                        AddFile(folder, entry);
+                    }
+                }
+                if (Recursive && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    joinInPlace(folder, name);
+                    if (enter()) {
+                        more = true;
+                        continue;
+                    }
+                    resume();
                 }
             }
-            if (Recursive && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                ScanFolder(JoinPath(Folder, name), Required, Masks);
+        } else {
+            levels.pop_back();
+            if (levels.empty())
+                return;
+            resume();
         }
-        more = FindNextFileA(search.get(), data);
+        // The entry, and with a folder all of it, is done.
+        more = FindNextFileA(levels.back().search, data);
         if (ProcessMsg)
             runtime::processMessagesWhenDue();
     }

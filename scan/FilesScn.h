@@ -110,18 +110,14 @@ protected:
     std::shared_ptr<const std::string> SharedPath(const std::string& Folder);
 
 private:
-    struct Level
-    {
-        const std::string* folder;
-        std::shared_ptr<const std::string> path;
-    };
-
     void ScanFolder(const std::string& Folder, std::uint32_t Required, const TMaskList& Masks);
 
     int m_filesCount = 0;
     std::int64_t m_filesSize = 0;
     bool m_stopped = false;
-    Level* m_level = nullptr;
+    // The text of the folder being searched and its SharedPath, while a search runs.
+    const std::string* m_folder = nullptr;
+    std::shared_ptr<const std::string>* m_path = nullptr;
 };
 
 // A scan that records every accepted entry in its found-file list.

@@ -111,7 +111,7 @@ TEST_F(FileSearch, DeferredDetailsGiveTheKindAtOnceAndTheRestOnRequest)
     makeKinds();
     const auto eager = byName(search("C:\\d\\*"));
     WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirstFileExA("C:\\d\\*", data, FIND_FIRST_EX_DEFER_DETAILS);
+    HANDLE handle = FindFirstFileExA("C:\\d\\*", data, FindFirstExDeferDetails);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     int seen = 0;
     do {
@@ -120,7 +120,7 @@ TEST_F(FileSearch, DeferredDetailsGiveTheKindAtOnceAndTheRestOnRequest)
         EXPECT_EQ(data.dwFileAttributes, full.attributes & ~FILE_ATTRIBUTE_READONLY)
             << data.cFileName;
         EXPECT_EQ(data.nFileSize, 0u);
-        ASSERT_TRUE(FindFileDetailsA(handle, data)) << data.cFileName;
+        ASSERT_TRUE(findFileDetails(handle, data)) << data.cFileName;
         EXPECT_EQ(data.dwFileAttributes, full.attributes) << data.cFileName;
         EXPECT_EQ(data.nFileSize, full.size) << data.cFileName;
         ++seen;
@@ -179,7 +179,7 @@ TEST_F(FileSearch, SearchesThatCannotStart)
             FindClose(handle);
     }
     EXPECT_FALSE(FindNextFileA(INVALID_HANDLE_VALUE, data));
-    EXPECT_FALSE(FindFileDetailsA(INVALID_HANDLE_VALUE, data));
+    EXPECT_FALSE(findFileDetails(INVALID_HANDLE_VALUE, data));
     EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
     HANDLE handle = FindFirstFileA("C:\\d\\*", data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
@@ -225,11 +225,11 @@ TEST_F(FileSearch, AFolderThatChangesWhileSearchedGivesWhatCouldBeRead)
     EXPECT_EQ(names, (std::vector<std::string>{"..", "a", "d"}));
 
     // With deferred details the name comes from the listing and the details say it is gone.
-    handle = FindFirstFileExA("C:\\d\\a", data, FIND_FIRST_EX_DEFER_DETAILS);
+    handle = FindFirstFileExA("C:\\d\\a", data, FindFirstExDeferDetails);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     fs::remove(c + "/d/a");
     data.nFileSize = 77;
-    EXPECT_FALSE(FindFileDetailsA(handle, data));
+    EXPECT_FALSE(findFileDetails(handle, data));
     EXPECT_EQ(data.nFileSize, 77u);
     FindClose(handle);
 }
@@ -319,12 +319,12 @@ TEST_F(FileSearch, FoldersOpenAgainFromTheirParentsBeyondTheBudget)
     write("d/e/side.txt");
     write("d/other/o.txt");
     WIN32_FIND_DATAA data;
-    HANDLE d = FindFirstFileExA("C:\\d\\*", data, FIND_FIRST_EX_DEFER_DETAILS);
-    HANDLE e = FindFirstFileExA("C:\\d\\e\\*", data, FIND_FIRST_EX_DEFER_DETAILS);
-    HANDLE f = FindFirstFileExA("C:\\d\\e\\f\\deep.txt", data, FIND_FIRST_EX_DEFER_DETAILS);
+    HANDLE d = FindFirstFileExA("C:\\d\\*", data, FindFirstExDeferDetails);
+    HANDLE e = FindFirstFileExA("C:\\d\\e\\*", data, FindFirstExDeferDetails);
+    HANDLE f = FindFirstFileExA("C:\\d\\e\\f\\deep.txt", data, FindFirstExDeferDetails);
     ASSERT_NE(f, INVALID_HANDLE_VALUE);
     EXPECT_LE(files.openFolderCount(), 2u);
-    ASSERT_TRUE(FindFileDetailsA(f, data));
+    ASSERT_TRUE(findFileDetails(f, data));
     EXPECT_EQ(data.nFileSize, 4u);
     FindClose(f);
     // "d" gave its descriptor away; its subfolder is still found through it.
@@ -337,7 +337,7 @@ TEST_F(FileSearch, FoldersOpenAgainFromTheirParentsBeyondTheBudget)
     EXPECT_EQ(FindFirstFileA("C:\\d\\e\\f\\*", data), INVALID_HANDLE_VALUE);
     while (FindNextFileA(e, data)) {
         if (data.cFileName == std::string("side.txt")) {
-            EXPECT_FALSE(FindFileDetailsA(e, data));
+            EXPECT_FALSE(findFileDetails(e, data));
         }
     }
     FindClose(e);

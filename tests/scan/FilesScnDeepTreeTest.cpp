@@ -6,6 +6,7 @@
 #include "support/Sandbox.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -70,7 +71,7 @@ void removeTree(int parent, const char* name)
     ::unlinkat(parent, name, AT_REMOVEDIR);
 }
 
-// The whole tree with the window's settings; the longest folder text seen.
+// What a scan of the tree saw; the longest folder text.
 struct Scanned
 {
     int folders = 0;
@@ -78,10 +79,10 @@ struct Scanned
     std::size_t longest = 0;
 };
 
-Scanned scanDeep()
+// The tree with the window's settings.
+Scanned scanDeep(TFilesScan& scanner)
 {
     Scanned scanned;
-    TFilesScanner scanner;
     scanner.ProcessMsg = false;
     scanner.ScanOptions = soSpecifiedDir;
     scanner.ScanDir = "C:\\deep";
@@ -91,9 +92,100 @@ Scanned scanDeep()
         scanned.longest = std::max(scanned.longest, Dir.size());
     };
     scanner.Execute();
+    scanned.files = scanner.FilesCount();
+    return scanned;
+}
+
+Scanned scanDeep()
+{
+    TFilesScanner scanner;
+    Scanned scanned = scanDeep(scanner);
     scanned.files = scanner.FilesList().Count();
     return scanned;
 }
+
+// C:\deep, C:\deep\d, C:\deep\d\d ... down to the depth asked for, each with the file
+// f<depth>.txt. The depth is read off the pattern's length, so every level costs the same
+// and a chain far too deep to make quickly on a disk is quick to search.
+class FolderChain : public FileService
+{
+public:
+    explicit FolderChain(int levels) : m_levels(levels), m_next(levels + 1, -1) {}
+
+    HANDLE findFirst(const std::string& pattern, WIN32_FIND_DATAA& data, unsigned) override
+    {
+        const std::size_t top = std::string("C:\\deep\\*.*").size();
+        if (pattern.size() < top || (pattern.size() - top) % 2 != 0 ||
+            pattern.compare(pattern.size() - 4, 4, "\\*.*") != 0)
+            return INVALID_HANDLE_VALUE;
+        const auto depth = static_cast<int>((pattern.size() - top) / 2);
+        if (depth > m_levels || m_next[depth] >= 0)
+            return INVALID_HANDLE_VALUE;
+        m_next[depth] = 0;
+        ++open;
+        const HANDLE handle = handleOf(depth);
+        return findNext(handle, data) ? handle : INVALID_HANDLE_VALUE;
+    }
+    bool findNext(HANDLE search, WIN32_FIND_DATAA& data) override
+    {
+        const int depth = depthOf(search);
+        const int entry = m_next[depth]++;
+        if (entry == 3 && depth < m_levels) {
+            data.cFileName = "d";
+            data.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        } else if (entry < 3) {
+            data.cFileName = entry == 0   ? "."
+                             : entry == 1 ? ".."
+                                          : "f" + std::to_string(depth) + ".txt";
+            data.dwFileAttributes = entry < 2 ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+        } else {
+            return false;
+        }
+        return true;
+    }
+    bool findDetails(HANDLE, WIN32_FIND_DATAA&) override { return true; }
+    bool findClose(HANDLE search) override
+    {
+        m_next[depthOf(search)] = -1;
+        --open;
+        return true;
+    }
+
+    int open = 0;
+
+private:
+    static HANDLE handleOf(int depth)
+    {
+        return reinterpret_cast<HANDLE>(std::uintptr_t(depth) + 1);
+    }
+    static int depthOf(HANDLE search)
+    {
+        return static_cast<int>(reinterpret_cast<std::uintptr_t>(search) - 1);
+    }
+
+    int m_levels;
+    std::vector<int> m_next; // by depth: the next entry of its open search, -1 when closed
+};
+
+// Keeps the folder of one file rather than a record of each, which on a chain this deep
+// would hold a path per level.
+class FolderOfFile : public TFilesScan
+{
+public:
+    explicit FolderOfFile(std::string name) : m_name(std::move(name)) {}
+
+    std::string folder;
+
+protected:
+    void AddFile(const std::string& Folder, const TSearchRec& Entry) override
+    {
+        if (Entry.Name == m_name)
+            folder = Folder;
+    }
+
+private:
+    std::string m_name;
+};
 
 // An open-file limit that leaves only a few descriptors free.
 rlim_t tightLimit()
@@ -182,4 +274,22 @@ TEST_F(DeepTree, IsSearchedWholeWhenDescriptorsRunOut)
         std::_Exit(scanned.folders == Levels + 1 && scanned.files == Levels ? 0 : 1);
     };
     EXPECT_EXIT(scanLimited(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(DeeperThanTheStack, IsSearchedWholeToTheDeepestFile)
+{
+    // One call per level would need far more than the 8 MB stack a process starts with.
+    constexpr int Depth = 100000;
+    FolderChain chain(Depth);
+    ScopedService<FileService> scoped(chain);
+    FolderOfFile scanner("f" + std::to_string(Depth) + ".txt");
+    const Scanned scanned = scanDeep(scanner);
+    EXPECT_EQ(scanned.folders, Depth + 1);
+    EXPECT_EQ(scanned.files, Depth + 1);
+    std::string bottom = "C:\\deep";
+    for (int level = 0; level < Depth; ++level)
+        bottom += "\\d";
+    EXPECT_EQ(scanner.folder.size(), bottom.size());
+    EXPECT_TRUE(scanner.folder == bottom);
+    EXPECT_EQ(chain.open, 0);
 }
