@@ -399,6 +399,8 @@ public:
 
 } // namespace
 
+// Reached only by a process without the toolkit, where $DISPLAY is the only desktop there
+// is; with the toolkit the runtime installs the family that fits its platform first.
 std::unique_ptr<WindowService> WindowService::createDefault()
 {
     const char* display = std::getenv("DISPLAY");
