@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 
 namespace platform {
 
@@ -15,13 +17,25 @@ char lower(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-std::string trimmed(const std::string& text)
+std::string_view trimmedView(std::string_view text)
 {
     const auto begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string::npos)
+    if (begin == std::string_view::npos)
         return {};
     const auto end = text.find_last_not_of(" \t\r");
     return text.substr(begin, end - begin + 1);
+}
+
+std::string trimmed(const std::string& text)
+{
+    return std::string(trimmedView(text));
+}
+
+std::string lowerCase(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), lower);
+    return out;
 }
 
 bool isStringType(std::uint32_t type)
@@ -245,41 +259,70 @@ std::string RegistryHive::rootName(HKEY root)
 
 RegistryHive RegistryHive::fromText(const std::string& text)
 {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
+    std::vector<std::string_view> lines;
+    std::size_t sections = 0;
+    for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
-        std::string line = text.substr(start, end - start);
+        std::string_view line(text.data() + start, end - start);
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(std::move(line));
+            line.remove_suffix(1);
+        lines.push_back(line);
+        sections += trimmedView(line).starts_with('[');
         start = end + 1;
     }
 
     RegistryHive hive;
+    hive.m_keys.reserve(sections);
+    hive.m_keyIndex.reserve(sections);
     Key* current = nullptr;
+    // Keys of many values get an index of them by lower-case name, so that a later line of
+    // the same name replaces its value without a search of the key; for a few values a
+    // look at each is quicker than building one.
+    constexpr std::size_t indexedFrom = 16;
+    std::unordered_map<std::size_t, std::unordered_map<std::string, std::size_t>> indexes;
+    const auto place = [&](const Value& value) {
+        auto& items = current->items;
+        if (items.size() < indexedFrom) {
+            const auto found = std::find_if(items.begin(), items.end(), [&](const Item& item) {
+                return item.value && equalsIgnoringCase(item.value->name, value.name);
+            });
+            return static_cast<std::size_t>(found - items.begin());
+        }
+        const auto key = static_cast<std::size_t>(current - hive.m_keys.data());
+        auto [index, made] = indexes.try_emplace(key);
+        if (made) {
+            for (std::size_t k = 0; k < items.size(); ++k) {
+                if (items[k].value)
+                    index->second.try_emplace(lowerCase(items[k].value->name), k);
+            }
+        }
+        return index->second.try_emplace(lowerCase(value.name), items.size()).first->second;
+    };
     auto keep = [&](std::string kept) {
         if (current)
             current->items.push_back({std::nullopt, std::move(kept)});
         else
-            hive.m_leading.push_back(std::move(kept));
+            hive.m_leading.emplace_back(std::move(kept));
     };
+    std::string line;
+    std::string original;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string line = trimmed(lines[i]);
-        if (line.empty() || line == header)
+        const std::string_view first = trimmedView(lines[i]);
+        if (first.empty() || first == header)
             continue;
-        if (line[0] == ';') {
-            keep(lines[i]);
+        if (first[0] == ';') {
+            keep(std::string(lines[i]));
             continue;
         }
-        if (line[0] == '[') {
-            const auto close = line.rfind(']');
-            std::string path = close == std::string::npos ? "" : line.substr(1, close - 1);
+        if (first[0] == '[') {
+            const auto close = first.rfind(']');
+            const std::string path(close == std::string_view::npos ? std::string_view()
+                                                                   : first.substr(1, close - 1));
             // "[-key]" removes a key in an import file; it names nothing to look up.
             if (path.empty() || path[0] == '-') {
-                hive.m_keys.push_back({"", lines[i], {}});
+                hive.m_keys.push_back({"", std::string(lines[i]), {}});
                 current = &hive.m_keys.back();
             } else {
                 current = &hive.addKey(path);
@@ -287,26 +330,27 @@ RegistryHive RegistryHive::fromText(const std::string& text)
             continue;
         }
         // Long hex data goes on over lines that end with a backslash; a section header
-        // never continues a value.
-        std::string original = lines[i];
+        // never continues a value. Both texts grow at their end only, so a value of any
+        // length is read in one pass.
+        line.assign(first);
+        original.assign(lines[i]);
         while (!line.empty() && line.back() == '\\' && i + 1 < lines.size() &&
-               !trimmed(lines[i + 1]).starts_with('[')) {
-            line = line.substr(0, line.size() - 1) + trimmed(lines[++i]);
-            original += '\n' + lines[i];
+               !trimmedView(lines[i + 1]).starts_with('[')) {
+            line.pop_back();
+            line.append(trimmedView(lines[++i]));
+            original += '\n';
+            original.append(lines[i]);
         }
         auto value = current && !current->path.empty() ? parseLine(line) : std::nullopt;
         if (!value) {
-            keep(std::move(original));
+            keep(original);
             continue;
         }
-        const auto existing =
-            std::find_if(current->items.begin(), current->items.end(), [&](const Item& item) {
-                return item.value && equalsIgnoringCase(item.value->name, value->name);
-            });
-        if (existing != current->items.end())
-            existing->value = std::move(value);
-        else
+        const std::size_t at = place(*value);
+        if (at == current->items.size())
             current->items.push_back({std::move(value), {}});
+        else
+            current->items[at].value = std::move(value);
     }
     return hive;
 }
@@ -335,11 +379,8 @@ std::string RegistryHive::toText() const
 
 RegistryHive::Key* RegistryHive::findKey(const std::string& path)
 {
-    for (Key& key : m_keys) {
-        if (!key.path.empty() && equalsIgnoringCase(key.path, path))
-            return &key;
-    }
-    return nullptr;
+    const auto found = m_keyIndex.find(lowerCase(path));
+    return found == m_keyIndex.end() ? nullptr : &m_keys[found->second];
 }
 
 const RegistryHive::Key* RegistryHive::findKey(const std::string& path) const
@@ -349,10 +390,10 @@ const RegistryHive::Key* RegistryHive::findKey(const std::string& path) const
 
 RegistryHive::Key& RegistryHive::addKey(const std::string& path)
 {
-    if (Key* key = findKey(path))
-        return *key;
-    m_keys.push_back({path, {}, {}});
-    return m_keys.back();
+    const auto [known, added] = m_keyIndex.try_emplace(lowerCase(path), m_keys.size());
+    if (added)
+        m_keys.push_back({path, {}, {}});
+    return m_keys[known->second];
 }
 
 RegistryHive::Item* RegistryHive::findValue(const std::string& path, const std::string& name)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -64,6 +65,9 @@ private:
 
     std::vector<std::string> m_leading; // kept lines before the first section
     std::vector<Key> m_keys;
+    // Places in m_keys by lower-case path, kept sections left out: a hive of many keys is
+    // read without a search of the keys before each one.
+    std::unordered_map<std::string, std::size_t> m_keyIndex;
 };
 
 // ASCII-only, as the registry compares names.

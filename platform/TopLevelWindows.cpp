@@ -1,35 +1,8 @@
 #include "platform/TopLevelWindows.h"
 
 #include "platform/Service.h"
-#include "platform/X11Windows.h"
-
-#include <cstdlib>
 
 namespace platform {
-
-namespace {
-
-// Without an X display there is no desktop to look at.
-class NoWindows : public WindowService
-{
-public:
-    HWND firstWindow() override { return 0; }
-    HWND nextWindow(HWND) override { return 0; }
-    std::string windowText(HWND) override { return {}; }
-    bool bringToFront(HWND) override { return false; }
-};
-
-} // namespace
-
-std::unique_ptr<WindowService> WindowService::createDefault()
-{
-    const char* display = std::getenv("DISPLAY");
-    if (display && *display) {
-        if (auto x11 = X11Windows::open())
-            return x11;
-    }
-    return std::make_unique<NoWindows>();
-}
 
 HWND FindWindowA()
 {

@@ -1,7 +1,7 @@
 #include "runtime/OwnWindows.h"
 
 #include "platform/Service.h"
-#include "platform/X11Windows.h"
+#include "platform/X11TopLevelWindows.h"
 
 #include <QApplication>
 #include <QWindow>
@@ -83,7 +83,7 @@ void installWindowService()
 {
     using Windows = platform::Service<platform::WindowService>;
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        if (auto x11 = platform::X11Windows::open()) {
+        if (auto x11 = platform::X11TopLevelWindows::open()) {
             Windows::install(std::move(x11));
             return;
         }

@@ -34,7 +34,8 @@ private:
 };
 
 // Installs the window family that fits the toolkit's platform: the X server's windows on
-// xcb, the process's own everywhere else. Called once the application object exists.
+// xcb, the process's own everywhere else. The one place that chooses, so the program and
+// its tests see the same windows; called once the application object exists.
 void installWindowService();
 
 } // namespace runtime

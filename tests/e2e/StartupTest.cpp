@@ -1,4 +1,4 @@
-#include "platform/X11Windows.h"
+#include "platform/X11TopLevelWindows.h"
 #include "support/ProgramRun.h"
 #include "support/Sandbox.h"
 
@@ -129,7 +129,7 @@ TEST_F(StartupTest, WindowStaysOpenUntilSignalledThenSaves)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         GTEST_SKIP() << "needs an X display";
-    auto windows = platform::X11Windows::open();
+    auto windows = platform::X11TopLevelWindows::open();
     ASSERT_TRUE(windows);
     auto hasWindow = [&windows](const std::string& title) {
         for (auto w = windows->firstWindow(); w != 0; w = windows->nextWindow(w)) {

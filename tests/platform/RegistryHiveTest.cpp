@@ -221,3 +221,29 @@ TEST(RegistryHive, ALoneContinuationMarkBeforeAnEmptyLineEndsNothing)
     ASSERT_NE(after, nullptr);
     EXPECT_EQ(after->data, "still read");
 }
+
+TEST(RegistryHive, ALaterLineReplacesItsNameInKeysOfAnySizeAndInRepeatedSections)
+{
+    for (const int count : {3, 40}) {
+        SCOPED_TRACE(count);
+        std::string text = "[HKEY_CURRENT_USER\\Software\\Vorlax]\n";
+        for (int k = 0; k < count; ++k)
+            text += "\"Value" + std::to_string(k) + "\"=\"first\"\n";
+        text += "[HKEY_CURRENT_USER\\Other]\n"
+                "[HKEY_CURRENT_USER\\SOFTWARE\\vorlax]\n"
+                "\"VALUE1\"=\"second\"\n"
+                "\"Added\"=\"new\"\n";
+        const RegistryHive hive = RegistryHive::fromText(text);
+        const auto* replaced = hive.value(HKEY_CURRENT_USER, softwareKey, "value1");
+        ASSERT_NE(replaced, nullptr);
+        EXPECT_EQ(replaced->data, "second");
+        ASSERT_NE(hive.value(HKEY_CURRENT_USER, softwareKey, "Added"), nullptr);
+        // One key where it first stood, the value replaced in its place.
+        const std::string rewritten = hive.toText();
+        EXPECT_EQ(rewritten.find("[HKEY_CURRENT_USER\\Software\\Vorlax]\n\"Value0\""),
+                  std::string("REGEDIT4\n\n").size());
+        EXPECT_EQ(rewritten.find("SOFTWARE"), std::string::npos);
+        EXPECT_EQ(rewritten.find("\"Value1\""), std::string::npos);
+        EXPECT_NE(rewritten.find("\"VALUE1\"=\"second\"\n\"Value2\""), std::string::npos);
+    }
+}

@@ -1,3 +1,4 @@
+#include "runtime/OwnWindows.h"
 #include "support/Sandbox.h"
 
 #include <QApplication>
@@ -18,5 +19,7 @@ int main(int argc, char** argv)
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    // The windows the program itself would see on this platform.
+    runtime::installWindowService();
     return RUN_ALL_TESTS();
 }

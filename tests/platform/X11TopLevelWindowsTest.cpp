@@ -1,4 +1,4 @@
-#include "platform/X11Windows.h"
+#include "platform/X11TopLevelWindows.h"
 #include "platform/Service.h"
 #include "platform/TopLevelWindows.h"
 #include "platform/X11Text.h"
@@ -170,8 +170,8 @@ TEST(TopLevelWindowsTest, WithoutDisplayTheDefaultServiceHasNoWindows)
 
 TEST(TopLevelWindowsTest, AnUnreachableDisplayOpensNoService)
 {
-    EXPECT_EQ(platform::X11Windows::open("unix:/nonexistent/vorlax-x11"), nullptr);
-    EXPECT_EQ(platform::X11Windows::open(":65000"), nullptr);
+    EXPECT_EQ(platform::X11TopLevelWindows::open("unix:/nonexistent/vorlax-x11"), nullptr);
+    EXPECT_EQ(platform::X11TopLevelWindows::open(":65000"), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -316,7 +316,7 @@ private:
     std::vector<xcb_window_t> m_created;
 };
 
-class X11WindowsTest : public ::testing::Test
+class X11TopLevelWindowsTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -326,7 +326,7 @@ protected:
             GTEST_SKIP() << "no X display: the X11 window tests need one (DISPLAY is unset)";
         // A server started without -noreset refuses clients for a moment after the last one
         // of an earlier test program has left.
-        waitFor([&] { return (service = platform::X11Windows::open()) != nullptr; },
+        waitFor([&] { return (service = platform::X11TopLevelWindows::open()) != nullptr; },
                 std::chrono::seconds(3));
         ASSERT_NE(service, nullptr) << "cannot connect to " << display;
     }
@@ -337,10 +337,10 @@ protected:
         return waitFor([&] { return positionOf(snapshot(*service), title).has_value(); });
     }
 
-    std::unique_ptr<platform::X11Windows> service;
+    std::unique_ptr<platform::X11TopLevelWindows> service;
 };
 
-TEST_F(X11WindowsTest, AnotherProgramsDialogIsListedOnTopWithItsWholeTitle)
+TEST_F(X11TopLevelWindowsTest, AnotherProgramsDialogIsListedOnTopWithItsWholeTitle)
 {
     const std::string title = "eRRor deleting FILE - report.doc is in use";
     MessageWindow dialog(QString::fromStdString(title));
@@ -359,7 +359,7 @@ TEST_F(X11WindowsTest, AnotherProgramsDialogIsListedOnTopWithItsWholeTitle)
     EXPECT_TRUE(found);
 }
 
-TEST_F(X11WindowsTest, AClosedWindowIsGoneFromTheNextLook)
+TEST_F(X11TopLevelWindowsTest, AClosedWindowIsGoneFromTheNextLook)
 {
     const std::string title = "Error Deleting File";
     MessageWindow dialog(QString::fromStdString(title));
@@ -374,7 +374,7 @@ TEST_F(X11WindowsTest, AClosedWindowIsGoneFromTheNextLook)
     EXPECT_FALSE(service->bringToFront(window));
 }
 
-TEST_F(X11WindowsTest, LaterWindowsStandAboveEarlierOnes)
+TEST_F(X11TopLevelWindowsTest, LaterWindowsStandAboveEarlierOnes)
 {
     MessageWindow earlier("Stacking one");
     ASSERT_TRUE(earlier.started());
@@ -390,7 +390,7 @@ TEST_F(X11WindowsTest, LaterWindowsStandAboveEarlierOnes)
     EXPECT_LT(*two, *one);
 }
 
-TEST_F(X11WindowsTest, NonAsciiTitlesComeBackAsUtf8WhateverTheirEncoding)
+TEST_F(X11TopLevelWindowsTest, NonAsciiTitlesComeBackAsUtf8WhateverTheirEncoding)
 {
     // xmessage writes WM_NAME as ISO 8859-1 STRING, or as COMPOUND_TEXT beyond it.
     MessageWindow latin("Erreur é à ô");
@@ -412,7 +412,7 @@ TEST_F(X11WindowsTest, NonAsciiTitlesComeBackAsUtf8WhateverTheirEncoding)
     EXPECT_EQ(listed.front().title, "Fehler beim Löschen ✓");
 }
 
-TEST_F(X11WindowsTest, ManagedClientStandsForItsFrameAndHiddenWindowsAreLeftOut)
+TEST_F(X11TopLevelWindowsTest, ManagedClientStandsForItsFrameAndHiddenWindowsAreLeftOut)
 {
     TestClient client;
     // What a window manager builds: a frame on the root, a wrapper, the client with WM_STATE.
@@ -450,7 +450,7 @@ TEST_F(X11WindowsTest, ManagedClientStandsForItsFrameAndHiddenWindowsAreLeftOut)
     EXPECT_EQ(client.focus(), managed);
 }
 
-TEST_F(X11WindowsTest, BringingToFrontRaisesAndFocusesOnlyExistingWindows)
+TEST_F(X11TopLevelWindowsTest, BringingToFrontRaisesAndFocusesOnlyExistingWindows)
 {
     MessageWindow lower("Lower dialog");
     ASSERT_TRUE(lower.started());
@@ -478,7 +478,7 @@ TEST_F(X11WindowsTest, BringingToFrontRaisesAndFocusesOnlyExistingWindows)
     EXPECT_FALSE(service->bringToFront(HWND(1) << 40));
 }
 
-TEST_F(X11WindowsTest, ManyWindowsKeepTheirOrderAndTitles)
+TEST_F(X11TopLevelWindowsTest, ManyWindowsKeepTheirOrderAndTitles)
 {
     TestClient client;
     constexpr int count = 300;
@@ -558,7 +558,7 @@ TEST(X11ServerLossTest, AServerThatWentAwayHasNoWindowsUntilItIsBack)
         GTEST_SKIP() << "Xvfb is not installed";
     PrivateServer server;
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
-    const auto service = platform::X11Windows::open(server.display());
+    const auto service = platform::X11TopLevelWindows::open(server.display());
     ASSERT_NE(service, nullptr);
 
     const auto showWindow = [&](TestClient& client, const std::string& title) {

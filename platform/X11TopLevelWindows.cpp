@@ -1,4 +1,4 @@
-#include "platform/X11Windows.h"
+#include "platform/X11TopLevelWindows.h"
 
 #include "platform/X11Text.h"
 
@@ -88,7 +88,7 @@ std::string asciiOnly(std::string_view text)
 
 } // namespace
 
-struct X11Windows::Connection
+struct X11TopLevelWindows::Connection
 {
     ~Connection()
     {
@@ -240,7 +240,8 @@ struct X11Windows::Connection
     xcb_atom_t netActiveWindow = XCB_NONE;
 };
 
-std::unique_ptr<X11Windows::Connection> X11Windows::connect(const std::string& display)
+std::unique_ptr<X11TopLevelWindows::Connection>
+X11TopLevelWindows::connect(const std::string& display)
 {
     auto connection = std::make_unique<Connection>();
     int screenNumber = 0;
@@ -274,22 +275,23 @@ std::unique_ptr<X11Windows::Connection> X11Windows::connect(const std::string& d
     return connection;
 }
 
-std::unique_ptr<X11Windows> X11Windows::open(const std::string& display)
+std::unique_ptr<X11TopLevelWindows> X11TopLevelWindows::open(const std::string& display)
 {
     auto connection = connect(display);
     if (!connection)
         return nullptr;
-    return std::unique_ptr<X11Windows>(new X11Windows(display, std::move(connection)));
+    return std::unique_ptr<X11TopLevelWindows>(
+        new X11TopLevelWindows(display, std::move(connection)));
 }
 
-X11Windows::X11Windows(std::string display, std::unique_ptr<Connection> connection)
+X11TopLevelWindows::X11TopLevelWindows(std::string display, std::unique_ptr<Connection> connection)
     : m_display(std::move(display)), m_connection(std::move(connection))
 {
 }
 
-X11Windows::~X11Windows() = default;
+X11TopLevelWindows::~X11TopLevelWindows() = default;
 
-X11Windows::Connection* X11Windows::connection()
+X11TopLevelWindows::Connection* X11TopLevelWindows::connection()
 {
     if (m_connection && xcb_connection_has_error(m_connection->xcb))
         m_connection.reset();
@@ -298,7 +300,7 @@ X11Windows::Connection* X11Windows::connection()
     return m_connection.get();
 }
 
-HWND X11Windows::firstWindow()
+HWND X11TopLevelWindows::firstWindow()
 {
     m_order.clear();
     m_titles.clear();
@@ -317,7 +319,7 @@ HWND X11Windows::firstWindow()
     return m_order.empty() ? 0 : m_order.front();
 }
 
-HWND X11Windows::nextWindow(HWND window)
+HWND X11TopLevelWindows::nextWindow(HWND window)
 {
     const auto at = m_position.find(window);
     if (at == m_position.end() || at->second + 1 >= m_order.size())
@@ -325,7 +327,7 @@ HWND X11Windows::nextWindow(HWND window)
     return m_order[at->second + 1];
 }
 
-std::string X11Windows::windowText(HWND window)
+std::string X11TopLevelWindows::windowText(HWND window)
 {
     const auto at = m_position.find(window);
     if (at != m_position.end())
@@ -339,7 +341,7 @@ std::string X11Windows::windowText(HWND window)
     return title;
 }
 
-bool X11Windows::bringToFront(HWND window)
+bool X11TopLevelWindows::bringToFront(HWND window)
 {
     xcb_window_t id = XCB_NONE;
     Connection* x = connection();
@@ -381,6 +383,32 @@ bool X11Windows::bringToFront(HWND window)
         std::free(xcb_request_check(xcb, request));
     drainEvents(xcb);
     return true;
+}
+
+namespace {
+
+// Without an X display there is no desktop to look at.
+class NoWindows : public WindowService
+{
+public:
+    HWND firstWindow() override { return 0; }
+    HWND nextWindow(HWND) override { return 0; }
+    std::string windowText(HWND) override { return {}; }
+    bool bringToFront(HWND) override { return false; }
+};
+
+} // namespace
+
+// Reached only by a process without the toolkit, where $DISPLAY is the only desktop there
+// is; with the toolkit the runtime installs the family that fits its platform first.
+std::unique_ptr<WindowService> WindowService::createDefault()
+{
+    const char* display = std::getenv("DISPLAY");
+    if (display && *display) {
+        if (auto x11 = X11TopLevelWindows::open())
+            return x11;
+    }
+    return std::make_unique<NoWindows>();
 }
 
 } // namespace platform

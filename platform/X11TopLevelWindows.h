@@ -11,14 +11,14 @@ namespace platform {
 
 // The X server's top-level windows, over an xcb connection of its own: every error comes
 // back with the request that caused it, so nothing here meets the toolkit's error handler.
-class X11Windows : public WindowService
+class X11TopLevelWindows : public WindowService
 {
 public:
     // Null when no connection to the display opens. An empty name means $DISPLAY.
-    static std::unique_ptr<X11Windows> open(const std::string& display = {});
-    ~X11Windows() override;
-    X11Windows(const X11Windows&) = delete;
-    X11Windows& operator=(const X11Windows&) = delete;
+    static std::unique_ptr<X11TopLevelWindows> open(const std::string& display = {});
+    ~X11TopLevelWindows() override;
+    X11TopLevelWindows(const X11TopLevelWindows&) = delete;
+    X11TopLevelWindows& operator=(const X11TopLevelWindows&) = delete;
 
     // Viewable windows only; under a window manager the client inside each frame stands
     // for it. The titles of the whole look are read at once.
@@ -33,7 +33,7 @@ public:
 private:
     struct Connection;
     static std::unique_ptr<Connection> connect(const std::string& display);
-    X11Windows(std::string display, std::unique_ptr<Connection> connection);
+    X11TopLevelWindows(std::string display, std::unique_ptr<Connection> connection);
     // The live connection, made anew when the server went away since the last call.
     Connection* connection();
 
