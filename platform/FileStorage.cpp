@@ -1,5 +1,6 @@
 #include "platform/FileStorage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -226,24 +228,23 @@ std::optional<std::string> readWholeFile(const std::string& path, int* error)
         errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         return fail();
     }
-    // Read straight into the string, sized by the file: a large file is not copied as
-    // it grows. The size is only a hint; a file that grows meanwhile is read to its end.
+    // Sized by the file once, and every byte touched once: a large file is neither copied
+    // as it grows nor cleared first. The size is only a hint; a file that grows meanwhile
+    // is read to its end.
     std::string text;
-    std::size_t size = 0;
-    text.resize(static_cast<std::size_t>(info.st_size) + 1);
+    text.reserve(static_cast<std::size_t>(info.st_size));
+    const std::size_t bufferSize =
+        std::clamp<std::size_t>(static_cast<std::size_t>(info.st_size) + 1, 4096, 1 << 20);
+    const std::unique_ptr<char[]> buffer(new char[bufferSize]);
     for (;;) {
-        if (size == text.size())
-            text.resize(text.size() * 2);
-        const ssize_t got = ::read(file.get(), text.data() + size, text.size() - size);
+        const ssize_t got = ::read(file.get(), buffer.get(), bufferSize);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             return fail();
-        if (got == 0) {
-            text.resize(size);
+        if (got == 0)
             return text;
-        }
-        size += static_cast<std::size_t>(got);
+        text.append(buffer.get(), static_cast<std::size_t>(got));
     }
 }
 
