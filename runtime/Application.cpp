@@ -181,10 +181,12 @@ void setSignalHandler(std::function<void()> handler)
 void setExitHook(std::function<void()> hook)
 {
     // Registered anew each time, so the hook runs before the exit handlers of everything
-    // it uses that was set up before it (the handlers run newest first).
+    // it uses that was set up before it (the handlers run newest first), its own storage
+    // included.
+    std::function<void()>& current = exitHook();
     if (hook)
         std::atexit(runExitHook);
-    exitHook() = std::move(hook);
+    current = std::move(hook);
 }
 
 void handleException(std::exception_ptr error)
