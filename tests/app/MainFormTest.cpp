@@ -302,6 +302,12 @@ TEST_F(MainFormTest, InvalidStoredDateIsShownAndKeepsTheWindowOpen)
     EXPECT_EQ(f.Edit2->text(), "*.x"); // loaded before the date
     EXPECT_EQ(f.NextRunDate, 0);
     EXPECT_EQ(f.TabbedNotebook1->activePage(), "Main");
+    // Every key was read, so the exit saves, with what the user changed.
+    f.Edit3->setText(QStringLiteral("*.y"));
+    exit();
+    EXPECT_EQ(savedDate(), "1899/12/30");
+    EXPECT_NE(settings().find("User1=*.x\r\n"), std::string::npos);
+    EXPECT_NE(settings().find("User2=*.y\r\n"), std::string::npos);
 }
 
 TEST_F(MainFormTest, StartedByHandAfterACompletedRunAdvancesBySelectedInterval)
