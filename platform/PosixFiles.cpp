@@ -25,11 +25,11 @@ namespace platform {
 namespace {
 
 constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-// Spare searches keep their entry buffers for the next folder, unless a huge folder
-// made them big.
 constexpr std::size_t SpareSearches = 32;
-constexpr std::size_t SpareBufferLimit = 1 << 20;
-constexpr std::size_t FirstBufferSize = 32 << 10;
+// Folders are read into one buffer that every search shares, kept unless a huge folder
+// made it big; each search keeps a copy of just what its folder gave.
+constexpr std::size_t ReadBufferLimit = 1 << 20;
+constexpr std::size_t FirstReadSize = 32 << 10;
 // getdents64 wants room for at least one whole record.
 constexpr std::size_t MinimumRead = 4096;
 
@@ -188,8 +188,8 @@ struct Search
     bool literal = false;
     unsigned flags = 0;
 
+    // The entries, exactly as many bytes as the folder gave.
     std::unique_ptr<char[]> buffer;
-    std::size_t capacity = 0;
     std::size_t end = 0;
     std::size_t next = 0;
     int dotsLeft = 0; // "." and ".." still to deliver
@@ -197,15 +197,6 @@ struct Search
     // The entry last delivered.
     const char* name = nullptr;
     std::size_t nameLength = 0;
-
-    void grow(std::size_t size)
-    {
-        auto bigger = std::make_unique<char[]>(size);
-        if (end)
-            std::memcpy(bigger.get(), buffer.get(), end);
-        buffer = std::move(bigger);
-        capacity = size;
-    }
 };
 
 } // namespace
@@ -229,6 +220,9 @@ public:
     std::list<Folder*> recentlyUsed;
     std::vector<std::unique_ptr<Search>> open;
     std::vector<std::unique_ptr<Search>> spare;
+
+    std::unique_ptr<char[]> readBuffer;
+    std::size_t readCapacity = 0;
 
     Search* lookup(HANDLE handle)
     {
@@ -410,21 +404,33 @@ public:
     // Reads every entry now; a read error keeps what came before it.
     void readEntries(Search& search, int fd)
     {
-        search.end = 0;
-        search.next = 0;
-        if (search.capacity < FirstBufferSize)
-            search.grow(FirstBufferSize);
+        if (!readBuffer) {
+            readBuffer = std::make_unique_for_overwrite<char[]>(FirstReadSize);
+            readCapacity = FirstReadSize;
+        }
+        std::size_t end = 0;
         for (;;) {
-            if (search.capacity - search.end < MinimumRead)
-                search.grow(search.capacity * 2);
-            const ssize_t count =
-                ::getdents64(fd, search.buffer.get() + search.end, search.capacity - search.end);
+            if (readCapacity - end < MinimumRead) {
+                auto bigger = std::make_unique_for_overwrite<char[]>(readCapacity * 2);
+                std::memcpy(bigger.get(), readBuffer.get(), end);
+                readBuffer = std::move(bigger);
+                readCapacity *= 2;
+            }
+            const ssize_t count = ::getdents64(fd, readBuffer.get() + end, readCapacity - end);
             if (count > 0)
-                search.end += static_cast<std::size_t>(count);
+                end += static_cast<std::size_t>(count);
             else if (count < 0 && errno == EINTR)
                 continue;
             else
                 break;
+        }
+        search.buffer = std::make_unique_for_overwrite<char[]>(end);
+        std::memcpy(search.buffer.get(), readBuffer.get(), end);
+        search.end = end;
+        search.next = 0;
+        if (readCapacity > ReadBufferLimit) {
+            readBuffer.reset();
+            readCapacity = 0;
         }
     }
 
@@ -499,8 +505,9 @@ public:
         std::unique_ptr<Search> search = std::move(*at);
         open.erase(at);
         search->folder.reset();
+        search->buffer.reset();
         search->name = nullptr;
-        if (spare.size() < SpareSearches && search->capacity <= SpareBufferLimit)
+        if (spare.size() < SpareSearches)
             spare.push_back(std::move(search));
     }
 };
