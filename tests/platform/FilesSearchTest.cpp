@@ -344,3 +344,26 @@ TEST_F(FileSearch, FoldersOpenAgainFromTheirParentsBeyondTheBudget)
     FindClose(d);
     EXPECT_EQ(files.openFolderCount(), 0u);
 }
+
+TEST_F(FileSearch, ASearchFromItsParentIsKnownWhateverFormItsFolderTakes)
+{
+    write("d/real/inside.txt");
+    write("other/o.txt");
+    fs::create_symlink("real", c + "/d/link");
+    WIN32_FIND_DATAA data;
+    HANDLE parent = FindFirstFileA("c:/d//*", data);
+    ASSERT_NE(parent, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FindFirstFileA("c:/d/link/*", data), INVALID_HANDLE_VALUE);
+    // Another folder searched in between leaves the parent known.
+    HANDLE other = FindFirstFileA("C:\\other\\*", data);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FindFirstFileA("C:\\d\\link\\*", data), INVALID_HANDLE_VALUE);
+    HANDLE real = FindFirstFileA("C:\\d\\real\\\\*.txt", data);
+    ASSERT_NE(real, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::string(data.cFileName), "inside.txt");
+    FindClose(real);
+    FindClose(other);
+    EXPECT_EQ(FindFirstFileA("C:\\d\\link\\*", data), INVALID_HANDLE_VALUE);
+    FindClose(parent);
+    EXPECT_EQ(sortedNames(search("C:\\d\\link\\*.txt")), std::vector<std::string>{"inside.txt"});
+}
