@@ -577,6 +577,26 @@ public:
         return search;
     }
 
+    // A folder about to go whose parent lost its descriptor to the budget gives the
+    // parent one back through "..": climbing out of a deep tree then opens each folder
+    // once, not again from the nearest open ancestor every time.
+    void handToParent(Folder& folder)
+    {
+        Folder* parent = folder.parent.get();
+        // Not for a parent that nothing but this folder holds any more.
+        if (folder.fd < 0 || !parent || parent->fd >= 0 || folder.parent.use_count() < 2)
+            return;
+        const int fd = ::openat(folder.fd, "..", DirectoryFlags);
+        if (fd < 0)
+            return;
+        Identity now;
+        if (!identityOf(fd, now) || !now.sameFolder(parent->identity)) {
+            ::close(fd);
+            return;
+        }
+        keepDescriptor(*parent, fd);
+    }
+
     void release(std::vector<std::unique_ptr<Search>>::iterator at)
     {
         std::unique_ptr<Search> search = std::move(*at);
@@ -590,6 +610,8 @@ public:
             --offTrail;
             search->ownKey = std::string();
         }
+        if (search->folder.use_count() == 1)
+            handToParent(*search->folder);
         search->folder.reset();
         search->buffer.reset();
         search->name = nullptr;
