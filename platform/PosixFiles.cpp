@@ -25,11 +25,11 @@ namespace platform {
 namespace {
 
 constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-// Spare searches keep their entry buffers for the next folder, unless a huge folder
-// made them big.
 constexpr std::size_t SpareSearches = 32;
-constexpr std::size_t SpareBufferLimit = 1 << 20;
-constexpr std::size_t FirstBufferSize = 32 << 10;
+// Folders are read into one buffer that every search shares, kept unless a huge folder
+// made it big; each search keeps a copy of just what its folder gave.
+constexpr std::size_t ReadBufferLimit = 1 << 20;
+constexpr std::size_t FirstReadSize = 32 << 10;
 // getdents64 wants room for at least one whole record.
 constexpr std::size_t MinimumRead = 4096;
 
@@ -70,24 +70,32 @@ bool wildcardMatch(std::string_view pattern, std::string_view name)
     return p == pattern.size();
 }
 
-// The folder as searches compare it: "\" only, no doubled or trailing separators, the
-// drive letter in upper case. "C:\" and "C:" are both "C:".
-std::string folderKey(std::string_view folder)
+bool isSeparator(char c)
 {
-    std::string key;
-    key.reserve(folder.size());
-    for (char c : folder) {
+    return c == '\\' || c == '/';
+}
+
+// The folder as searches compare it: "\" only, no doubled or trailing separators, the
+// drive letter in upper case. "C:\" and "C:" are both "C:". Made in two steps so that a
+// key can be carried on over more text: appendToKey keeps one trailing separator, which
+// finishKey drops.
+void appendToKey(std::string& key, std::string_view text)
+{
+    for (char c : text) {
         if (c == '/')
             c = '\\';
         if (c == '\\' && !key.empty() && key.back() == '\\')
             continue;
         key += c;
     }
+}
+
+void finishKey(std::string& key)
+{
     while (!key.empty() && key.back() == '\\')
         key.pop_back();
     if (key.size() >= 2 && key[1] == ':')
         key[0] = foldLetter(key[0]);
-    return key;
 }
 
 bool isDriveRoot(std::string_view key)
@@ -182,14 +190,22 @@ struct Folder
 struct Search
 {
     std::shared_ptr<Folder> folder;
-    std::string key;
     std::string pattern;
     bool matchesEverything = false;
     bool literal = false;
     unsigned flags = 0;
 
+    // Its folder's text and key are the first textLength and keyLength bytes of the
+    // latest search's while on the trail, or its own key off it: a deep tree then holds
+    // each name once rather than a whole path per level.
+    bool onTrail = false;
+    std::size_t textLength = 0;
+    std::size_t keyLength = 0;
+    std::string ownKey;
+    std::uint64_t started = 0;
+
+    // The entries, exactly as many bytes as the folder gave.
     std::unique_ptr<char[]> buffer;
-    std::size_t capacity = 0;
     std::size_t end = 0;
     std::size_t next = 0;
     int dotsLeft = 0; // "." and ".." still to deliver
@@ -197,15 +213,6 @@ struct Search
     // The entry last delivered.
     const char* name = nullptr;
     std::size_t nameLength = 0;
-
-    void grow(std::size_t size)
-    {
-        auto bigger = std::make_unique<char[]>(size);
-        if (end)
-            std::memcpy(bigger.get(), buffer.get(), end);
-        buffer = std::move(bigger);
-        capacity = size;
-    }
 };
 
 } // namespace
@@ -229,6 +236,18 @@ public:
     std::list<Folder*> recentlyUsed;
     std::vector<std::unique_ptr<Search>> open;
     std::vector<std::unique_ptr<Search>> spare;
+    std::uint64_t searchesStarted = 0;
+
+    // The folder text of the latest search started, as the caller gave it, and its key;
+    // the open searches whose text begins it, shortest first. A search of a subfolder
+    // then costs the work of its own name, however deep it lies.
+    std::string trailText;
+    std::string trailKey;
+    std::vector<Search*> trail;
+    std::size_t offTrail = 0;
+
+    std::unique_ptr<char[]> readBuffer;
+    std::size_t readCapacity = 0;
 
     Search* lookup(HANDLE handle)
     {
@@ -379,19 +398,71 @@ public:
         return child.device != parent.identity.device;
     }
 
-    std::shared_ptr<Folder> openFolder(const std::string& folderText, const std::string& key)
+    void leaveTrail(Search& search)
+    {
+        search.ownKey.assign(trailKey, 0, search.keyLength);
+        search.onTrail = false;
+        ++offTrail;
+    }
+
+    // Makes the folder text the trail's and gives its key.
+    const std::string& keyOf(std::string_view text)
+    {
+        // The longest open search whose text begins this one carries its key so far.
+        while (!trail.empty()) {
+            const Search& top = *trail.back();
+            if (top.keyLength >= 2 && top.textLength <= text.size() &&
+                std::memcmp(text.data(), trailText.data(), top.textLength) == 0)
+                break;
+            leaveTrail(*trail.back());
+            trail.pop_back();
+        }
+        std::size_t textLength = 0;
+        std::size_t keyLength = 0;
+        if (!trail.empty()) {
+            textLength = trail.back()->textLength;
+            keyLength = trail.back()->keyLength;
+        }
+        trailText.resize(textLength);
+        trailText.append(text.substr(textLength));
+        trailKey.resize(keyLength);
+        if (textLength > 0 && isSeparator(text[textLength - 1]))
+            trailKey += '\\';
+        appendToKey(trailKey, text.substr(textLength));
+        finishKey(trailKey);
+        return trailKey;
+    }
+
+    // The newest open search whose folder has this key.
+    Search* searchOf(std::string_view key)
+    {
+        Search* found = nullptr;
+        for (auto it = trail.rbegin(); it != trail.rend() && (*it)->keyLength >= key.size(); ++it) {
+            if ((*it)->keyLength == key.size() && (!found || (*it)->started > found->started))
+                found = *it;
+        }
+        if (offTrail == 0)
+            return found;
+        for (auto it = open.rbegin(); it != open.rend(); ++it) {
+            Search& search = **it;
+            if (found && search.started < found->started)
+                break;
+            if (!search.onTrail && search.ownKey == key)
+                return &search;
+        }
+        return found;
+    }
+
+    std::shared_ptr<Folder> openFolder(std::string_view folderText, const std::string& key)
     {
         if (const auto cut = key.rfind('\\'); cut != std::string::npos) {
-            const std::string_view parentKey(key.data(), cut);
             const std::string leaf = key.substr(cut + 1);
             if (!leaf.empty() && !isDotName(leaf)) {
-                for (auto it = open.rbegin(); it != open.rend(); ++it) {
-                    if ((*it)->key == parentKey)
-                        return openChild((*it)->folder, leaf);
-                }
+                if (Search* parent = searchOf(std::string_view(key.data(), cut)))
+                    return openChild(parent->folder, leaf);
             }
         }
-        const std::string native = toNativePath(folderText);
+        const std::string native = toNativePath(std::string(folderText));
         if (native.empty())
             return nullptr;
         const int fd = openPath(native);
@@ -410,21 +481,33 @@ public:
     // Reads every entry now; a read error keeps what came before it.
     void readEntries(Search& search, int fd)
     {
-        search.end = 0;
-        search.next = 0;
-        if (search.capacity < FirstBufferSize)
-            search.grow(FirstBufferSize);
+        if (!readBuffer) {
+            readBuffer = std::make_unique_for_overwrite<char[]>(FirstReadSize);
+            readCapacity = FirstReadSize;
+        }
+        std::size_t end = 0;
         for (;;) {
-            if (search.capacity - search.end < MinimumRead)
-                search.grow(search.capacity * 2);
-            const ssize_t count =
-                ::getdents64(fd, search.buffer.get() + search.end, search.capacity - search.end);
+            if (readCapacity - end < MinimumRead) {
+                auto bigger = std::make_unique_for_overwrite<char[]>(readCapacity * 2);
+                std::memcpy(bigger.get(), readBuffer.get(), end);
+                readBuffer = std::move(bigger);
+                readCapacity *= 2;
+            }
+            const ssize_t count = ::getdents64(fd, readBuffer.get() + end, readCapacity - end);
             if (count > 0)
-                search.end += static_cast<std::size_t>(count);
+                end += static_cast<std::size_t>(count);
             else if (count < 0 && errno == EINTR)
                 continue;
             else
                 break;
+        }
+        search.buffer = std::make_unique_for_overwrite<char[]>(end);
+        std::memcpy(search.buffer.get(), readBuffer.get(), end);
+        search.end = end;
+        search.next = 0;
+        if (readCapacity > ReadBufferLimit) {
+            readBuffer.reset();
+            readCapacity = 0;
         }
     }
 
@@ -494,13 +577,45 @@ public:
         return search;
     }
 
+    // A folder about to go whose parent lost its descriptor to the budget gives the
+    // parent one back through "..": climbing out of a deep tree then opens each folder
+    // once, not again from the nearest open ancestor every time.
+    void handToParent(Folder& folder)
+    {
+        Folder* parent = folder.parent.get();
+        // Not for a parent that nothing but this folder holds any more.
+        if (folder.fd < 0 || !parent || parent->fd >= 0 || folder.parent.use_count() < 2)
+            return;
+        const int fd = ::openat(folder.fd, "..", DirectoryFlags);
+        if (fd < 0)
+            return;
+        Identity now;
+        if (!identityOf(fd, now) || !now.sameFolder(parent->identity)) {
+            ::close(fd);
+            return;
+        }
+        keepDescriptor(*parent, fd);
+    }
+
     void release(std::vector<std::unique_ptr<Search>>::iterator at)
     {
         std::unique_ptr<Search> search = std::move(*at);
         open.erase(at);
+        if (search->onTrail) {
+            // Searches nearly always end innermost first.
+            auto slot = std::find(trail.rbegin(), trail.rend(), search.get());
+            trail.erase(std::next(slot).base());
+            search->onTrail = false;
+        } else {
+            --offTrail;
+            search->ownKey = std::string();
+        }
+        if (search->folder.use_count() == 1)
+            handToParent(*search->folder);
         search->folder.reset();
+        search->buffer.reset();
         search->name = nullptr;
-        if (spare.size() < SpareSearches && search->capacity <= SpareBufferLimit)
+        if (spare.size() < SpareSearches)
             spare.push_back(std::move(search));
     }
 };
@@ -518,21 +633,25 @@ HANDLE PosixFiles::findFirst(const std::string& pattern, WIN32_FIND_DATAA& data,
     if (cut == std::string::npos || cut + 1 == pattern.size() ||
         pattern.find('\0') != std::string::npos)
         return INVALID_HANDLE_VALUE;
-    const std::string folderText = pattern.substr(0, cut);
-    const std::string key = folderKey(folderText);
+    const std::string_view folderText(pattern.data(), cut);
+    const std::string& key = d->keyOf(folderText);
     auto folder = d->openFolder(folderText, key);
     if (!folder)
         return INVALID_HANDLE_VALUE;
 
     auto search = d->takeSpare();
-    search->pattern = pattern.substr(cut + 1);
+    search->pattern.assign(pattern, cut + 1);
     search->matchesEverything = search->pattern == "*" || search->pattern == "*.*";
     search->literal = search->pattern.find_first_of("*?") == std::string::npos;
     search->flags = flags;
-    search->key = key;
     search->dotsLeft = isDriveRoot(key) ? 0 : 2;
     d->readEntries(*search, folder->fd);
     search->folder = std::move(folder);
+    search->onTrail = true;
+    search->textLength = folderText.size();
+    search->keyLength = key.size();
+    search->started = ++d->searchesStarted;
+    d->trail.push_back(search.get());
     d->open.push_back(std::move(search));
 
     Search* started = d->open.back().get();

@@ -344,3 +344,58 @@ TEST_F(FileSearch, FoldersOpenAgainFromTheirParentsBeyondTheBudget)
     FindClose(d);
     EXPECT_EQ(files.openFolderCount(), 0u);
 }
+
+TEST_F(FileSearch, ASearchFromItsParentIsKnownWhateverFormItsFolderTakes)
+{
+    write("d/real/inside.txt");
+    write("other/o.txt");
+    fs::create_symlink("real", c + "/d/link");
+    WIN32_FIND_DATAA data;
+    HANDLE parent = FindFirstFileA("c:/d//*", data);
+    ASSERT_NE(parent, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FindFirstFileA("c:/d/link/*", data), INVALID_HANDLE_VALUE);
+    // Another folder searched in between leaves the parent known.
+    HANDLE other = FindFirstFileA("C:\\other\\*", data);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FindFirstFileA("C:\\d\\link\\*", data), INVALID_HANDLE_VALUE);
+    HANDLE real = FindFirstFileA("C:\\d\\real\\\\*.txt", data);
+    ASSERT_NE(real, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::string(data.cFileName), "inside.txt");
+    FindClose(real);
+    FindClose(other);
+    EXPECT_EQ(FindFirstFileA("C:\\d\\link\\*", data), INVALID_HANDLE_VALUE);
+    FindClose(parent);
+    EXPECT_EQ(sortedNames(search("C:\\d\\link\\*.txt")), std::vector<std::string>{"inside.txt"});
+}
+
+TEST_F(FileSearch, ASubfolderSearchThatEndsGivesItsParentBackItsDescriptor)
+{
+    PosixFiles files;
+    files.setOpenFolderBudget(2);
+    ScopedService<FileService> scoped(files);
+    write("d/e/side.txt", "12");
+    write("d/e/f/g/x.txt");
+    WIN32_FIND_DATAA data;
+    HANDLE d = FindFirstFileExA("C:\\d\\*", data, FindFirstExDeferDetails);
+    HANDLE e = FindFirstFileExA("C:\\d\\e\\*", data, FindFirstExDeferDetails);
+    HANDLE f = FindFirstFileExA("C:\\d\\e\\f\\*", data, FindFirstExDeferDetails);
+    HANDLE g = FindFirstFileExA("C:\\d\\e\\f\\g\\*", data, FindFirstExDeferDetails);
+    ASSERT_NE(g, INVALID_HANDLE_VALUE);
+    // "e" gave its descriptor away and can no longer be opened again by its name.
+    fs::rename(c + "/d/e", c + "/d/moved");
+    FindClose(g);
+    FindClose(f);
+    EXPECT_LE(files.openFolderCount(), 2u);
+    bool found = false;
+    while (FindNextFileA(e, data)) {
+        if (data.cFileName == std::string("side.txt")) {
+            found = true;
+            ASSERT_TRUE(findFileDetails(e, data));
+            EXPECT_EQ(data.nFileSize, 2u);
+        }
+    }
+    EXPECT_TRUE(found);
+    FindClose(e);
+    FindClose(d);
+    EXPECT_EQ(files.openFolderCount(), 0u);
+}

@@ -5,6 +5,7 @@
 #include "platform/Service.h"
 #include "support/Sandbox.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -12,9 +13,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <linux/magic.h>
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -24,21 +27,24 @@ namespace {
 constexpr int Levels = 150;
 // 150 levels of 40-byte names make a path well beyond PATH_MAX.
 const std::string LevelName(40, 'n');
+// One call per level, as the scanner once made at some 300 bytes of stack each, would
+// need more than the 8 MB stack a process starts with.
+constexpr int StackLevels = 40000;
 
 // Builds the levels one below the other, each with one file, relative to the level
 // above, as no path reaches the bottom.
-void buildDeepTree(const std::string& top)
+void buildDeepTree(const std::string& top, int levels, const std::string& name)
 {
     ::mkdir(top.c_str(), 0755);
     int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(fd, 0);
-    for (int level = 0; level < Levels; ++level) {
+    for (int level = 0; level < levels; ++level) {
         const std::string file = "f" + std::to_string(level) + ".txt";
         const int out = ::openat(fd, file.c_str(), O_WRONLY | O_CREAT, 0644);
         ASSERT_GE(out, 0);
         ::close(out);
-        ASSERT_EQ(::mkdirat(fd, LevelName.c_str(), 0755), 0);
-        const int inner = ::openat(fd, LevelName.c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        const int inner = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
         ::close(fd);
         ASSERT_GE(inner, 0);
         fd = inner;
@@ -46,30 +52,98 @@ void buildDeepTree(const std::string& top)
     ::close(fd);
 }
 
-// Removes a tree whose paths are too long for path calls.
+// Empties the open folder of everything but folders; the name of one folder left, or
+// nothing.
+std::string removeFilesOf(int folder)
+{
+    DIR* dir = ::fdopendir(::openat(folder, ".", O_RDONLY | O_DIRECTORY));
+    if (!dir)
+        return {};
+    std::string sub;
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && ::unlinkat(folder, name.c_str(), 0) != 0 &&
+            errno == EISDIR && sub.empty())
+            sub = name;
+    }
+    ::closedir(dir);
+    return sub;
+}
+
+// Removes a tree whose paths are too long for path calls and which is too deep for a call
+// per level: one folder open at a time, and back up through "..".
 void removeTree(int parent, const char* name)
 {
-    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
     if (fd < 0) {
         ::unlinkat(parent, name, 0);
         return;
     }
-    DIR* dir = ::fdopendir(fd);
-    std::vector<std::pair<std::string, bool>> entries;
-    while (dirent* entry = ::readdir(dir)) {
-        const std::string entryName = entry->d_name;
-        if (entryName != "." && entryName != "..")
-            entries.emplace_back(entryName, entry->d_type == DT_DIR);
+    std::vector<std::string> below;
+    for (;;) {
+        std::string sub = removeFilesOf(fd);
+        const int inner =
+            sub.empty() ? -1 : ::openat(fd, sub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        if (inner >= 0) {
+            ::close(fd);
+            fd = inner;
+            below.push_back(std::move(sub));
+            continue;
+        }
+        if (below.empty())
+            break;
+        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = up;
+        // What cannot be removed stays for the sandbox to try.
+        if (fd < 0 || ::unlinkat(fd, below.back().c_str(), AT_REMOVEDIR) != 0)
+            break;
+        below.pop_back();
     }
-    for (const auto& [entryName, isDir] : entries) {
-        if (isDir)
-            removeTree(fd, entryName.c_str());
-        else
-            ::unlinkat(fd, entryName.c_str(), 0);
-    }
-    ::closedir(dir);
+    if (fd >= 0)
+        ::close(fd);
     ::unlinkat(parent, name, AT_REMOVEDIR);
 }
+
+void removeTree(const std::string& parent, const char* name)
+{
+    const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY);
+    removeTree(fd, name);
+    ::close(fd);
+}
+
+bool inMemory(const std::string& folder)
+{
+    struct statfs status = {};
+    return ::statfs(folder.c_str(), &status) == 0 && status.f_type == TMPFS_MAGIC;
+}
+
+// A folder for a tree of tens of thousands of levels: the sandbox's when it lies in
+// memory, else one of its own in /dev/shm, removed with all it holds, as a disk may take
+// milliseconds to remove each level.
+class MemoryFolder
+{
+public:
+    explicit MemoryFolder(const std::string& sandboxFolder) : m_path(sandboxFolder)
+    {
+        std::string own = "/dev/shm/vorlax-test-XXXXXX";
+        if (!inMemory(m_path) && inMemory("/dev/shm") && ::mkdtemp(own.data()))
+            m_path = m_own = own;
+    }
+    ~MemoryFolder()
+    {
+        if (!m_own.empty())
+            removeTree("/dev/shm", m_own.c_str() + m_own.rfind('/') + 1);
+    }
+    MemoryFolder(const MemoryFolder&) = delete;
+    MemoryFolder& operator=(const MemoryFolder&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::string m_own;
+};
 
 // What a scan of the tree saw; the longest folder text.
 struct Scanned
@@ -206,15 +280,24 @@ rlim_t tightLimit()
 class DeepTree : public ::testing::Test
 {
 protected:
-    void SetUp() override { buildDeepTree(sandbox.driveC() + "/deep"); }
-    void TearDown() override
-    {
-        const int c = ::open(sandbox.driveC().c_str(), O_RDONLY | O_DIRECTORY);
-        removeTree(c, "deep");
-        ::close(c);
-    }
+    void SetUp() override { buildDeepTree(sandbox.driveC() + "/deep", Levels, LevelName); }
+    void TearDown() override { removeTree(sandbox.driveC(), "deep"); }
 
     test::Sandbox sandbox;
+};
+
+class RealTreeDeeperThanTheStack : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        sandbox.setDrives("C:=" + place.path() + "@fixed");
+        buildDeepTree(place.path() + "/deep", StackLevels, "d");
+    }
+    void TearDown() override { removeTree(place.path(), "deep"); }
+
+    test::Sandbox sandbox;
+    MemoryFolder place{sandbox.driveC()};
 };
 
 } // namespace
@@ -292,4 +375,21 @@ TEST(DeeperThanTheStack, IsSearchedWholeToTheDeepestFile)
     EXPECT_EQ(scanner.folder.size(), bottom.size());
     EXPECT_TRUE(scanner.folder == bottom);
     EXPECT_EQ(chain.open, 0);
+}
+
+TEST_F(RealTreeDeeperThanTheStack, IsSearchedWholeToTheDeepestFile)
+{
+    PosixFiles files;
+    ScopedService<FileService> scoped(files);
+    FolderOfFile scanner("f" + std::to_string(StackLevels - 1) + ".txt");
+    const Scanned scanned = scanDeep(scanner);
+    EXPECT_EQ(scanned.folders, StackLevels + 1);
+    EXPECT_EQ(scanned.files, StackLevels);
+    // The last file lies one level above the empty bottom folder.
+    std::string bottom = "C:\\deep";
+    for (int level = 1; level < StackLevels; ++level)
+        bottom += "\\d";
+    EXPECT_EQ(scanner.folder.size(), bottom.size());
+    EXPECT_TRUE(scanner.folder == bottom);
+    EXPECT_EQ(files.openFolderCount(), 0u);
 }
