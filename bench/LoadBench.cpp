@@ -1,18 +1,22 @@
-// Loading the registry hive against wc -l reading the same file, in one run.
+// Loading the registry hive and the settings file against wc -l reading the same file, in
+// one run.
 //
-//   vorlax_hive_bench WORK_FOLDER [MEGABYTES ...]
+//   vorlax_load_bench WORK_FOLDER [MEGABYTES ...]
 //
 // Writes hives of the given sizes (1, 4 and 16 MB by default) in three shapes into the
 // Windows directory ($VORLAX_WINDIR, else WORK_FOLDER/windir): one value whose hex data
 // goes on over continued lines, many keys of one value each, and one key of many values.
 // Each load is a value query through the installed registry service, which reads and
-// parses the whole file. Prints the best of three, the time per megabyte and the ratio
-// to wc -l. Times are processor times (user and system), so that other work on a shared
-// machine does not show as growth. The caller removes the folder.
+// parses the whole file. Then settings files of 1, 16 and 100 MB (the window's keys among
+// many sections of filler): the load reads the window's keys as the start-up does, the
+// save writes them all as the exit does. Prints the best of three, the time per megabyte
+// and the ratio to wc -l. Times are processor times (user and system), so that other work
+// on a shared machine does not show as growth. The caller removes the folder.
 
 #include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "platform/Service.h"
+#include "runtime/IniFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -35,7 +39,7 @@ const std::string BenchKey = "SOFTWARE\\Vorlax\\Bench";
 
 [[noreturn]] void fail(const std::string& what)
 {
-    std::fprintf(stderr, "vorlax_hive_bench: %s\n", what.c_str());
+    std::fprintf(stderr, "vorlax_load_bench: %s\n", what.c_str());
     std::exit(1);
 }
 
@@ -160,12 +164,59 @@ template <class Time> double best(Time time)
     return fastest;
 }
 
+const char* const SettingsKeys[][2] = {
+    {"Drives", "Drive0"},       {"Drives", "Drive1"},      {"Drives", "Drive2"},
+    {"Drives", "Drive3"},       {"Actions", "Cache"},      {"Actions", "AutoStart"},
+    {"Actions", "RunScanDisk"}, {"Actions", "DelCHK"},     {"Actions", "DelTempFiles"},
+    {"Actions", "DelCache"},    {"Actions", "DelBAK"},     {"Actions", "DelTMP"},
+    {"Actions", "DelUser1"},    {"Actions", "DelUser2"},   {"User", "User1"},
+    {"User", "User2"},          {"Actions", "Frequency1"}, {"Actions", "Frequency2"},
+    {"Actions", "Frequency3"},  {"Actions", "Frequency4"}, {"NextDate", "Date"},
+};
+
+// The window's keys, half before and half after a file's worth of other sections.
+std::string settingsText(std::size_t bytes)
+{
+    std::string text = "[Actions]\r\nAutoStart=0\r\nDelBAK=0\r\n";
+    text.reserve(bytes + 200);
+    for (int k = 0; text.size() < bytes; ++k)
+        text += "[Other" + std::to_string(k) + "]\r\nKey" + std::to_string(k) +
+                "=a value of some length\r\n";
+    return text + "[User]\r\nUser1=*.zz\r\n[NextDate]\r\nDate=2030/01/01\r\n";
+}
+
+double timeSettingsLoad()
+{
+    const double start = processorSeconds();
+    runtime::MemIniFile ini("vorlax.ini");
+    std::size_t read = 0;
+    for (const auto& key : SettingsKeys)
+        read += ini.readString(key[0], key[1], "").size();
+    const double spent = processorSeconds() - start;
+    if (read == 0)
+        fail("the settings file gave nothing back");
+    return spent;
+}
+
+double timeSettingsSave()
+{
+    const double start = processorSeconds();
+    // Another value each time, so that every save replaces the file.
+    static int round = 0;
+    const std::string value = std::to_string(++round % 2);
+    runtime::MemIniFile ini("vorlax.ini");
+    for (const auto& key : SettingsKeys)
+        ini.writeString(key[0], key[1], value);
+    ini.updateFile();
+    return processorSeconds() - start;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 2)
-        fail("usage: vorlax_hive_bench WORK_FOLDER [MEGABYTES ...]");
+        fail("usage: vorlax_load_bench WORK_FOLDER [MEGABYTES ...]");
     if (!std::getenv("VORLAX_WINDIR"))
         ::setenv("VORLAX_WINDIR", (std::string(argv[1]) + "/windir").c_str(), 1);
     std::vector<double> sizes;
@@ -206,6 +257,17 @@ int main(int argc, char** argv)
         if (sizes.size() > 1)
             std::printf("    largest time per MB against the smallest: x%.2f (quadratic: x%.0f)\n",
                         worst, sizes.back() / sizes.front());
+    }
+    std::printf("Settings file, best of %d:\n", Repetitions);
+    const std::string settings = platform::windowsDirectoryNative() + "/vorlax.ini";
+    for (const double megabytes : {1.0, 16.0, 100.0}) {
+        writeFile(settings, settingsText(static_cast<std::size_t>(megabytes * 1024 * 1024)));
+        const double load = best(timeSettingsLoad);
+        const double save = best(timeSettingsSave);
+        const double wc = best([&] { return timeWc(settings); });
+        std::printf("    %6.1f MB  load %7.1f ms  save %7.1f ms  load to wc -l %5.1f\n", megabytes,
+                    load * 1e3, save * 1e3, load / wc);
+        std::fflush(stdout);
     }
     return 0;
 }
