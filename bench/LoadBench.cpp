@@ -4,7 +4,7 @@
 //   vorlax_load_bench WORK_FOLDER [MEGABYTES ...]
 //
 // Writes hives of the given sizes (1, 4 and 16 MB by default) in three shapes into the
-// Windows directory ($VORLAX_WINDIR, else WORK_FOLDER/windir): one value whose hex data
+// Windows directory WORK_FOLDER/windir: one value whose hex data
 // goes on over continued lines, many keys of one value each, and one key of many values.
 // Each load is a value query through the installed registry service, which reads and
 // parses the whole file. Then settings files of 1, 16 and 100 MB (the window's keys among
@@ -217,8 +217,8 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         fail("usage: vorlax_load_bench WORK_FOLDER [MEGABYTES ...]");
-    if (!std::getenv("VORLAX_WINDIR"))
-        ::setenv("VORLAX_WINDIR", (std::string(argv[1]) + "/windir").c_str(), 1);
+    // Its own folder always: the files written here replace whatever has their names.
+    ::setenv("VORLAX_WINDIR", (std::string(argv[1]) + "/windir").c_str(), 1);
     std::vector<double> sizes;
     for (int k = 2; k < argc; ++k)
         sizes.push_back(std::atof(argv[k]));

@@ -132,7 +132,11 @@ void syncFolder(const std::string& folder)
 
 void removeStaleTemporaries(const std::string& path)
 {
-    const std::filesystem::path target(resolveLink(path));
+    // Through a link the temporaries lie in another folder, which the caller's lock may
+    // not cover: a writer there could lose the one it is writing.
+    if (resolveLink(path) != path)
+        return;
+    const std::filesystem::path target(path);
     const std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
     const std::string prefix = temporaryPrefix(target);
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -228,9 +232,9 @@ std::optional<std::string> readWholeFile(const std::string& path, int* error)
         errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         return fail();
     }
-    // Sized by the file once, and every byte touched once: a large file is neither copied
-    // as it grows nor cleared first. The size is only a hint; a file that grows meanwhile
-    // is read to its end.
+    // Sized by the file once: a large file is neither copied as it grows nor cleared
+    // first, only copied once from a buffer that stays in the cache. The size is only a
+    // hint; a file that grows meanwhile is read to its end.
     std::string text;
     text.reserve(static_cast<std::size_t>(info.st_size));
     const std::size_t bufferSize =

@@ -175,13 +175,16 @@ MountProbe MountProbe::system()
 
 std::string userHomeFolder(const MountProbe& probe)
 {
-    std::optional<std::string> home = probe.homeVariable ? probe.homeVariable() : std::nullopt;
-    // A job the system starts for root has no HOME, but its account has a home.
-    if ((!home || home->empty()) && probe.accountHome)
-        home = probe.accountHome();
-    const std::string folder = home ? normalizeNativePath(*home) : std::string();
-    // "/" holds the system's files, which are not the user's to clear.
-    return folder == "/" ? std::string() : folder;
+    const auto usable = [](const std::optional<std::string>& home) {
+        const std::string folder = home ? normalizeNativePath(*home) : std::string();
+        // "/" holds the system's files, which are not the user's to clear.
+        return folder == "/" ? std::string() : folder;
+    };
+    std::string folder = usable(probe.homeVariable ? probe.homeVariable() : std::nullopt);
+    // A job the system starts for root may have no HOME, or "/", but its account has a home.
+    if (folder.empty() && probe.accountHome)
+        folder = usable(probe.accountHome());
+    return folder;
 }
 
 MountTable MountTable::fromMountInfo(std::string_view text)

@@ -22,7 +22,8 @@ public:
     std::string getString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, const std::string& fileName) override
     {
-        auto text = isBareFileName(fileName) ? readWholeFile(pathOf(fileName)) : std::nullopt;
+        const bool named = isBareFileName(fileName) && !section.empty() && !key.empty();
+        auto text = named ? readWholeFile(pathOf(fileName)) : std::nullopt;
         return profileString(ProfileDocument(std::move(text).value_or(std::string())), section, key,
                              defaultValue);
     }

@@ -399,15 +399,10 @@ public:
 
 } // namespace
 
-// Reached only by a process without the toolkit, where $DISPLAY is the only desktop there
-// is; with the toolkit the runtime installs the family that fits its platform first.
+// Which windows there are is the runtime's choice, made once it knows the toolkit's
+// platform; until then, and without it, there are none.
 std::unique_ptr<WindowService> WindowService::createDefault()
 {
-    const char* display = std::getenv("DISPLAY");
-    if (display && *display) {
-        if (auto x11 = X11TopLevelWindows::open())
-            return x11;
-    }
     return std::make_unique<NoWindows>();
 }
 

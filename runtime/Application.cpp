@@ -70,12 +70,6 @@ std::function<void()>& exitHook()
     return hook;
 }
 
-void runExitHook()
-{
-    if (auto hook = std::exchange(exitHook(), {}))
-        hook();
-}
-
 QtMessageHandler previousMessageHandler = nullptr;
 
 // cron and systemd timers give no XDG_RUNTIME_DIR; setting one would pass it on to every
@@ -176,6 +170,12 @@ void resetTermination()
 void setSignalHandler(std::function<void()> handler)
 {
     signalHandler() = std::move(handler);
+}
+
+void runExitHook()
+{
+    if (auto hook = std::exchange(exitHook(), {}))
+        hook();
 }
 
 void setExitHook(std::function<void()> hook)

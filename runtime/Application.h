@@ -34,8 +34,11 @@ void setSignalHandler(std::function<void()> handler);
 
 // Runs once if the process ends through exit() with the window still there: the toolkit
 // does that itself when the display connection breaks. The hook must touch no toolkit
-// object. An empty function removes it.
+// object, and only objects with static storage that were created before it was set
+// (those created later are gone by the time it runs). An empty function removes it.
 void setExitHook(std::function<void()> hook);
+// Runs the hook now, if one is set, and removes it.
+void runExitHook();
 
 // Shows the text of an error that left an event handler; the program goes on.
 void handleException(std::exception_ptr error);

@@ -506,11 +506,26 @@ TEST_F(MainFormTest, SettingsThatCannotBeReadAreNeitherLoadedNorOverwritten)
     EXPECT_FALSE(f.CheckBox2->isChecked());
     EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
     EXPECT_FALSE(runtime::terminated());
+    runtime::runExitHook();
     exit();
     EXPECT_TRUE(fs::is_directory(sandbox->iniPath()));
     EXPECT_TRUE(fs::is_empty(sandbox->iniPath()));
     EXPECT_FALSE(test::Sandbox::exists(desktopEntry()));
     EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(MainFormTest, TheExitHookSavesWhatTheWindowLastHeld)
+{
+    writeSettings("[Actions]\r\nAutoStart=0\r\n");
+    TForm1& f = start();
+    f.Edit2->setText(QStringLiteral("*.hook"));
+    f.CheckBox6->setChecked(false);
+    f.RadioButton4->click();
+    // What runs when the toolkit ends the process itself.
+    runtime::runExitHook();
+    const std::string saved = settings();
+    for (const char* kept : {"User1=*.hook\r\n", "DelBAK=0\r\n", "Frequency4=1\r\n"})
+        EXPECT_NE(saved.find(kept), std::string::npos) << kept;
 }
 
 // Counts what reaches the file system through the profile calls.

@@ -8,7 +8,9 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <random>
+#include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
 
@@ -78,57 +80,87 @@ TEST_F(SettingsSafetyTest, ExitStatusTellsWhetherAnErrorBoxWasShown)
     EXPECT_FALSE(test::Sandbox::exists(sandbox.autostartDir() + "/Vorlax.desktop"));
 }
 
-// Every kill leaves the old file or the new one, whole; the next save removes what the
-// killed ones left behind.
-TEST_F(SettingsSafetyTest, KillAtAnyMomentLeavesTheOldFileOrTheNewOneWhole)
+// Every kill during a save leaves the old file or the new one, whole; the next save
+// removes what killed ones left behind.
+TEST_F(SettingsSafetyTest, KillDuringASaveLeavesTheOldFileOrTheNewOneWhole)
 {
     const char* runsText = std::getenv("VORLAX_KILL_RUNS");
-    const int runs = runsText ? std::atoi(runsText) : 40;
-    const std::string old = "; by hand\r\n[Actions]\r\nAutoStart=0\r\n[User]\r\nUser1=*.q\r\n";
+    const int runs = runsText ? std::atoi(runsText) : 45;
+    // A small file, and one large enough for its save to take a while to write.
+    std::string filler;
+    for (int k = 0; filler.size() < 4 << 20; ++k)
+        filler += "[Other" + std::to_string(k) + "]\r\nKey=a value of some length\r\n";
+    const std::string olds[] = {
+        "", "; by hand\r\n[Actions]\r\nAutoStart=0\r\n[User]\r\nUser1=*.q\r\n",
+        "; by hand\r\n[Actions]\r\nAutoStart=0\r\n" + filler + "[User]\r\nUser1=*.q\r\n"};
+    enum Case { FirstSave, Rewrite, LargeRewrite };
 
-    // What an uninterrupted save writes, from no file and over the old one.
-    std::string fresh;
-    std::string rewritten;
-    const auto started = std::chrono::steady_clock::now();
-    for (std::string* result : {&fresh, &rewritten}) {
+    // Each kill is aimed at a moment of the save: the file's temporary appearing starts it.
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, sandbox.windir().c_str(), IN_CREATE), 0);
+    auto waitForSave = [watch] {
+        pollfd ready{watch, POLLIN, 0};
+        char events[4096];
+        return ::poll(&ready, 1, 30000) == 1 && ::read(watch, events, sizeof events) > 0;
+    };
+    auto prepare = [&](Case c) {
         fs::remove(sandbox.iniPath());
-        if (result == &rewritten)
-            test::Sandbox::writeFile(sandbox.iniPath(), old);
-        ASSERT_TRUE(test::runProgram({}, headless()).finished);
-        *result = test::Sandbox::readFile(sandbox.iniPath());
-    }
-    // Kills spread over the whole of a run, start-up to save.
-    const auto span = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::steady_clock::now() - started) /
-                      2;
-    ASSERT_NE(rewritten, old);
+        if (c != FirstSave)
+            test::Sandbox::writeFile(sandbox.iniPath(), olds[c]);
+        char events[4096];
+        pollfd pending{watch, POLLIN, 0};
+        while (::poll(&pending, 1, 0) == 1 && ::read(watch, events, sizeof events) > 0) {
+        }
+    };
 
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<long long> delay(0, span.count());
-    int whole = 0;
-    for (int i = 0; i < runs; ++i) {
-        const bool first = i % 2 == 0;
-        fs::remove(sandbox.iniPath());
-        if (!first)
-            test::Sandbox::writeFile(sandbox.iniPath(), old);
+    // What an uninterrupted save writes in each case, and how long it takes from its
+    // temporary to the end of the program.
+    std::string saved[3];
+    std::chrono::microseconds longest{0};
+    for (Case c : {FirstSave, Rewrite, LargeRewrite}) {
+        prepare(c);
         QProcess process;
         process.setProcessEnvironment(headless());
         process.start(QStringLiteral(VORLAX_BINARY), {});
-        ASSERT_TRUE(process.waitForStarted());
+        ASSERT_TRUE(waitForSave());
+        const auto begun = std::chrono::steady_clock::now();
+        ASSERT_TRUE(process.waitForFinished());
+        longest = std::max(longest, std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - begun));
+        saved[c] = test::Sandbox::readFile(sandbox.iniPath());
+        ASSERT_NE(saved[c], olds[c]);
+    }
+
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<long long> delay(0, longest.count());
+    int replaced = 0;
+    int inside = 0;
+    for (int i = 0; i < runs; ++i) {
+        const auto c = static_cast<Case>(i % 3);
+        prepare(c);
+        QProcess process;
+        process.setProcessEnvironment(headless());
+        process.start(QStringLiteral(VORLAX_BINARY), {});
+        ASSERT_TRUE(waitForSave()) << "run " << i << " saved nothing";
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
         ASSERT_TRUE(process.waitForFinished());
 
         const bool there = test::Sandbox::exists(sandbox.iniPath());
         const std::string now = there ? test::Sandbox::readFile(sandbox.iniPath()) : "";
-        if (first)
-            EXPECT_TRUE(!there || now == fresh) << "run " << i << ":\n" << now;
-        else
-            EXPECT_TRUE(now == old || now == rewritten) << "run " << i << ":\n" << now;
-        whole += now == (first ? fresh : rewritten);
+        EXPECT_TRUE(now == olds[c] || now == saved[c])
+            << "run " << i << ": neither the old file nor the new one";
+        replaced += now == saved[c];
+        inside += !temporaries().empty();
+        for (const std::string& name : temporaries())
+            fs::remove(sandbox.windir() + "/" + name);
     }
-    std::cout << runs << " kills, " << whole << " after the file was replaced, "
-              << temporaries().size() << " temporaries left" << std::endl;
+    ::close(watch);
+    std::cout << runs << " kills during saves: " << replaced << " after the file was replaced, "
+              << inside << " between the temporary and the rename" << std::endl;
+    // Proof that the kills met saves at work, not only before or after them.
+    EXPECT_GT(inside, 0);
 
     // Left by a writer killed between its temporary and the rename, or not ours at all.
     test::Sandbox::writeFile(sandbox.windir() + "/.vorlax.ini.4242.7.1f3a", "half");

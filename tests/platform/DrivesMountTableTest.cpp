@@ -149,6 +149,7 @@ TEST(MountDrives, DisksEndAtYAndTheRootKeepsZ)
     // Without a home C: stays free, and still "/" takes no letter a search is offered.
     MountProbe homeless = fakeProbe();
     homeless.homeVariable = [] { return std::optional<std::string>("/"); };
+    homeless.accountHome = [] { return std::string("/"); };
     map = table.driveMap(homeless);
     ASSERT_EQ(map.size(), 23u);
     EXPECT_EQ(map.front().letter, 'D');
@@ -185,10 +186,11 @@ TEST(MountDrives, CIsTheHomeFolderAndItsFilesystemGetsNoOtherLetter)
          "C=/home/ann@3\nD=/mnt/www@3\nZ=/@3\n"},
         {"HOME unset", rootHome, std::nullopt, "/root", "", "C=/root@3\nD=/data@3\nZ=/@3\n"},
         {"HOME empty", rootHome, "", "/var/lib/svc/", "", "C=/var/lib/svc@3\nD=/data@3\nZ=/@3\n"},
-        {"HOME is /", rootHome, "/", "/root", "", "D=/data@3\nE=/mnt/www@3\nZ=/@3\n"},
-        {"HOME leads to /", rootHome, "/home/..", "/root", "", "D=/data@3\nE=/mnt/www@3\nZ=/@3\n"},
-        {"HOME relative", rootHome, "ann", "/root", "", "D=/data@3\nE=/mnt/www@3\nZ=/@3\n"},
+        {"HOME is /", rootHome, "/", "/root", "", "C=/root@3\nD=/data@3\nZ=/@3\n"},
+        {"HOME leads to /", rootHome, "/home/..", "/root", "", "C=/root@3\nD=/data@3\nZ=/@3\n"},
+        {"HOME relative", rootHome, "ann", "/root", "", "C=/root@3\nD=/data@3\nZ=/@3\n"},
         {"account home /", rootHome, std::nullopt, "/", "", "D=/data@3\nE=/mnt/www@3\nZ=/@3\n"},
+        {"both /", rootHome, "/", "/", "", "D=/data@3\nE=/mnt/www@3\nZ=/@3\n"},
         {"no account", ownHome, std::nullopt, "", "",
          "D=/home@3\nE=/mnt/music@3\nF=/mnt/usb@2\nZ=/@3\n"},
     };
