@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
 #include <random>
 #include <sys/inotify.h>
@@ -78,6 +79,55 @@ TEST_F(SettingsSafetyTest, ExitStatusTellsWhetherAnErrorBoxWasShown)
     EXPECT_TRUE(fs::is_directory(sandbox.iniPath()));
     EXPECT_TRUE(fs::is_empty(sandbox.iniPath()));
     EXPECT_FALSE(test::Sandbox::exists(sandbox.autostartDir() + "/Vorlax.desktop"));
+}
+
+// The fault for real: a file the running user may not read, which root could.
+TEST_F(SettingsSafetyTest, AFileTheUserMayNotReadIsLeftAlone)
+{
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (::geteuid() != 0 || setpriv.isEmpty())
+        GTEST_SKIP() << "needs root and setpriv to run the program as another user";
+    const QStringList asNobody = {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                  QStringLiteral("--clear-groups")};
+    // The test's sandbox lies below folders only root may enter: a folder of its own.
+    std::string root = "/tmp/vorlax-unprivileged-XXXXXX";
+    ASSERT_NE(::mkdtemp(root.data()), nullptr);
+    const auto cleanup = std::unique_ptr<std::string, void (*)(std::string*)>(
+        &root, [](std::string* folder) { fs::remove_all(*folder); });
+    ::chmod(root.c_str(), 0755);
+    for (const char* sub : {"windir", "home", "home/.config", "data", "tmp", "c"})
+        fs::create_directories(root + "/" + sub);
+    const std::string ini = root + "/windir/vorlax.ini";
+    const std::string stored = "[Actions]\r\nAutoStart=0\r\n";
+    test::Sandbox::writeFile(ini, stored);
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+    ::chmod(ini.c_str(), 0);
+
+    QProcessEnvironment env = headless();
+    env.insert(QStringLiteral("VORLAX_WINDIR"), QString::fromStdString(root + "/windir"));
+    env.insert(QStringLiteral("VORLAX_DRIVES"), QString::fromStdString("C:=" + root + "/c@fixed"));
+    env.insert(QStringLiteral("HOME"), QString::fromStdString(root + "/home"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(root + "/home/.config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString(root + "/data"));
+    env.insert(QStringLiteral("TMPDIR"), QString::fromStdString(root + "/tmp"));
+    QProcess probe;
+    probe.setProcessEnvironment(env);
+    probe.start(setpriv, asNobody + QStringList{QStringLiteral("test"), QStringLiteral("-x"),
+                                                QStringLiteral(VORLAX_BINARY)});
+    if (!probe.waitForFinished() || probe.exitCode() != 0)
+        GTEST_SKIP() << "the built program is out of another user's reach here";
+
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(setpriv,
+                  asNobody + QStringList{QStringLiteral(VORLAX_BINARY), QStringLiteral("/a")});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_NE(program.readAllStandardError().indexOf("Unable to read vorlax.ini"), -1);
+    EXPECT_EQ(test::Sandbox::readFile(ini), stored);
+    EXPECT_EQ(fs::status(ini).permissions(), fs::perms::none);
+    EXPECT_FALSE(test::Sandbox::exists(root + "/home/.config/autostart/Vorlax.desktop"));
 }
 
 // Every kill during a save leaves the old file or the new one, whole; the next save
