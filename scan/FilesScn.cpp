@@ -61,7 +61,7 @@ struct Level
     std::shared_ptr<const std::string> path;
 };
 
-// TFilesScan::JoinPath(Text, Name) in place.
+// The name after the folder text, one "\" between them; an empty text stays empty.
 void joinInPlace(std::string& text, std::string_view name)
 {
     if (text.empty())
@@ -97,11 +97,9 @@ std::int32_t packedLocalTime(const platform::FILETIME& time)
 
 std::string TFilesScan::JoinPath(const std::string& Folder, const std::string& Name)
 {
-    if (Folder.empty())
-        return {};
-    if (Folder.back() == '\\')
-        return Folder + Name;
-    return Folder + '\\' + Name;
+    std::string path = Folder;
+    joinInPlace(path, Name);
+    return path;
 }
 
 void TFilesScan::Stop()
