@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/Shell.h"
+
+namespace platform {
+
+// The shell family on Linux. File requests (the trash among them) live in PosixShell.cpp,
+// the document associations in PosixAssociations.cpp.
+class PosixShell : public ShellService
+{
+public:
+    int fileOperation(SHFILEOPSTRUCTA& request) override;
+    std::uintptr_t findExecutable(const std::string& file, const std::string& directory,
+                                  std::string& program) override;
+};
+
+} // namespace platform
