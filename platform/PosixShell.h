@@ -12,6 +12,8 @@ public:
     int fileOperation(SHFILEOPSTRUCTA& request) override;
     std::uintptr_t findExecutable(const std::string& file, const std::string& directory,
                                   std::string& program) override;
+    bool isCollectable(const std::string& windowsPath) override;
+    bool holdsTrash(const std::string& windowsFolder) override;
 };
 
 } // namespace platform

@@ -74,6 +74,14 @@ public:
     virtual std::uintptr_t findExecutable(const std::string& file, const std::string& directory,
                                           std::string& program) = 0;
 
+    // Ours, for the collection run (Windows has no such call). Whether a found file may be
+    // taken: the running user owns it and it lies in no trash folder (the home trash, a
+    // topdir .Trash or .Trash-$uid). False when it cannot be looked at.
+    virtual bool isCollectable(const std::string& windowsPath) = 0;
+    // Whether emptying the folder would reach a trash: it is one, lies inside one, or holds
+    // the home trash or its filesystem's topdir trash.
+    virtual bool holdsTrash(const std::string& windowsFolder) = 0;
+
     static std::unique_ptr<ShellService> createDefault();
 };
 
@@ -86,5 +94,7 @@ public:
 int SHFileOperationA(SHFILEOPSTRUCTA& request);
 std::uintptr_t FindExecutableA(const std::string& file, const std::string& directory,
                                std::string& result);
+bool isCollectable(const std::string& windowsPath);
+bool holdsTrash(const std::string& windowsFolder);
 
 } // namespace platform
