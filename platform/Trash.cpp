@@ -1,0 +1,700 @@
+#include "platform/Trash.h"
+
+#include "platform/FileStorage.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x00002000
+#endif
+
+namespace platform {
+
+namespace {
+
+constexpr int FolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Links followed in one path, as the kernel allows.
+constexpr int LinkLimit = 40;
+// Names in the trash leave room for ".trashinfo" and a number.
+constexpr std::size_t TrashNameLimit = NAME_MAX - 10 - 12;
+constexpr int NumberedNames = 100;
+
+std::deque<std::string> splitParts(const std::string& path)
+{
+    std::deque<std::string> parts;
+    std::size_t at = 0;
+    while (at <= path.size()) {
+        std::size_t end = path.find('/', at);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > at)
+            parts.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return parts;
+}
+
+std::string parentOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+std::string joinPath(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// A folder where a link may be trusted: nobody but its owner writes to it, and that owner
+// is us or root.
+bool trustedForLinks(int folder)
+{
+    struct stat status = {};
+    if (::fstat(folder, &status) != 0)
+        return false;
+    return (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+           (status.st_uid == ::geteuid() || status.st_uid == 0);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The attribute where the filesystem reports it, else a change of device or the top.
+bool isMountRoot(const std::string& path)
+{
+    struct statx status = {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_INO,
+                &status) != 0)
+        return false;
+    if (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+        return status.stx_attributes & STATX_ATTR_MOUNT_ROOT;
+    struct stat self = {};
+    struct stat parent = {};
+    if (::lstat(path.c_str(), &self) != 0 || ::stat(joinPath(path, "..").c_str(), &parent) != 0)
+        return false;
+    return self.st_dev != parent.st_dev || sameFile(self, parent);
+}
+
+// The mount that holds a folder whose path has no links in it.
+std::string topdirOf(std::string folder)
+{
+    while (folder != "/" && !isMountRoot(folder))
+        folder = parentOf(folder);
+    return folder;
+}
+
+bool isTrashName(std::string_view name)
+{
+    if (name == ".Trash")
+        return true;
+    if (name.size() <= 7 || name.substr(0, 7) != ".Trash-")
+        return false;
+    for (char c : name.substr(7)) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+// The path with links resolved as far as it exists, the rest appended as written.
+std::string resolvedAsFarAsExists(const std::string& path)
+{
+    std::string existing = path;
+    std::string rest;
+    while (true) {
+        if (char* real = ::realpath(existing.c_str(), nullptr)) {
+            std::string resolved = real;
+            std::free(real);
+            return rest.empty() ? resolved : joinPath(resolved, rest);
+        }
+        if (existing == "/")
+            return path;
+        const std::size_t slash = existing.rfind('/');
+        const std::string name = existing.substr(slash + 1);
+        rest = rest.empty() ? name : name + "/" + rest;
+        existing = parentOf(existing);
+    }
+}
+
+bool isWithin(const std::string& path, const std::string& folder)
+{
+    if (folder == "/")
+        return true;
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+            path[folder.size()] == '/');
+}
+
+std::string percentDecode(std::string_view text)
+{
+    std::string decoded;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] == '%' && k + 2 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[k + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[k + 2]))) {
+            decoded +=
+                static_cast<char>(std::stoi(std::string(text.substr(k + 1, 2)), nullptr, 16));
+            k += 2;
+        } else {
+            decoded += text[k];
+        }
+    }
+    return decoded;
+}
+
+// A trash folder in use: its top, files/ and info/ open.
+struct TrashFolder
+{
+    std::string path;
+    std::string topdir; // empty for the home trash, whose Path keys are absolute
+    OwnedFd top;
+    OwnedFd files;
+    OwnedFd info;
+};
+
+FileFailure trashRefused(const std::string& folder, const std::string& why)
+{
+    return {EPERM, "The Recycle Bin folder " + folder + " cannot be used: " + why + "."};
+}
+
+// files/ and info/ inside a trash folder we own, made when missing.
+std::optional<FileFailure> openTrashParts(TrashFolder& trash)
+{
+    for (const char* part : {"files", "info"}) {
+        if (::mkdirat(trash.top.get(), part, 0700) != 0 && errno != EEXIST)
+            return failureOf(errno);
+        OwnedFd fd(::openat(trash.top.get(), part, FolderFlags));
+        struct stat status = {};
+        if (!fd.valid() || ::fstat(fd.get(), &status) != 0)
+            return trashRefused(joinPath(trash.path, part), "it is no folder");
+        if (status.st_uid != ::geteuid())
+            return trashRefused(joinPath(trash.path, part), "it belongs to another user");
+        (part[0] == 'f' ? trash.files : trash.info) = std::move(fd);
+    }
+    return std::nullopt;
+}
+
+// Made with its parents when missing; any folder is accepted as long as it is a folder we
+// own: the user may have put their data folder elsewhere by a link.
+std::optional<FileFailure> openHomeTrash(TrashFolder& trash)
+{
+    trash.path = homeTrashFolder();
+    std::string made;
+    for (const auto& part : splitParts(trash.path)) {
+        made += "/" + part;
+        if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST)
+            return failureOf(errno);
+    }
+    trash.top = OwnedFd(::open(trash.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat status = {};
+    if (!trash.top.valid() || ::fstat(trash.top.get(), &status) != 0)
+        return trashRefused(trash.path, "it is no folder");
+    if (status.st_uid != ::geteuid())
+        return trashRefused(trash.path, "it belongs to another user");
+    return openTrashParts(trash);
+}
+
+// $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit and $uid in it is
+// a real folder of ours that only we may use; otherwise $topdir/.Trash-$uid, a real folder
+// of ours. What fails the checks is left exactly as it is.
+std::optional<FileFailure> openTopdirTrash(TrashFolder& trash, dev_t device)
+{
+    OwnedFd top(::open(trash.topdir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat status = {};
+    if (!top.valid() || ::fstat(top.get(), &status) != 0)
+        return failureOf(errno);
+    if (status.st_dev != device)
+        return FileFailure{EXDEV, "The Recycle Bin of this drive cannot be found."};
+    const std::string uid = std::to_string(::geteuid());
+
+    struct stat shared = {};
+    if (::fstatat(top.get(), ".Trash", &shared, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(shared.st_mode) && (shared.st_mode & S_ISVTX)) {
+        OwnedFd sharedFd(::openat(top.get(), ".Trash", FolderFlags));
+        if (sharedFd.valid()) {
+            if (::mkdirat(sharedFd.get(), uid.c_str(), 0700) != 0 && errno != EEXIST) {
+                // Not ours to make: the fallback below.
+            }
+            OwnedFd own(::openat(sharedFd.get(), uid.c_str(), FolderFlags));
+            struct stat ownStatus = {};
+            if (own.valid() && ::fstat(own.get(), &ownStatus) == 0 &&
+                ownStatus.st_uid == ::geteuid() && (ownStatus.st_mode & 077) == 0) {
+                trash.path = joinPath(joinPath(trash.topdir, ".Trash"), uid);
+                trash.top = std::move(own);
+                return openTrashParts(trash);
+            }
+        }
+    }
+
+    const std::string name = ".Trash-" + uid;
+    trash.path = joinPath(trash.topdir, name);
+    if (::mkdirat(top.get(), name.c_str(), 0700) != 0 && errno != EEXIST)
+        return failureOf(errno);
+    struct stat own = {};
+    if (::fstatat(top.get(), name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0)
+        return failureOf(errno);
+    if (S_ISLNK(own.st_mode))
+        return trashRefused(trash.path, "it is a symbolic link");
+    if (!S_ISDIR(own.st_mode))
+        return trashRefused(trash.path, "it is no folder");
+    if (own.st_uid != ::geteuid())
+        return trashRefused(trash.path, "it belongs to another user");
+    trash.top = OwnedFd(::openat(top.get(), name.c_str(), FolderFlags));
+    struct stat opened = {};
+    if (!trash.top.valid() || ::fstat(trash.top.get(), &opened) != 0 || !sameFile(opened, own))
+        return trashRefused(trash.path, "it changed while it was opened");
+    return openTrashParts(trash);
+}
+
+dev_t deviceOfHomeTrash()
+{
+    std::string path = homeTrashFolder();
+    struct stat status = {};
+    while (::stat(path.c_str(), &status) != 0) {
+        if (path == "/")
+            return 0;
+        path = parentOf(path);
+    }
+    return status.st_dev;
+}
+
+std::string deletionDate()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+// A name for the trash: the original one, cut to leave room for the info suffix and a
+// number, at a character boundary.
+std::string trashBaseName(const std::string& name)
+{
+    if (name.size() <= TrashNameLimit)
+        return name;
+    std::size_t length = TrashNameLimit;
+    while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80)
+        --length;
+    return name.substr(0, length);
+}
+
+std::string candidateName(const std::string& base, int attempt)
+{
+    if (attempt == 1)
+        return base;
+    if (attempt <= NumberedNames)
+        return base + "." + std::to_string(attempt);
+    // Past a hundred namesakes, counting up for each would make every further one slower.
+    static std::mt19937 random{std::random_device{}()};
+    return base + "." + std::to_string(random());
+}
+
+bool writeWhole(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Apparent size of what a folder holds, without following links or leaving its filesystem.
+std::uint64_t folderSize(int parent, const char* name, dev_t device)
+{
+    OwnedFd fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid())
+        return 0;
+    DIR* dir = ::fdopendir(::dup(fd.get()));
+    if (!dir)
+        return 0;
+    std::uint64_t total = 0;
+    while (dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat status = {};
+        if (::fstatat(fd.get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(status.st_mode)) {
+            if (status.st_dev == device)
+                total += folderSize(fd.get(), entry->d_name, device);
+        } else {
+            total += static_cast<std::uint64_t>(status.st_size);
+        }
+    }
+    ::closedir(dir);
+    return total;
+}
+
+// One line per trashed folder: size, the info file's time and the encoded name. Lines of
+// entries gone from files/ go, as does an older line for the same name.
+void noteFolderSize(const TrashFolder& trash, const std::string& name, dev_t device)
+{
+    struct stat info = {};
+    if (::fstatat(trash.info.get(), (name + ".trashinfo").c_str(), &info, 0) != 0)
+        return;
+    const std::uint64_t size = folderSize(trash.files.get(), name.c_str(), device);
+    const std::string encoded = percentEncodePath(name);
+
+    FolderLock lock(trash.path);
+    const std::string path = joinPath(trash.path, "directorysizes");
+    std::string kept;
+    if (auto old = readWholeFile(path)) {
+        std::size_t at = 0;
+        while (at < old->size()) {
+            std::size_t end = old->find('\n', at);
+            if (end == std::string::npos)
+                end = old->size();
+            const std::string line = old->substr(at, end - at);
+            at = end + 1;
+            const std::size_t lastBlank = line.rfind(' ');
+            if (lastBlank == std::string::npos)
+                continue;
+            const std::string lineName = line.substr(lastBlank + 1);
+            struct stat entry = {};
+            if (lineName == encoded || ::fstatat(trash.files.get(), percentDecode(lineName).c_str(),
+                                                 &entry, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            kept += line + "\n";
+        }
+    }
+    kept += std::to_string(size) + " " + std::to_string(info.st_mtim.tv_sec) + " " + encoded + "\n";
+    writeFileAtomically(path, kept);
+}
+
+} // namespace
+
+void OwnedFd::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+std::string failureReason(int error)
+{
+    switch (error) {
+    case EAGAIN:
+    case EBUSY:
+    case ETXTBSY:
+        return "The file is in use by another program.";
+    case EACCES:
+    case EPERM:
+        return "Access is denied.";
+    case ENOENT:
+        return "The system cannot find the file specified.";
+    case ENOTDIR:
+        return "The system cannot find the path specified.";
+    case EROFS:
+        return "The disk is write-protected.";
+    case ENOSPC:
+    case EDQUOT:
+        return "There is not enough space on the disk.";
+    case EXDEV:
+        return "The file cannot be moved to another drive.";
+    case ENAMETOOLONG:
+        return "The file name is too long.";
+    case ELOOP:
+        return "The path passes through a symbolic link that another user could have made.";
+    case EEXIST:
+        return "A file with that name already exists.";
+    case ENOTEMPTY:
+        return "The folder is not empty.";
+    default:
+        return std::strerror(error) + std::string(".");
+    }
+}
+
+FileFailure failureOf(int error)
+{
+    return {error, failureReason(error)};
+}
+
+std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailure& failure)
+{
+    std::deque<std::string> todo = splitParts(nativePath);
+    if (nativePath.empty() || nativePath[0] != '/' || todo.empty() || todo.back() == "." ||
+        todo.back() == "..") {
+        failure = failureOf(ENOENT);
+        return std::nullopt;
+    }
+    OpenedParent opened;
+    opened.name = todo.back();
+    todo.pop_back();
+
+    OwnedFd folder(::open("/", FolderFlags));
+    std::vector<std::string> resolved;
+    int links = 0;
+    while (!todo.empty()) {
+        const std::string part = todo.front();
+        todo.pop_front();
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            folder = OwnedFd(::openat(folder.get(), "..", FolderFlags));
+            if (!resolved.empty())
+                resolved.pop_back();
+            if (!folder.valid()) {
+                failure = failureOf(errno);
+                return std::nullopt;
+            }
+            continue;
+        }
+        OwnedFd next(::openat(folder.get(), part.c_str(), FolderFlags));
+        if (next.valid()) {
+            folder = std::move(next);
+            resolved.push_back(part);
+            continue;
+        }
+        const int error = errno;
+        struct stat status = {};
+        if ((error != ENOTDIR && error != ELOOP) ||
+            ::fstatat(folder.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISLNK(status.st_mode)) {
+            failure = failureOf(error == ELOOP ? ENOTDIR : error);
+            return std::nullopt;
+        }
+        if (!trustedForLinks(folder.get()) || ++links > LinkLimit) {
+            failure = failureOf(ELOOP);
+            return std::nullopt;
+        }
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length =
+            ::readlinkat(folder.get(), part.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+            failure = failureOf(length < 0 ? errno : ENAMETOOLONG);
+            return std::nullopt;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        if (target[0] == '/') {
+            folder = OwnedFd(::open("/", FolderFlags));
+            resolved.clear();
+        }
+        auto targetParts = splitParts(target);
+        todo.insert(todo.begin(), targetParts.begin(), targetParts.end());
+    }
+    opened.folder = std::move(folder);
+    opened.resolvedPath = "/";
+    for (const auto& part : resolved)
+        opened.resolvedPath = joinPath(opened.resolvedPath, part);
+    return opened;
+}
+
+FileLease::FileLease(int fd) : m_fd(fd)
+{
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGIO, &ignore, &m_previous);
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+        m_held = true;
+        return;
+    }
+    m_error = errno == EINVAL ? 0 : errno;
+    if (m_error == EBUSY)
+        m_error = EAGAIN;
+    ::sigaction(SIGIO, &m_previous, nullptr);
+}
+
+FileLease::~FileLease()
+{
+    if (!m_held)
+        return;
+    ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+    ::sigaction(SIGIO, &m_previous, nullptr);
+}
+
+std::string percentEncodePath(std::string_view path)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(path.size());
+    for (char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+            (byte >= '0' && byte <= '9') || std::strchr("-_.~/", c)) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += hex[byte >> 4];
+            encoded += hex[byte & 15];
+        }
+    }
+    return encoded;
+}
+
+std::string homeTrashFolder()
+{
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome && dataHome[0] == '/')
+        return joinPath(dataHome, "Trash");
+    const char* home = std::getenv("HOME");
+    return std::string(home && home[0] == '/' ? home : "") + "/.local/share/Trash";
+}
+
+std::optional<FileFailure> moveToTrash(const std::string& nativePath)
+{
+    FileFailure failure;
+    auto opened = openParent(nativePath, failure);
+    if (!opened)
+        return failure;
+    const int parent = opened->folder.get();
+    const char* name = opened->name.c_str();
+
+    struct stat status = {};
+    if (::fstatat(parent, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return failureOf(errno);
+    // Only a file or a folder is opened at all: opening a device can act on it.
+    OwnedFd entry;
+    bool leaseable = false;
+    if (S_ISREG(status.st_mode)) {
+        entry = OwnedFd(
+            ::openat(parent, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+        leaseable = entry.valid();
+        // A file the owner may not read can still be moved, only not checked for use.
+        if (!entry.valid() && errno == EACCES)
+            entry = OwnedFd(::openat(parent, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    } else if (S_ISDIR(status.st_mode)) {
+        entry = OwnedFd(::openat(parent, name, FolderFlags));
+    } else if (S_ISLNK(status.st_mode)) {
+        return FileFailure{ELOOP, "It is a symbolic link, not a file."};
+    } else {
+        return FileFailure{EINVAL, "It is a device, pipe or socket, not a file."};
+    }
+    struct stat opened2 = {};
+    if (!entry.valid())
+        return failureOf(errno);
+    if (::fstat(entry.get(), &opened2) != 0 || !sameFile(opened2, status) ||
+        (opened2.st_mode & S_IFMT) != (status.st_mode & S_IFMT))
+        return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
+
+    TrashFolder trash;
+    std::optional<FileFailure> trashFailure;
+    if (status.st_dev == deviceOfHomeTrash()) {
+        trashFailure = openHomeTrash(trash);
+    } else {
+        trash.topdir = topdirOf(opened->resolvedPath);
+        trashFailure = openTopdirTrash(trash, status.st_dev);
+    }
+    if (trashFailure)
+        return trashFailure;
+
+    const std::string original = joinPath(opened->resolvedPath, opened->name);
+    std::string keyPath = original;
+    if (!trash.topdir.empty())
+        keyPath =
+            trash.topdir == "/" ? original.substr(1) : original.substr(trash.topdir.size() + 1);
+    const std::string infoText = "[Trash Info]\nPath=" + percentEncodePath(keyPath) +
+                                 "\nDeletionDate=" + deletionDate() + "\n";
+
+    const std::string base = trashBaseName(opened->name);
+    for (int attempt = 1;; ++attempt) {
+        const std::string candidate = candidateName(base, attempt);
+        struct stat taken = {};
+        if (::fstatat(trash.files.get(), candidate.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+            continue;
+        if (errno != ENOENT)
+            return failureOf(errno);
+        const std::string infoName = candidate + ".trashinfo";
+        OwnedFd info(::openat(trash.info.get(), infoName.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!info.valid() && errno == EEXIST)
+            continue;
+        if (!info.valid())
+            return failureOf(errno);
+        auto dropInfo = [&](int error) {
+            ::unlinkat(trash.info.get(), infoName.c_str(), 0);
+            return failureOf(error);
+        };
+        // Whole and on the disk before the move: a crash must never leave an entry in
+        // files/ that nothing describes.
+        if (!writeWhole(info.get(), infoText) || ::fsync(info.get()) != 0)
+            return dropInfo(errno ? errno : EIO);
+        info.reset();
+
+        std::optional<FileLease> lease;
+        if (leaseable) {
+            lease.emplace(entry.get());
+            if (lease->error())
+                return dropInfo(lease->error());
+        }
+        struct stat still = {};
+        if (::fstatat(parent, name, &still, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(still, status)) {
+            dropInfo(ENOENT);
+            return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
+        }
+        if (::renameat2(parent, name, trash.files.get(), candidate.c_str(), RENAME_NOREPLACE) !=
+            0) {
+            const int error = errno;
+            dropInfo(error);
+            if (error == EEXIST)
+                continue;
+            return failureOf(error);
+        }
+        lease.reset();
+        if (S_ISDIR(status.st_mode))
+            noteFolderSize(trash, candidate, status.st_dev);
+        return std::nullopt;
+    }
+}
+
+bool liesInTrash(const std::string& nativePath)
+{
+    const std::string path = resolvedAsFarAsExists(nativePath);
+    struct stat home = {};
+    const bool haveHome = ::stat(homeTrashFolder().c_str(), &home) == 0;
+    if (isWithin(path, resolvedAsFarAsExists(homeTrashFolder())))
+        return true;
+    for (std::string at = path; at != "/"; at = parentOf(at)) {
+        struct stat status = {};
+        if (haveHome && ::lstat(at.c_str(), &status) == 0 && sameFile(status, home))
+            return true;
+        const std::string parent = parentOf(at);
+        if (isTrashName(at.substr(at.rfind('/') + 1)) && isMountRoot(parent))
+            return true;
+    }
+    return false;
+}
+
+bool reachesTrash(const std::string& nativeFolder)
+{
+    if (liesInTrash(nativeFolder))
+        return true;
+    const std::string folder = resolvedAsFarAsExists(nativeFolder);
+    if (isWithin(resolvedAsFarAsExists(homeTrashFolder()), folder))
+        return true;
+    struct stat self = {};
+    if (::stat(folder.c_str(), &self) != 0)
+        return false;
+    // The topdir trash folders lie right at the top of the folder's filesystem.
+    const std::string top = topdirOf(folder);
+    struct stat topStatus = {};
+    if (::stat(top.c_str(), &topStatus) != 0 || !sameFile(self, topStatus))
+        return false;
+    struct stat trash = {};
+    return ::lstat(joinPath(top, ".Trash").c_str(), &trash) == 0 ||
+           ::lstat(joinPath(top, ".Trash-" + std::to_string(::geteuid())).c_str(), &trash) == 0;
+}
+
+} // namespace platform

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <csignal>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace platform {
+
+// A descriptor that closes itself.
+class OwnedFd
+{
+public:
+    OwnedFd() = default;
+    explicit OwnedFd(int fd) : m_fd(fd) {}
+    ~OwnedFd() { reset(); }
+    OwnedFd(OwnedFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    OwnedFd& operator=(OwnedFd&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset(int fd = -1);
+
+private:
+    int m_fd = -1;
+};
+
+// Why an entry could not be handled: the errno and a sentence for the user.
+struct FileFailure
+{
+    int error = 0;
+    std::string reason;
+};
+
+// The sentence for an errno, in the words of the system's own dialogs.
+std::string failureReason(int error);
+FileFailure failureOf(int error);
+
+// The folder that holds an absolute native path, opened one folder at a time from "/"
+// without following a symbolic link, except one in a folder that nobody but its owner can
+// write to and that the running user or root owns (then its target is walked instead).
+// So a folder swapped for a link by another user is never passed through.
+struct OpenedParent
+{
+    OwnedFd folder;           // an O_PATH descriptor
+    std::string name;         // the last part, neither "." nor ".."
+    std::string resolvedPath; // the folder's path with the links followed
+};
+std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailure& failure);
+
+// Holds a write lease on a regular file open for reading while it is moved: the kernel
+// grants none while another process has the file open or mapped. A break of the lease
+// by someone opening the file meanwhile must not end the program, so SIGIO is ignored
+// while it is held.
+class FileLease
+{
+public:
+    explicit FileLease(int fd);
+    ~FileLease();
+    FileLease(const FileLease&) = delete;
+    FileLease& operator=(const FileLease&) = delete;
+
+    // 0 when held, or when the filesystem grants no leases (EINVAL: nothing to check with);
+    // EAGAIN when the file is in use, EACCES when the user may not take one.
+    int error() const { return m_error; }
+    bool held() const { return m_held; }
+
+private:
+    int m_fd;
+    int m_error = 0;
+    bool m_held = false;
+    struct sigaction m_previous = {};
+};
+
+// "%" escapes for the Path key of a trash info file and the names in directorysizes:
+// everything but unreserved characters and "/".
+std::string percentEncodePath(std::string_view path);
+
+// $XDG_DATA_HOME/Trash, or ~/.local/share/Trash.
+std::string homeTrashFolder();
+
+// Moves the file or folder at the absolute native path into the trash of its filesystem:
+// the home trash, or the topdir trash of its mount. Never copies and never deletes
+// instead; nullopt when it is in the trash.
+std::optional<FileFailure> moveToTrash(const std::string& nativePath);
+
+// Whether the path is a trash folder or lies in one: the home trash, or a .Trash or
+// .Trash-<digits> folder at the top of a filesystem. Links in the path are resolved.
+bool liesInTrash(const std::string& nativePath);
+// Whether the folder is or lies in a trash, or holds the home trash or its own
+// filesystem's topdir trash folders.
+bool reachesTrash(const std::string& nativeFolder);
+
+} // namespace platform

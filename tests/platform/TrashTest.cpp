@@ -1,0 +1,391 @@
+#include "platform/Drives.h"
+#include "platform/Trash.h"
+#include "support/ShellFixture.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <regex>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace platform;
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint16_t CollectionFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT;
+constexpr uid_t OtherUser = 54321;
+
+std::string infoPattern(const std::string& path)
+{
+    return "\\[Trash Info\\]\nPath=" + path +
+           "\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n";
+}
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat status = {};
+    ::lstat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+// Runs a command in the sandbox's environment; its standard output.
+std::string shell(const std::string& command)
+{
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            output.append(buffer, count);
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+class Trash : public test::ShellFixture
+{
+};
+
+// A filesystem of its own for topdir trashes: a tmpfs mounted in the sandbox, or where
+// mounting is refused, a folder on /dev/shm mapped as drive D:.
+class TopdirTrash : public test::ShellFixture
+{
+protected:
+    void SetUp() override
+    {
+        top = sandbox.root() + "/mnt";
+        fs::create_directories(top);
+        if (::mount("vorlax-test", top.c_str(), "tmpfs", 0, "mode=0755") == 0) {
+            mounted = true;
+        } else {
+            char shm[] = "/dev/shm/vorlax-test-XXXXXX";
+            ASSERT_NE(::mkdtemp(shm), nullptr);
+            top = shm;
+            GTEST_SKIP() << "no mount allowed; /dev/shm holds the topdir trash of others";
+        }
+        sandbox.setDrives("C:=" + sandbox.driveC() + "@fixed;D:=" + top + "@fixed");
+    }
+    void TearDown() override
+    {
+        if (mounted)
+            ::umount2(top.c_str(), MNT_DETACH);
+        else
+            fs::remove_all(top);
+    }
+    std::string d(const std::string& relative) const { return top + "/" + relative; }
+
+    std::string top;
+    bool mounted = false;
+};
+
+} // namespace
+
+TEST_F(Trash, AFileAndAFolderGoToTheHomeTrashWithInfoAndFolderSize)
+{
+    test::Sandbox::writeFile(c("dir/a b%.tmp"), "alpha");
+    test::Sandbox::writeFile(c("dir/sub/one.tmp"), "12345");
+    test::Sandbox::writeFile(c("dir/sub/deeper/two.tmp"), "123");
+
+    EXPECT_EQ(request(FO_DELETE, "C:\\dir\\a b%.tmp\0C:\\dir\\sub"s, CollectionFlags), 0);
+    EXPECT_TRUE(dialogs.errors.empty() && dialogs.questions.empty());
+    EXPECT_FALSE(test::Sandbox::exists(c("dir/a b%.tmp")));
+    EXPECT_FALSE(test::Sandbox::exists(c("dir/sub")));
+    EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/files/a b%.tmp"), "alpha");
+    EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/files/sub/deeper/two.tmp"), "123");
+    EXPECT_TRUE(std::regex_match(test::Sandbox::readFile(homeTrash() + "/info/a b%.tmp.trashinfo"),
+                                 std::regex(infoPattern(c("dir/a%20b%25.tmp")))));
+    EXPECT_EQ(modeOf(homeTrash() + "/info/a b%.tmp.trashinfo"), 0600u);
+    for (const char* folder : {"", "/files", "/info"})
+        EXPECT_EQ(modeOf(homeTrash() + folder), 0700u) << folder;
+
+    struct stat info = {};
+    ASSERT_EQ(::stat((homeTrash() + "/info/sub.trashinfo").c_str(), &info), 0);
+    EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/directorysizes"),
+              "8 " + std::to_string(info.st_mtim.tv_sec) + " sub\n");
+}
+
+TEST_F(Trash, NamesakesGetNumberedNamesAndNoEarlierEntryIsOverwritten)
+{
+    // An entry of files/ without its info, and an info without its entry, are both taken.
+    test::Sandbox::writeFile(homeTrash() + "/files/a.tmp", "orphan");
+    test::Sandbox::writeFile(homeTrash() + "/info/a.tmp.2.trashinfo", "stray");
+    for (const char* content : {"first", "second"}) {
+        test::Sandbox::writeFile(c("a.tmp"), content);
+        ASSERT_EQ(request(FO_DELETE, "C:\\a.tmp", CollectionFlags), 0);
+    }
+    EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/files/a.tmp"), "orphan");
+    EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/info/a.tmp.2.trashinfo"), "stray");
+    EXPECT_FALSE(test::Sandbox::exists(homeTrash() + "/files/a.tmp.2"));
+    EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/files/a.tmp.3"), "first");
+    EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/files/a.tmp.4"), "second");
+    EXPECT_TRUE(std::regex_match(test::Sandbox::readFile(homeTrash() + "/info/a.tmp.4.trashinfo"),
+                                 std::regex(infoPattern(c("a.tmp")))));
+}
+
+// What must never reach the trash: each is reported, stays where it is, and the request
+// fails.
+TEST_F(Trash, RefusedEntriesAreReportedAndStay)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<std::string(const std::string& root)> setUp; // the entry's path
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a FIFO, without blocking",
+         [](const std::string& root) {
+             ::mkfifo((root + "/pipe.tmp").c_str(), 0600);
+             return root + "/pipe.tmp";
+         },
+         "not a file"},
+        {"a symbolic link",
+         [](const std::string& root) {
+             test::Sandbox::writeFile(root + "/target", "x");
+             fs::create_symlink(root + "/target", root + "/link.tmp");
+             return root + "/link.tmp";
+         },
+         "symbolic link"},
+        {"a folder swapped for a link in a folder everyone may write to",
+         [](const std::string& root) {
+             test::Sandbox::writeFile(root + "/elsewhere/f.tmp", "x");
+             fs::create_directories(root + "/world");
+             ::chmod((root + "/world").c_str(), 01777);
+             fs::create_symlink(root + "/elsewhere", root + "/world/dir");
+             return root + "/world/dir/f.tmp";
+         },
+         "symbolic link that another user"},
+        {"a missing file", [](const std::string& root) { return root + "/missing.tmp"; },
+         "cannot find the file"},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        const std::string root = c(testCase.name);
+        fs::create_directories(root);
+        const std::string path = testCase.setUp(root);
+        dialogs.errors.clear();
+        const std::string windows = toWindowsPath(path);
+        EXPECT_NE(request(FO_DELETE, windows, CollectionFlags), 0);
+        ASSERT_EQ(dialogs.errors.size(), 1u);
+        EXPECT_EQ(dialogs.errors[0].title, "Error Deleting File");
+        EXPECT_NE(dialogs.errors[0].text.find("Cannot delete " + windows + ": "), std::string::npos)
+            << dialogs.errors[0].text;
+        EXPECT_NE(dialogs.errors[0].text.find(testCase.reason), std::string::npos)
+            << dialogs.errors[0].text;
+        EXPECT_EQ(test::Sandbox::exists(path), std::string(testCase.name) != "a missing file");
+    }
+    EXPECT_FALSE(test::Sandbox::exists(homeTrash() + "/files") &&
+                 !fs::is_empty(homeTrash() + "/files"));
+    EXPECT_TRUE(!test::Sandbox::exists(homeTrash() + "/info") ||
+                fs::is_empty(homeTrash() + "/info"));
+}
+
+TEST_F(Trash, ALinkInAFolderOnlyWeMayWriteToIsFollowed)
+{
+    test::Sandbox::writeFile(c("real/f.tmp"), "x");
+    ::chmod(c("real").c_str(), 0755);
+    ::chmod(sandbox.driveC().c_str(), 0755);
+    fs::create_symlink("real", c("alias"));
+    EXPECT_EQ(request(FO_DELETE, "C:\\alias\\f.tmp", CollectionFlags), 0);
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_TRUE(std::regex_match(test::Sandbox::readFile(homeTrash() + "/info/f.tmp.trashinfo"),
+                                 std::regex(infoPattern(c("real/f.tmp")))));
+}
+
+TEST_F(Trash, AFileAnotherProgramHoldsOpenIsInUseAndStays)
+{
+    test::Sandbox::writeFile(c("held.tmp"), "busy");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open(c("held.tmp").c_str(), O_RDONLY);
+        ::dup2(fd, 0);
+        ::execlp("sleep", "sleep", "30", nullptr);
+        ::_exit(127);
+    }
+    // Until the child has the file open, a lease is still granted.
+    for (int k = 0;
+         k < 500 &&
+         shell("ls -l /proc/" + std::to_string(child) + "/fd/0 2>/dev/null").find("held.tmp") ==
+             std::string::npos;
+         ++k)
+        ::usleep(10000);
+
+    EXPECT_NE(request(FO_DELETE, "C:\\held.tmp", CollectionFlags), 0);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_EQ(dialogs.errors[0].text, "Cannot delete C:\\held.tmp: The file is in use by another "
+                                      "program.");
+    EXPECT_EQ(test::Sandbox::readFile(c("held.tmp")), "busy");
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/info"));
+}
+
+TEST_F(Trash, ALeaseBrokenWhileHeldDoesNotEndTheProgram)
+{
+    test::Sandbox::writeFile(c("leased"), "x");
+    const int fd = ::open(c("leased").c_str(), O_RDONLY | O_CLOEXEC);
+    std::optional<FileLease> lease(std::in_place, fd);
+    ASSERT_TRUE(lease->held());
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(::open(c("leased").c_str(), O_RDONLY) >= 0 ? 0 : 1);
+    // The kernel shows the break it signalled to us in /proc/locks.
+    bool breaking = false;
+    for (int k = 0; k < 500 && !breaking; ++k) {
+        breaking = test::Sandbox::readFile("/proc/locks").find("BREAKING") != std::string::npos;
+        if (!breaking)
+            ::usleep(10000);
+    }
+    EXPECT_TRUE(breaking);
+    lease.reset();
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(fd);
+}
+
+TEST_F(TopdirTrash, TheTrashOfAnotherFilesystemIsChosenAndChecked)
+{
+    const std::string uid = std::to_string(::geteuid());
+    struct Case
+    {
+        const char* name;
+        std::function<void(const std::string& top)> setUp;
+        const char* trash; // relative to the top; empty when refused
+    };
+    const Case cases[] = {
+        {"no trash yet", [](const std::string&) {}, ".Trash-0"},
+        {"a shared .Trash with the sticky bit",
+         [](const std::string& top) {
+             fs::create_directories(top + "/.Trash");
+             ::chmod((top + "/.Trash").c_str(), 01777);
+         },
+         ".Trash/0"},
+        {"a shared .Trash without the sticky bit",
+         [](const std::string& top) {
+             fs::create_directories(top + "/.Trash");
+             ::chmod((top + "/.Trash").c_str(), 0777);
+         },
+         ".Trash-0"},
+        {"a shared .Trash that is a link",
+         [](const std::string& top) {
+             fs::create_directories(top + "/sticky");
+             ::chmod((top + "/sticky").c_str(), 01777);
+             fs::create_symlink("sticky", top + "/.Trash");
+         },
+         ".Trash-0"},
+        {"a .Trash-$uid of another user",
+         [](const std::string& top) {
+             fs::create_directories(top + "/.Trash-0/files");
+             ::chown((top + "/.Trash-0").c_str(), OtherUser, OtherUser);
+         },
+         ""},
+        {"a .Trash-$uid that is a link",
+         [](const std::string& top) {
+             fs::create_directories(top + "/mine");
+             fs::create_symlink("mine", top + "/.Trash-0");
+         },
+         ""},
+    };
+    ASSERT_EQ(uid, "0") << "the cases name the trash of root";
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        for (const auto& entry : fs::directory_iterator(top))
+            fs::remove_all(entry.path());
+        testCase.setUp(top);
+        test::Sandbox::writeFile(d("sub/x.tmp"), "on D");
+        dialogs.errors.clear();
+        const int result = request(FO_DELETE, "D:\\sub\\x.tmp", CollectionFlags);
+        if (*testCase.trash) {
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(dialogs.errors.empty());
+            const std::string trash = d(testCase.trash);
+            EXPECT_EQ(test::Sandbox::readFile(trash + "/files/x.tmp"), "on D");
+            EXPECT_TRUE(std::regex_match(test::Sandbox::readFile(trash + "/info/x.tmp.trashinfo"),
+                                         std::regex(infoPattern("sub/x.tmp"))));
+            EXPECT_EQ(modeOf(trash), 0700u);
+        } else {
+            EXPECT_NE(result, 0);
+            ASSERT_EQ(dialogs.errors.size(), 1u);
+            EXPECT_NE(dialogs.errors[0].text.find("Recycle Bin folder"), std::string::npos)
+                << dialogs.errors[0].text;
+            EXPECT_EQ(test::Sandbox::readFile(d("sub/x.tmp")), "on D");
+        }
+        EXPECT_FALSE(test::Sandbox::exists(homeTrash()));
+    }
+    // Refused trash folders were left exactly as they were.
+    struct stat status = {};
+    ASSERT_EQ(::lstat(d(".Trash-0").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+}
+
+TEST_F(TopdirTrash, TrashToolsListAndRestoreWhatWasTrashed)
+{
+    test::Sandbox::writeFile(c("home file.tmp"), std::string(100000, 'h'));
+    test::Sandbox::writeFile(d("dir/mounted.tmp"), "bytes on D\n");
+    ASSERT_EQ(request(FO_DELETE, "C:\\home file.tmp\0D:\\dir\\mounted.tmp"s, CollectionFlags), 0);
+    ASSERT_FALSE(test::Sandbox::exists(c("home file.tmp")));
+    ASSERT_FALSE(test::Sandbox::exists(d("dir/mounted.tmp")));
+
+    const std::string listed = shell("trash-list 2>&1");
+    EXPECT_NE(listed.find(c("home file.tmp")), std::string::npos) << listed;
+    EXPECT_NE(listed.find(d("dir/mounted.tmp")), std::string::npos) << listed;
+
+    for (const auto& path : {c("home file.tmp"), d("dir/mounted.tmp")}) {
+        SCOPED_TRACE(path);
+        const std::string folder = path.substr(0, path.rfind('/'));
+        shell("cd '" + folder + "' && echo 0 | trash-restore '" + path + "' 2>&1");
+    }
+    EXPECT_EQ(test::Sandbox::readFile(c("home file.tmp")), std::string(100000, 'h'));
+    EXPECT_EQ(test::Sandbox::readFile(d("dir/mounted.tmp")), "bytes on D\n");
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/files"));
+    EXPECT_TRUE(fs::is_empty(d(".Trash-0/files")));
+}
+
+TEST_F(TopdirTrash, TheCollectionTakesNothingInATrashOrOfAnotherUser)
+{
+    test::Sandbox::writeFile(c("mine.tmp"), "x");
+    test::Sandbox::writeFile(c("theirs.tmp"), "x");
+    ::chown(c("theirs.tmp").c_str(), OtherUser, OtherUser);
+    test::Sandbox::writeFile(homeTrash() + "/files/old.tmp", "x");
+    test::Sandbox::writeFile(d(".Trash-0/files/old.tmp"), "x");
+    test::Sandbox::writeFile(d(".Trash/0/files/old.tmp"), "x");
+    test::Sandbox::writeFile(d("sub/.Trash-0/kept.tmp"), "x");
+    const struct
+    {
+        const char* path;
+        bool collectable;
+    } files[] = {
+        {"C:\\mine.tmp", true},
+        {"C:\\theirs.tmp", false},
+        {"D:\\.Trash-0\\files\\old.tmp", false},
+        {"D:\\.Trash\\0\\files\\old.tmp", false},
+        {"D:\\sub\\.Trash-0\\kept.tmp", true},
+        {"C:\\missing.tmp", false},
+    };
+    for (const auto& file : files)
+        EXPECT_EQ(isCollectable(file.path), file.collectable) << file.path;
+    EXPECT_FALSE(isCollectable(toWindowsPath(homeTrash() + "/files/old.tmp")));
+
+    const struct
+    {
+        std::string folder;
+        bool holds;
+    } folders[] = {
+        {toWindowsPath(sandbox.home()), true},
+        {toWindowsPath(sandbox.dataHome()), true},
+        {toWindowsPath(homeTrash() + "/files"), true},
+        {"C:\\", false},
+        {"D:\\", true},
+        {"D:\\sub", false},
+        {"D:\\.Trash-0\\files", true},
+    };
+    for (const auto& folder : folders)
+        EXPECT_EQ(holdsTrash(folder.folder), folder.holds) << folder.folder;
+}
