@@ -2,6 +2,7 @@
 
 #include "runtime/MessageBoxes.h"
 #include "runtime/OwnWindows.h"
+#include "runtime/ShellDialogs.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -118,6 +119,7 @@ void prepareEnvironment()
 void startServices()
 {
     installWindowService();
+    installShellDialogs();
     installSignalHandlers();
 }
 

@@ -106,6 +106,9 @@ ModalResult showMessageBox(const MessageRequest& request)
         no = box.addButton(QMessageBox::No);
     if (request.buttons & ButtonOk)
         ok = box.addButton(QMessageBox::Ok);
+    // Enter and Space answer the first button without a click.
+    if (auto* first = qobject_cast<QPushButton*>(yes ? yes : ok ? ok : no))
+        box.setDefaultButton(first);
     CloseWatcher watcher;
     box.installEventFilter(&watcher);
     box.exec();
@@ -118,6 +121,11 @@ ModalResult showMessageBox(const MessageRequest& request)
     if (clicked && clicked == ok)
         return ModalResult::Ok;
     return ModalResult::Cancel;
+}
+
+ModalResult showMessage(const MessageRequest& request)
+{
+    return show(request);
 }
 
 ModalResult messageDlg(const std::string& text, MessageType type, unsigned buttons)

@@ -23,6 +23,9 @@ struct MessageRequest
 // Without a display, the title and text go to standard error and the default button
 // (Yes, or OK) answers at once.
 ModalResult messageDlg(const std::string& text, MessageType type, unsigned buttons);
+// A box with its own title, answered like the typed ones (by a test's interceptor, or at
+// once on standard error without a display).
+ModalResult showMessage(const MessageRequest& request);
 // The toolkit's box for an error that reached the message loop.
 void showErrorMessage(const std::string& text);
 // Whether showErrorMessage ran in this process: a run without a display then ends with 1.
