@@ -176,9 +176,12 @@ FileFailure trashRefused(const std::string& folder, const std::string& why)
 std::optional<FileFailure> openTrashParts(TrashFolder& trash)
 {
     for (const char* part : {"files", "info"}) {
-        if (::mkdirat(trash.top.get(), part, 0700) != 0 && errno != EEXIST)
-            return failureOf(errno);
         OwnedFd fd(::openat(trash.top.get(), part, FolderFlags));
+        if (!fd.valid() && errno == ENOENT) {
+            if (::mkdirat(trash.top.get(), part, 0700) != 0 && errno != EEXIST)
+                return failureOf(errno);
+            fd = OwnedFd(::openat(trash.top.get(), part, FolderFlags));
+        }
         struct stat status = {};
         if (!fd.valid() || ::fstat(fd.get(), &status) != 0)
             return trashRefused(joinPath(trash.path, part), "it is no folder");
@@ -194,13 +197,16 @@ std::optional<FileFailure> openTrashParts(TrashFolder& trash)
 std::optional<FileFailure> openHomeTrash(TrashFolder& trash)
 {
     trash.path = homeTrashFolder();
-    std::string made;
-    for (const auto& part : splitParts(trash.path)) {
-        made += "/" + part;
-        if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST)
-            return failureOf(errno);
-    }
     trash.top = OwnedFd(::open(trash.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!trash.top.valid() && errno == ENOENT) {
+        std::string made;
+        for (const auto& part : splitParts(trash.path)) {
+            made += "/" + part;
+            if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST)
+                return failureOf(errno);
+        }
+        trash.top = OwnedFd(::open(trash.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
     struct stat status = {};
     if (!trash.top.valid() || ::fstat(trash.top.get(), &status) != 0)
         return trashRefused(trash.path, "it is no folder");
