@@ -1,0 +1,181 @@
+// The move to the trash, one shell request and one pump per file as a collection makes
+// them, against gio trash and trash-put, each on its own identical set of files in the same
+// filesystem, each with its own home trash.
+//
+//   vorlax_trash_bench WORK_FOLDER [FILES]
+//
+// Runs in WORK_FOLDER (the caller removes it) and prints the cost per file, the ratios, and
+// what flushing one new small file to the disk costs there on its own: every info file is
+// flushed before its move, so that is the floor of the cost per file.
+
+#include "platform/Shell.h"
+#include "runtime/Application.h"
+#include "runtime/ShellDialogs.h"
+
+#include <QApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void fail(const std::string& what)
+{
+    std::fprintf(stderr, "vorlax_trash_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// A small file each, as the rubbish a collection finds mostly is.
+void writeFiles(const std::string& folder, int count)
+{
+    std::filesystem::create_directories(folder);
+    for (int k = 0; k < count; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/file%05d.tmp", k);
+        const int fd = ::open((folder + name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0 || ::write(fd, "rubbish rubbish\n", 16) != 16)
+            fail("cannot write " + folder + name);
+        ::close(fd);
+    }
+}
+
+int entriesIn(const std::string& folder)
+{
+    int count = 0;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* entry = ::readdir(dir))
+            count += entry->d_name[0] != '.';
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// A set of files and the data folder whose Trash receives them.
+struct Set
+{
+    std::string files;
+    std::string dataHome;
+};
+
+Set prepare(const std::string& root, const char* tool, int count)
+{
+    Set set{root + "/" + tool + "/files", root + "/" + tool + "/data"};
+    writeFiles(set.files, count);
+    std::filesystem::create_directories(set.dataHome);
+    return set;
+}
+
+void check(const Set& set, int count, const char* tool)
+{
+    const int trashed = entriesIn(set.dataHome + "/Trash/files");
+    const int left = entriesIn(set.files);
+    if (trashed != count || left != 0)
+        fail(std::string(tool) + " trashed " + std::to_string(trashed) + " of " +
+             std::to_string(count) + " files, " + std::to_string(left) + " left");
+}
+
+double timeCommand(const Set& set, const std::string& command)
+{
+    ::setenv("XDG_DATA_HOME", set.dataHome.c_str(), 1);
+    const std::string line = "cd '" + set.files + "' && " + command;
+    const auto start = Clock::now();
+    const int status = std::system(line.c_str());
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (status != 0)
+        fail("failed: " + command);
+    return seconds;
+}
+
+double timeShell(const Set& set, const std::string& windowsFolder, int count)
+{
+    ::setenv("XDG_DATA_HOME", set.dataHome.c_str(), 1);
+    const auto start = Clock::now();
+    for (int k = 0; k < count; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "\\file%05d.tmp", k);
+        platform::SHFILEOPSTRUCTA request;
+        request.wFunc = platform::FO_DELETE;
+        request.pFrom = windowsFolder + name + std::string(2, '\0');
+        request.pTo = std::string(2, '\0');
+        request.fFlags = 0x0054;
+        platform::SHFileOperationA(request);
+        runtime::processMessages();
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A new file of an info file's size written and flushed, as the move does for each file.
+double timeFlushes(const std::string& folder, int count)
+{
+    std::filesystem::create_directories(folder);
+    const std::string text =
+        "[Trash Info]\nPath=/a/path/file00000.tmp\nDeletionDate=2026-01-01T00:00:00\n";
+    const auto start = Clock::now();
+    for (int k = 0; k < count; ++k) {
+        const std::string path = folder + "/" + std::to_string(k);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+            ::fsync(fd) != 0)
+            fail("cannot write " + path);
+        ::close(fd);
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void compare(const std::string& root, int count)
+{
+    ::setenv("VORLAX_DRIVES", ("C:=" + root + "@fixed").c_str(), 1);
+    const Set ours = prepare(root, "vorlax", count);
+    const Set gio = prepare(root, "gio", count);
+    const Set trashCli = prepare(root, "trash-put", count);
+
+    const double gioTime = timeCommand(gio, "ls | xargs gio trash --");
+    const double trashPutTime = timeCommand(trashCli, "trash-put -- *");
+    const double ourTime = timeShell(ours, "C:\\vorlax\\files", count);
+    check(gio, count, "gio trash");
+    check(trashCli, count, "trash-put");
+    check(ours, count, "SHFileOperationA");
+    const int flushes = std::min(count, 1000);
+    const double flushTime = timeFlushes(root + "/flushes", flushes);
+
+    auto perFile = [](double seconds, int files) { return seconds * 1e6 / files; };
+    std::printf("%d files in %s, one home trash each:\n", count, root.c_str());
+    std::printf("  SHFileOperationA + pump   %9.1f us per file\n", perFile(ourTime, count));
+    std::printf("  gio trash (one process)   %9.1f us per file\n", perFile(gioTime, count));
+    std::printf("  trash-put (one process)   %9.1f us per file\n", perFile(trashPutTime, count));
+    std::printf("  ratio ours/gio            %9.2f  (aim: at most 0.5)\n", ourTime / gioTime);
+    std::printf("  ratio ours/trash-put      %9.2f\n", ourTime / trashPutTime);
+    std::printf("  a small new file flushed  %9.1f us (%d alone), the floor of ours\n",
+                perFile(flushTime, flushes), flushes);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argc > 3)
+        fail("usage: vorlax_trash_bench WORK_FOLDER [FILES]");
+    const std::string work = argv[1];
+    const int count = argc == 3 ? std::atoi(argv[2]) : 5000;
+    if (count <= 0)
+        fail("the number of files must be positive");
+    for (const char* tool : {"gio", "trash-put", "xargs"}) {
+        if (std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) != 0)
+            fail(std::string(tool) + " is needed (scripts/install-deps installs it)");
+    }
+    QApplication app(argc, argv);
+    runtime::installShellDialogs();
+
+    compare(work, count);
+    return 0;
+}
