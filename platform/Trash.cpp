@@ -1,5 +1,6 @@
 #include "platform/Trash.h"
 
+#include "platform/Drives.h"
 #include "platform/FileStorage.h"
 
 #include <cctype>
@@ -169,7 +170,9 @@ struct TrashFolder
 
 FileFailure trashRefused(const std::string& folder, const std::string& why)
 {
-    return {EPERM, "The Recycle Bin folder " + folder + " cannot be used: " + why + "."};
+    const std::string shown = toWindowsPath(folder);
+    return {EPERM, "The Recycle Bin folder " + (shown.empty() ? folder : shown) +
+                       " cannot be used: " + why + "."};
 }
 
 // files/ and info/ inside a trash folder we own, made when missing.
