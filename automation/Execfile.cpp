@@ -54,17 +54,15 @@ std::uint32_t priorityClassOf(TPriorityClass priority)
 
 // Runs the message loop until the process ends; false when the program is asked to end
 // first. The program then finishes in order and leaves the started one running.
-bool waitRegular(HANDLE process, bool& finished)
+bool waitRegular(HANDLE process)
 {
     const int descriptor = Service<ProcessService>::instance().waitDescriptor(process);
-    while (!finished) {
+    for (;;) {
         runtime::processMessages();
         if (runtime::terminated())
             return false;
-        if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT) {
-            finished = true;
+        if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT)
             break;
-        }
         runtime::processMessagesUntilReadable(descriptor, descriptor < 0 ? pollIntervalMs : -1);
     }
     runtime::processMessages();
@@ -111,19 +109,22 @@ bool TExecFile::Execute()
         return false;
     }
 
+    // Kept apart from the members: a handler run during the wait may start this component
+    // again, and the wait and the closing are this start's own.
+    const PROCESS_INFORMATION handles = m_processInfo;
     bool ended = true;
     if (m_wait) {
+        const bool waitingBefore = m_waiting;
         m_waiting = true;
         m_finished = false;
-        if (m_waitStyle == wSuspend) {
-            WaitForSingleObject(m_processInfo.hProcess, INFINITE);
-            m_finished = true;
-        } else {
-            ended = waitRegular(m_processInfo.hProcess, m_finished);
-        }
-        m_waiting = false;
+        if (m_waitStyle == wSuspend)
+            WaitForSingleObject(handles.hProcess, INFINITE);
+        else
+            ended = waitRegular(handles.hProcess);
+        m_finished = ended;
+        m_waiting = waitingBefore;
     }
-    CloseHandle(m_processInfo.hProcess);
-    CloseHandle(m_processInfo.hThread);
+    CloseHandle(handles.hProcess);
+    CloseHandle(handles.hThread);
     return ended;
 }

@@ -292,3 +292,30 @@ TEST_F(Execfile, AnEndRequestEndsTheWaitAndLeavesTheProgramRunning)
     // The toolkit's own loop clears its ending state, as a program's next life would.
     runtime::run();
 }
+
+TEST_F(Execfile, AStartFromInsideTheWaitLeavesTheOuterWaitItsOwn)
+{
+    writeWaiter();
+    const std::string flag = sandbox.root() + "/flag";
+    std::uint32_t outer = 0, inner = 0;
+    bool innerStarted = false, stillWaiting = false;
+    QTimer::singleShot(0, [&] {
+        outer = exec.ProcessInfo().dwProcessId;
+        exec.setCommandLine("sleep");
+        exec.setParameters("0");
+        innerStarted = exec.Execute();
+        inner = exec.ProcessInfo().dwProcessId;
+        stillWaiting = exec.Waiting();
+        test::Sandbox::writeFile(flag, "");
+    });
+    exec.setCommandLine("waitfor");
+    exec.setParameters(flag);
+    exec.setWait(true);
+    ASSERT_TRUE(exec.Execute());
+    EXPECT_TRUE(innerStarted);
+    EXPECT_TRUE(stillWaiting);
+    EXPECT_NE(inner, outer);
+    // The outer wait lasted until its own program had ended.
+    EXPECT_FALSE(running(outer));
+    EXPECT_FALSE(exec.Waiting());
+}
