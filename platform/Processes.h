@@ -69,7 +69,11 @@ public:
 
 // Without an application name, handles not inherited, the caller's environment and
 // current directory. On Linux the program is looked up along PATH as written, then in
-// lower case without a trailing ".exe"; it gets /dev/null as its standard input.
+// lower case without a trailing ".exe"; it gets /dev/null as its standard input, shares
+// our standard output and error, inherits no other descriptor and runs in a process group
+// of its own. Priority classes become nice values: idle 19, high -5, real time -10, and
+// normal keeps ours; a raise the system refuses starts the program at ours. The
+// show-window value and CREATE_NEW_CONSOLE have no effect there.
 bool CreateProcessA(const std::string& commandLine, std::uint32_t creationFlags,
                     const STARTUPINFOA& startup, PROCESS_INFORMATION& info);
 std::uint32_t WaitForSingleObject(HANDLE process, std::uint32_t milliseconds);
