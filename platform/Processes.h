@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ErrorCodes.h"
 #include "platform/Files.h"
 
 #include <cstdint>
@@ -26,13 +27,6 @@ inline constexpr std::uint32_t INFINITE = 0xffffffff;
 inline constexpr std::uint32_t WAIT_OBJECT_0 = 0;
 inline constexpr std::uint32_t WAIT_TIMEOUT = 0x102;
 inline constexpr std::uint32_t WAIT_FAILED = 0xffffffff;
-
-inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
-inline constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
-inline constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
-inline constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr std::uint32_t ERROR_BAD_FORMAT = 11;
-inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
 
 struct STARTUPINFOA
 {
