@@ -39,13 +39,16 @@ public:
     void setWindowStyle(TWindowStyle value) { m_windowStyle = value; }
     TExecFileEvent OnFail;
 
-    // True when a process was started (and, with Wait, has ended). Raises nothing.
+    // True when a process was started (and, with Wait, has ended). Raises nothing. A
+    // request to end the program during a wait ends the wait: false, no OnFail, and the
+    // started program goes on running.
     bool Execute();
 
     std::uint32_t ErrorCode() const { return m_errorCode; }
     bool Waiting() const { return m_waiting; }
     const std::string& AssociatedProgram() const { return m_associatedProgram; }
     const platform::STARTUPINFOA& StartupInfo() const { return m_startupInfo; }
+    // Of the last start; its handles are closed by the time Execute returns.
     const platform::PROCESS_INFORMATION& ProcessInfo() const { return m_processInfo; }
 
 private:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ErrorCodes.h"
 #include "platform/Files.h"
 
 #include <cstdint>
@@ -26,13 +27,6 @@ inline constexpr std::uint32_t INFINITE = 0xffffffff;
 inline constexpr std::uint32_t WAIT_OBJECT_0 = 0;
 inline constexpr std::uint32_t WAIT_TIMEOUT = 0x102;
 inline constexpr std::uint32_t WAIT_FAILED = 0xffffffff;
-
-inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
-inline constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
-inline constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
-inline constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr std::uint32_t ERROR_BAD_FORMAT = 11;
-inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
 
 struct STARTUPINFOA
 {
@@ -69,7 +63,11 @@ public:
 
 // Without an application name, handles not inherited, the caller's environment and
 // current directory. On Linux the program is looked up along PATH as written, then in
-// lower case without a trailing ".exe"; it gets /dev/null as its standard input.
+// lower case without a trailing ".exe"; it gets /dev/null as its standard input, shares
+// our standard output and error, inherits no other descriptor and runs in a process group
+// of its own. Priority classes become nice values: idle 19, high -5, real time -10, and
+// normal keeps ours; a raise the system refuses starts the program at ours. The
+// show-window value and CREATE_NEW_CONSOLE have no effect there.
 bool CreateProcessA(const std::string& commandLine, std::uint32_t creationFlags,
                     const STARTUPINFOA& startup, PROCESS_INFORMATION& info);
 std::uint32_t WaitForSingleObject(HANDLE process, std::uint32_t milliseconds);

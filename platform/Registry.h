@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ErrorCodes.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -8,10 +10,6 @@ namespace platform {
 
 using HKEY = std::uintptr_t;
 inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001, HKEY_LOCAL_MACHINE = 0x80000002;
-
-inline constexpr long ERROR_SUCCESS = 0, ERROR_FILE_NOT_FOUND = 2, ERROR_PATH_NOT_FOUND = 3,
-                      ERROR_ACCESS_DENIED = 5, ERROR_INVALID_HANDLE = 6, ERROR_WRITE_FAULT = 29,
-                      ERROR_INVALID_PARAMETER = 87, ERROR_FILENAME_EXCED_RANGE = 206;
 
 inline constexpr std::uint32_t REG_NONE = 0, REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3,
                                REG_DWORD = 4;
