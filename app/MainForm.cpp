@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -592,11 +593,7 @@ void TForm1::CollectRubbish()
     if (m_runActive)
         return;
     m_runActive = true;
-    struct RunEnd
-    {
-        bool& active;
-        ~RunEnd() { active = false; }
-    } runEnd{m_runActive};
+    const auto runEnd = qScopeGuard([this] { m_runActive = false; });
 
     show();
     repaint();
