@@ -57,9 +57,7 @@ std::vector<Identity> chainOf(const std::string& nativeFolder)
     if (ec)
         return chain;
     for (;;) {
-        struct stat info
-        {
-        };
+        struct stat info;
         if (::stat(folder.c_str(), &info) != 0)
             return {};
         chain.push_back({info.st_dev, info.st_ino});
