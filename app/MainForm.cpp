@@ -1,14 +1,17 @@
 #include "app/MainForm.h"
 
 #include "app/Wmiscio.h"
+#include "platform/Folders.h"
 #include "runtime/Application.h"
 #include "runtime/IniFile.h"
 #include "runtime/MessageBoxes.h"
+#include "runtime/OwnWindows.h"
 #include "sysinfo/DriveList.h"
 #include "widgets/RecycleBinPicture.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -146,7 +149,7 @@ QString TTabbedNotebook::activePage() const
 TForm1::TForm1(int paramCount, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      m_paramCount(paramCount)
+      FileOperation1([this] { return runtime::windowHandle(this); }), m_paramCount(paramCount)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Vorlax 1.2"));
@@ -187,6 +190,9 @@ TForm1::TForm1(int paramCount, QWidget* parent)
                                      std::int64_t FilesSize) {
         FilesScanner1Process(Sender, Dir, FilesCount, FilesSize);
     };
+
+    FileOperation1.setOperation(foDelete);
+    FileOperation1.setFlags({fofAllowUndo, fofNoConfirmation, fofSilent});
 
     TarnwickAutostart1.setAppName("Vorlax");
     TarnwickAutostart1.setParameters("/a");
@@ -583,12 +589,17 @@ bool TForm1::pumpAndContinue()
 
 void TForm1::CollectRubbish()
 {
+    // A run inside a run would empty the found-file list the outer one is walking.
+    if (m_runActive)
+        return;
+    m_runActive = true;
+    const auto runEnd = qScopeGuard([this] { m_runActive = false; });
+
     show();
     repaint();
-    if (AutoRun) {
-        BitBtn1->setEnabled(false);
+    BitBtn1->setEnabled(false);
+    if (AutoRun)
         runtime::processMessages();
-    }
     Collecting = true;
     BitBtn2->setText(QStringLiteral("Stop"));
     CollectedBytes = 0;
@@ -600,9 +611,55 @@ void TForm1::CollectRubbish()
             SelectedDrives[k] = driveOfBox(k);
     }
 
+    if (CheckBox3->isChecked()) {
+        std::string drives;
+        for (const std::string& slot : SelectedDrives) {
+            if (!slot.empty())
+                drives += slot + " ";
+        }
+        if (!isBlank(drives)) {
+            ExecFile1.setCommandLine("SCANDSKW.EXE " + drives + " /n");
+            ExecFile1.setWait(true);
+            ExecFile1.Execute();
+        }
+    }
     if (!pumpAndContinue()) {
         finishStopped();
         return;
+    }
+
+    if (CheckBox1->isChecked()) {
+        const std::string temp = GetTempFolder();
+        if (!tempFolderFit(temp)) {
+            runtime::messageDlg("Can't delete temp files as no seperate temp folder",
+                                runtime::MessageType::Warning, runtime::ButtonOk);
+            CheckBox1->setChecked(false);
+        } else if (!collectFrom("*", soSpecifiedDir, temp)) {
+            return;
+        }
+    }
+
+    if (CheckBox5->isChecked() && !isBlank(editText(Edit4))) {
+        std::string cache = editText(Edit4);
+        if (RightStr(cache, 1) == "\\")
+            cache.pop_back();
+        if (!cacheFolderFit(cache)) {
+            runtime::messageDlg(runtime::formatMessage("Can't delete cache files from %s", cache),
+                                runtime::MessageType::Warning, runtime::ButtonOk);
+            CheckBox5->setChecked(false);
+        } else if (!collectFrom("*", soSpecifiedDir, cache)) {
+            return;
+        }
+    }
+
+    for (const std::string& slot : SelectedDrives) {
+        if (isBlank(slot))
+            continue;
+        if (!CheckBox6->isChecked() && !CheckBox7->isChecked() && !CheckBox8->isChecked() &&
+            !CheckBox9->isChecked() && !CheckBox4->isChecked())
+            continue;
+        if (!collectFrom(driveMasks(), soSpecifiedDisk, slot + "\\"))
+            return;
     }
 
     Label3DBorder1->setText(QStringLiteral("Rubbish Collected"));
@@ -612,6 +669,80 @@ void TForm1::CollectRubbish()
     Collected = true;
     BitBtn2->setText(QStringLiteral("Close"));
     BitBtn1->setEnabled(true);
+    FillSystemSummary();
+}
+
+std::string TForm1::driveMasks() const
+{
+    std::string masks;
+    const auto add = [&masks](const std::string& mask) {
+        masks += masks.empty() ? mask : ", " + mask;
+    };
+    if (CheckBox6->isChecked())
+        add("*.bak");
+    if (CheckBox4->isChecked())
+        add("*.chk");
+    if (CheckBox7->isChecked())
+        add("*.tmp");
+    if (CheckBox8->isChecked())
+        add(editText(Edit2));
+    if (CheckBox9->isChecked())
+        add(editText(Edit3));
+    return masks;
+}
+
+bool TForm1::tempFolderFit(const std::string& folder) const
+{
+    return folder != GetWindowsFolder() && folder != GetSystemFolder() &&
+           !platform::isFolderUnfitToEmpty(folder);
+}
+
+bool TForm1::cacheFolderFit(const std::string& folder) const
+{
+    // A cache of its own lies on a disk; what is reachable only through the letter for "/"
+    // is the system's, and a trash holds what the user has already put aside.
+    return !platform::isFolderUnfitToEmpty(folder) && !platform::liesOnlyOnRootDrive(folder) &&
+           !platform::holdsTrash(folder);
+}
+
+bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const std::string& dir)
+{
+    FilesScanner1.FileMask = mask;
+    FilesScanner1.ScanOptions = options;
+    FilesScanner1.Recursive = true;
+    FilesScanner1.ScanDir = dir;
+    FilesScanner1.Execute();
+    if (!pumpAndContinue()) {
+        finishStopped();
+        return false;
+    }
+
+    const TFilesList& found = FilesScanner1.FilesList();
+    const int count = found.Count();
+    for (int index = 0; index < count; ++index) {
+        FileOperation1.setOperation(foDelete);
+        FileOperation1.setFlags({fofAllowUndo, fofNoConfirmation, fofSilent});
+        const TFileObject* file = found.Items(index);
+        const std::string fullName = file->Path() + file->Name();
+        // A request names its files in a list split at ";", and the shell reads "*" and "?"
+        // as wildcards: such a name could take other files with it. Another user's file,
+        // or one inside a trash, is not ours to take.
+        if (fullName.find_first_of(";*?") == std::string::npos &&
+            platform::isCollectable(fullName)) {
+            CollectedBytes += file->Size();
+            FileOperation1.setFilesFrom(fullName);
+            try {
+                FileOperation1.Execute();
+            } catch (...) {
+                // A file that cannot be taken stays where it is; the run goes on.
+            }
+        }
+        if (!pumpAndContinue()) {
+            finishStopped();
+            return false;
+        }
+    }
+    return true;
 }
 
 void TForm1::finishStopped()
@@ -620,6 +751,7 @@ void TForm1::finishStopped()
     Label3DBorder2->setText(QString::fromStdString(amountText()));
     Collecting = false;
     BitBtn2->setText(QStringLiteral("Close"));
+    BitBtn1->setEnabled(true);
 }
 
 void TForm1::BitBtn1Click(QObject*)
@@ -645,7 +777,10 @@ void TForm1::BitBtn2Click(QObject*)
     }
     AutoRun = false;
     Collecting = false;
-    BitBtn1->setEnabled(true);
+    // A run still waiting for the disk checker or a shell request enables it as it ends;
+    // one left by an error is over already.
+    if (!m_runActive)
+        BitBtn1->setEnabled(true);
     BitBtn2->setText(QStringLiteral("Close"));
     FilesScanner1.Stop();
 }
@@ -666,4 +801,12 @@ void TForm1::Timer1Timer(QObject*)
     if (!WindowTitleExists(ErrorDialogTitle))
         return;
     // Dismissing the dialog by keystrokes comes with the keystroke sender.
+}
+
+// ---------------------------------------------------------------------------------------
+// System summary
+
+void TForm1::FillSystemSummary()
+{
+    // The system summary is filled by its own unit.
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "automation/Execfile.h"
 #include "automation/tarnwickAutostart.h"
 #include "runtime/Dates.h"
+#include "scan/FileOp.h"
 #include "scan/FilesScn.h"
 #include "widgets/Gradlabl.h"
 #include "widgets/Label3dB.h"
@@ -145,6 +147,8 @@ public:
     QTimer* Timer1;
     TTarnwickAutostart TarnwickAutostart1;
     TFilesScanner FilesScanner1;
+    TFileOperation FileOperation1;
+    TExecFile ExecFile1;
 
     bool Collecting = false;
     bool AutoRun = false;
@@ -172,8 +176,18 @@ private:
     void finishStopped();
     // Lets the window process its messages, then tells whether the run may go on.
     bool pumpAndContinue();
+    // One scan and the deletion of what it found; false when the run finished as stopped.
+    bool collectFrom(const std::string& mask, TScanOptions options, const std::string& dir);
+    // Whether the temporary or the cache folder may be emptied at all.
+    bool tempFolderFit(const std::string& folder) const;
+    bool cacheFolderFit(const std::string& folder) const;
+    std::string driveMasks() const;
+    void FillSystemSummary();
 
     int m_paramCount;
+    // CollectRubbish is on the stack: a stop request then leaves "Collect Rubbish Now"
+    // disabled until the run has returned.
+    bool m_runActive = false;
     bool m_saveAllowed = false;
     TSettingsValues m_values;
     std::map<const QLineEdit*, std::string> m_loadedTexts;

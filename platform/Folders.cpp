@@ -1,11 +1,15 @@
 #include "platform/Folders.h"
 
 #include "platform/Drives.h"
+#include "platform/Service.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -33,6 +37,53 @@ std::string homeFolder()
             home = user->pw_dir ? user->pw_dir : "";
     }
     return home.empty() ? "/" : home;
+}
+
+struct Identity
+{
+    dev_t device;
+    ino_t inode;
+    bool operator==(const Identity&) const = default;
+};
+
+// The folder and every folder above it, links resolved; empty when it cannot be looked at.
+std::vector<Identity> chainOf(const std::string& nativeFolder)
+{
+    std::vector<Identity> chain;
+    if (nativeFolder.empty())
+        return chain;
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::canonical(nativeFolder, ec);
+    if (ec)
+        return chain;
+    for (;;) {
+        struct stat info;
+        if (::stat(folder.c_str(), &info) != 0)
+            return {};
+        chain.push_back({info.st_dev, info.st_ino});
+        if (folder == folder.root_path())
+            return chain;
+        folder = folder.parent_path();
+    }
+}
+
+bool contains(const std::vector<Identity>& chain, const Identity& folder)
+{
+    return std::find(chain.begin(), chain.end(), folder) != chain.end();
+}
+
+// "C:" is the root of C:, as the temporary folder of a drive root comes without its "\".
+std::string nativeFolderOf(const std::string& windowsFolder)
+{
+    if (windowsFolder.size() == 2 && windowsFolder[1] == ':')
+        return toNativePath(windowsFolder + "\\");
+    return toNativePath(windowsFolder);
+}
+
+std::string accountHome()
+{
+    const passwd* user = ::getpwuid(::getuid());
+    return user && user->pw_dir ? user->pw_dir : "";
 }
 
 } // namespace
@@ -76,6 +127,69 @@ std::string GetTempPathA()
     if (!path.empty() && path.back() != '\\')
         path += '\\';
     return path;
+}
+
+bool isSameOrInside(const std::string& innerWindowsFolder, const std::string& outerWindowsFolder)
+{
+    const auto outer = chainOf(nativeFolderOf(outerWindowsFolder));
+    return !outer.empty() && contains(chainOf(nativeFolderOf(innerWindowsFolder)), outer.front());
+}
+
+bool isFolderUnfitToEmpty(const std::string& windowsFolder)
+{
+    const auto chain = chainOf(nativeFolderOf(windowsFolder));
+    if (chain.empty())
+        return false;
+    const Identity folder = chain.front();
+
+    // Folders that must never be emptied, nor anything that holds them.
+    std::vector<std::string> kept = {"/",
+                                     "/home",
+                                     "/root",
+                                     "/media",
+                                     "/mnt",
+                                     "/opt",
+                                     "/srv",
+                                     homeFolder(),
+                                     accountHome(),
+                                     windowsDirectoryNative(),
+                                     nativeFolderOf(GetSystemDirectoryA())};
+    for (const auto& mapping : Service<DriveService>::instance().driveMap())
+        kept.push_back(mapping.nativeRoot);
+    for (const auto& native : kept) {
+        if (contains(chainOf(native), folder))
+            return true;
+    }
+
+    // The system's own trees, where nothing is the user's rubbish; the shared temporary
+    // folders are the exception.
+    for (const char* scratch : {"/tmp", "/var/tmp"}) {
+        const auto inner = chainOf(scratch);
+        if (!inner.empty() && contains(chain, inner.front()))
+            return false;
+    }
+    for (const char* tree : {"/etc", "/usr", "/var", "/boot", "/bin", "/sbin", "/lib", "/lib32",
+                             "/lib64", "/libx32", "/run", "/proc", "/sys", "/dev", "/snap"}) {
+        const auto system = chainOf(tree);
+        if (!system.empty() && contains(chain, system.front()))
+            return true;
+    }
+    return false;
+}
+
+bool liesOnlyOnRootDrive(const std::string& windowsFolder)
+{
+    const auto chain = chainOf(nativeFolderOf(windowsFolder));
+    if (chain.empty())
+        return false;
+    for (const auto& mapping : Service<DriveService>::instance().driveMap()) {
+        if (mapping.nativeRoot == "/")
+            continue;
+        const auto root = chainOf(mapping.nativeRoot);
+        if (!root.empty() && contains(chain, root.front()))
+            return false;
+    }
+    return true;
 }
 
 } // namespace platform

@@ -18,4 +18,16 @@ std::string GetSystemDirectoryA();
 // $TMPDIR or /tmp, with a trailing "\".
 std::string GetTempPathA();
 
+// Whether two Windows paths name the same folder, or inner lies inside outer. Folders are
+// compared by identity (device and inode), as every folder has several Windows names.
+// False when either cannot be looked at.
+bool isSameOrInside(const std::string& innerWindowsFolder, const std::string& outerWindowsFolder);
+// Whether emptying the folder could reach what is nobody's rubbish: it is, or holds, "/", a
+// drive root, the home folder (or /home, /root, /media, /mnt, /opt, /srv), the Windows or
+// the system directory; or it lies in one of the system's own trees (/etc, /usr, /var,
+// /boot, /run, /proc ...), /var/tmp aside. False for a folder that cannot be looked at.
+bool isFolderUnfitToEmpty(const std::string& windowsFolder);
+// Whether the folder lies on no drive of its own, only under the letter that stands for "/".
+bool liesOnlyOnRootDrive(const std::string& windowsFolder);
+
 } // namespace platform

@@ -91,4 +91,11 @@ void installWindowService()
     Windows::install(std::make_unique<OwnWindows>());
 }
 
+platform::HWND windowHandle(QWidget* window)
+{
+    if (dynamic_cast<OwnWindows*>(&platform::Service<platform::WindowService>::instance()))
+        return OwnWindows::handleOf(window);
+    return static_cast<platform::HWND>(window->winId());
+}
+
 } // namespace runtime

@@ -38,4 +38,8 @@ private:
 // its tests see the same windows; called once the application object exists.
 void installWindowService();
 
+// The handle by which the installed window family knows a top-level widget: its X window
+// (made when it has none yet) on X11, its address with the process's own windows.
+platform::HWND windowHandle(QWidget* window);
+
 } // namespace runtime

@@ -3,6 +3,7 @@
 #include "platform/Drives.h"
 #include "support/Sandbox.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -101,4 +102,45 @@ TEST_F(Folders, TempPathFallsBackToTmp)
     EXPECT_EQ(GetTempPathA(), "C:\\tmp\\");
     sandbox.setEnv("TMPDIR", "relative/tmp");
     EXPECT_EQ(GetTempPathA(), "C:\\tmp\\");
+}
+
+TEST_F(Folders, FoldersNeverToBeEmptiedAreKnownByIdentity)
+{
+    // C: is the sandbox, Z: stands for "/".
+    const std::string r = sandbox.root();
+    std::filesystem::create_directories(sandbox.home() + "/.cache/browser");
+    std::filesystem::create_directories(r + "/c/data");
+    std::filesystem::create_symlink(sandbox.home(), r + "/home-link");
+    GetWindowsDirectoryA(); // made when missing
+    const std::pair<std::string, bool> cases[] = {
+        {"Z:\\", true},
+        {"C:", true},
+        {"C:\\home", true},
+        {"C:\\home-link", true},
+        {"C:\\home\\.config", false},
+        {"C:\\windir", true},
+        {"C:\\home\\.cache\\browser", false},
+        {"C:\\c\\data", false},
+        {"Z:\\usr", true},
+        {"Z:\\usr\\lib", true},
+        {"Z:\\etc", true},
+        {"Z:\\var\\cache", true},
+        {"Z:\\var\\tmp", false},
+        {"Z:\\home", true},
+        {"C:\\missing", false},
+        {"Q:\\unmapped", false},
+    };
+    for (const auto& [folder, unfit] : cases)
+        EXPECT_EQ(isFolderUnfitToEmpty(folder), unfit) << folder;
+
+    EXPECT_TRUE(isSameOrInside("C:\\home-link\\.cache", "C:\\home"));
+    EXPECT_FALSE(isSameOrInside("C:\\home", "C:\\home\\.cache"));
+    EXPECT_FALSE(isSameOrInside("C:\\missing", "C:\\"));
+
+    EXPECT_TRUE(liesOnlyOnRootDrive("Z:\\etc"));
+    EXPECT_FALSE(liesOnlyOnRootDrive("C:\\home"));
+    std::string sandboxThroughRoot = "Z:" + r + "/home";
+    std::replace(sandboxThroughRoot.begin(), sandboxThroughRoot.end(), '/', '\\');
+    EXPECT_FALSE(liesOnlyOnRootDrive(sandboxThroughRoot));
+    EXPECT_TRUE(isSameOrInside(sandboxThroughRoot, "C:\\home"));
 }

@@ -1,0 +1,442 @@
+#include "platform/Drives.h"
+#include "platform/Service.h"
+#include "runtime/Application.h"
+#include "runtime/OwnWindows.h"
+#include "support/FakeDrives.h"
+#include "support/FakeProcesses.h"
+#include "support/FakeShell.h"
+#include "support/FormFixture.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const TempWarning = "Can't delete temp files as no seperate temp folder";
+
+// The scanner's settings when a file of its scan was handed to the shell.
+struct Seen
+{
+    std::string file;
+    std::string mask;
+    TScanOptions options;
+    bool recursive;
+    std::string dir;
+    bool operator==(const Seen&) const = default;
+};
+
+void PrintTo(const Seen& seen, std::ostream* out)
+{
+    *out << seen.file << " [" << seen.mask << "|" << int(seen.options) << "|" << seen.recursive
+         << "|" << seen.dir << "]";
+}
+
+class CollectRubbishTest : public test::FormFixture
+{
+protected:
+    // The window with every action box clear and only "C Drive" ticked.
+    TForm1& window()
+    {
+        TForm1& f = start();
+        messages.clear();
+        for (QCheckBox* box : {f.CheckBox1, f.CheckBox3, f.CheckBox4, f.CheckBox5, f.CheckBox6,
+                               f.CheckBox7, f.CheckBox8, f.CheckBox9})
+            box->setChecked(false);
+        return f;
+    }
+    void file(const std::string& native, std::size_t size = 1)
+    {
+        test::Sandbox::writeFile(native, std::string(size, 'x'));
+    }
+    std::string tmp(const std::string& name) const { return sandbox->tmp() + "/" + name; }
+    std::string c(const std::string& name) const { return sandbox->driveC() + "/" + name; }
+    // The Windows name of a native path through the drive for "/" alone.
+    static std::string throughRoot(const std::string& native)
+    {
+        std::string name = "Z:" + native;
+        std::replace(name.begin(), name.end(), '/', '\\');
+        return name;
+    }
+    void recordScannerSettings(TForm1& f, std::vector<Seen>& seen)
+    {
+        shell.onRequest = [&f, &seen](const platform::SHFILEOPSTRUCTA& request) {
+            const TFilesScanner& s = f.FilesScanner1;
+            seen.push_back({test::FakeShell::entries(request.pFrom).at(0), s.FileMask,
+                            s.ScanOptions, s.Recursive, s.ScanDir});
+        };
+    }
+    bool endedCollected(const TForm1& f) const
+    {
+        return f.Label3DBorder1->text() == "Rubbish Collected" && f.Collected && !f.Collecting &&
+               f.BitBtn1->isEnabled() && f.BitBtn2->text() == "Close";
+    }
+    bool endedStopped(const TForm1& f) const
+    {
+        return f.Label3DBorder1->text() == "Collection Stopped" && !f.Collected && !f.Collecting &&
+               f.BitBtn1->isEnabled() && f.BitBtn2->text() == "Close";
+    }
+
+    test::FakeShell shell;
+    test::FakeProcesses processes;
+    platform::ScopedService<platform::ShellService> shellScope{shell};
+    platform::ScopedService<platform::ProcessService> processScope{processes};
+};
+
+} // namespace
+
+TEST_F(CollectRubbishTest, StagesRunInOrderWithTheirScannerSettings)
+{
+    file(tmp("t.dat"), 600);
+    file(c("cache/c.dat"), 700);
+    file(c("a.bak"), 800);
+    file(c("sub/keep.txt"));
+    TForm1& f = window();
+    for (QCheckBox* box : {f.CheckBox1, f.CheckBox5, f.CheckBox6, f.CheckBox4, f.CheckBox7})
+        box->setChecked(true);
+    f.Edit4->setText(QStringLiteral("C:\\cache\\"));
+    std::vector<Seen> seen;
+    recordScannerSettings(f, seen);
+    f.CollectRubbish();
+
+    const std::string temp = platform::toWindowsPath(sandbox->tmp());
+    const std::vector<Seen> expected = {
+        {temp + "\\t.dat", "*", soSpecifiedDir, true, temp},
+        {"C:\\cache\\c.dat", "*", soSpecifiedDir, true, "C:\\cache"},
+        {"C:\\a.bak", "*.bak, *.chk, *.tmp", soSpecifiedDisk, true, "C:\\"},
+    };
+    EXPECT_EQ(seen, expected);
+    for (const auto& request : shell.requests) {
+        EXPECT_EQ(request.wFunc, platform::FO_DELETE);
+        EXPECT_EQ(request.fFlags, 0x0054);
+        EXPECT_EQ(request.pTo, std::string(2, '\0'));
+        EXPECT_EQ(request.hwnd, runtime::windowHandle(&f));
+    }
+    EXPECT_TRUE(processes.started.empty());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(endedCollected(f));
+    EXPECT_EQ(f.CollectedBytes, 2100);
+    EXPECT_EQ(f.Label3DBorder2->text(), "2 Kb");
+}
+
+TEST_F(CollectRubbishTest, DiskCheckerGetsEverySelectedFixedDrive)
+{
+    const struct
+    {
+        bool checker;
+        bool c;
+        bool d;
+        unsigned cType;
+        const char* command; // nullptr: not started
+    } cases[] = {
+        {true, true, true, platform::DRIVE_FIXED, "SCANDSKW.EXE C: D:  /n"},
+        {true, true, false, platform::DRIVE_FIXED, "SCANDSKW.EXE C:  /n"},
+        {true, true, false, platform::DRIVE_REMOVABLE, nullptr},
+        {true, false, false, platform::DRIVE_FIXED, nullptr},
+        {false, true, true, platform::DRIVE_FIXED, nullptr},
+    };
+    for (const auto& row : cases) {
+        test::FakeDrives drives({{'C', sandbox->driveC(), row.cType},
+                                 {'D', sandbox->root() + "/d", platform::DRIVE_FIXED}});
+        platform::ScopedService<platform::DriveService> driveScope(drives);
+        TForm1& f = window();
+        f.CheckBox3->setChecked(row.checker);
+        f.CheckBox10->setChecked(row.c);
+        f.CheckBox11->setChecked(row.d);
+        processes.started.clear();
+        bool waited = false;
+        processes.whileRunning = [&f, &waited](const std::string&) { waited = f.ExecFile1.Wait(); };
+        f.CollectRubbish();
+        if (row.command) {
+            ASSERT_EQ(processes.started.size(), 1u) << row.command;
+            EXPECT_EQ(processes.started[0].substr(0, std::strlen(row.command)), row.command);
+            EXPECT_EQ(f.ExecFile1.CommandLine(), row.command);
+            EXPECT_TRUE(waited);
+        } else {
+            EXPECT_TRUE(processes.started.empty()) << row.c << row.d;
+        }
+        EXPECT_TRUE(endedCollected(f));
+    }
+}
+
+TEST_F(CollectRubbishTest, EachDriveIsSearchedWithTheTickedMasks)
+{
+    for (const char* name : {"a.bak", "a.chk", "a.tmp", "a.~ab", "a.ZIP", "a.txt"})
+        file(c(name));
+    const struct
+    {
+        std::vector<int> boxes; // of CheckBox4, 6, 7, 8, 9
+        const char* edit2;
+        const char* mask; // nullptr: the drive is not searched
+        std::size_t files;
+    } cases[] = {
+        {{4}, "*.~??", "*.chk", 1},
+        {{6, 8}, "", "*.bak, ", 1},
+        {{4, 6, 7, 8, 9}, "*.~??", "*.bak, *.chk, *.tmp, *.~??, *.ZIP", 5},
+        {{}, "*.~??", nullptr, 0},
+    };
+    for (const auto& row : cases) {
+        TForm1& f = window();
+        const std::map<int, QCheckBox*> boxes = {{4, f.CheckBox4},
+                                                 {6, f.CheckBox6},
+                                                 {7, f.CheckBox7},
+                                                 {8, f.CheckBox8},
+                                                 {9, f.CheckBox9}};
+        for (int k : row.boxes)
+            boxes.at(k)->setChecked(true);
+        f.Edit2->setText(QString::fromLatin1(row.edit2));
+        shell.requests.clear();
+        std::vector<Seen> seen;
+        recordScannerSettings(f, seen);
+        f.FilesScanner1.FileMask = "untouched";
+        f.CollectRubbish();
+        EXPECT_EQ(seen.size(), row.files) << row.boxes.size();
+        for (const auto& one : seen)
+            EXPECT_EQ(one.mask, row.mask);
+        if (!row.mask) {
+            EXPECT_EQ(f.FilesScanner1.FileMask, "untouched");
+        }
+        EXPECT_TRUE(endedCollected(f));
+    }
+}
+
+TEST_F(CollectRubbishTest, StopAtEachStopPoint)
+{
+    const struct
+    {
+        const char* where;
+        std::function<void(TForm1&)> arrange;
+        std::size_t requests;
+        const char* amount;
+    } cases[] = {
+        {"after the disk checker",
+         [this](TForm1& f) {
+             f.CheckBox3->setChecked(true);
+             processes.whileRunning = [&f](const std::string&) { f.BitBtn2->click(); };
+         },
+         0, "0 Kb"},
+        {"during a scan",
+         [](TForm1& f) {
+             auto shown = f.FilesScanner1.OnProcess;
+             f.FilesScanner1.OnProcess = [&f, shown](TFilesScan* s, const std::string& dir,
+                                                     int count, std::int64_t size) {
+                 shown(s, dir, count, size);
+                 f.BitBtn2->click();
+             };
+         },
+         0, "0 Kb"},
+        {"after a file",
+         [this](TForm1& f) { shell.onRequest = [&f](auto&) { f.BitBtn2->click(); }; }, 1, "2 Kb"},
+    };
+    for (const auto& row : cases) {
+        for (const char* name : {"one/x.dat", "one/y.dat", "two/z.dat"})
+            file(tmp(name), 2048);
+        TForm1& f = window();
+        f.CheckBox1->setChecked(true);
+        f.CheckBox6->setChecked(true);
+        shell.requests.clear();
+        shell.onRequest = nullptr;
+        processes.whileRunning = nullptr;
+        row.arrange(f);
+        f.CollectRubbish();
+        EXPECT_EQ(shell.requests.size(), row.requests) << row.where;
+        EXPECT_TRUE(endedStopped(f)) << row.where;
+        EXPECT_EQ(f.Label3DBorder2->text(), row.amount) << row.where;
+        EXPECT_TRUE(f.CheckBox1->isChecked()) << row.where;
+    }
+}
+
+TEST_F(CollectRubbishTest, TemporaryFolderThatIsNoTemporaryFolderIsLeftAlone)
+{
+    fs::create_symlink(sandbox->windir(), sandbox->root() + "/windows-too");
+    const std::string cases[] = {sandbox->home(),   sandbox->driveC(),
+                                 sandbox->windir(), sandbox->root() + "/windows-too",
+                                 sandbox->root(),   "/etc"};
+    file(c("a.bak"));
+    for (const auto& temp : cases) {
+        if (temp.starts_with(sandbox->root()))
+            file(temp + "/rubbish.dat");
+        sandbox->setEnv("TMPDIR", temp);
+        TForm1& f = window();
+        f.CheckBox1->setChecked(true);
+        f.CheckBox6->setChecked(true);
+        shell.requests.clear();
+        f.CollectRubbish();
+        ASSERT_EQ(messages.size(), 1u) << temp;
+        EXPECT_EQ(messages[0].type, runtime::MessageType::Warning);
+        EXPECT_EQ(messages[0].text, TempWarning);
+        EXPECT_FALSE(f.CheckBox1->isChecked()) << temp;
+        // The drive stage still runs.
+        EXPECT_EQ(shell.sources(), std::vector<std::string>{"C:\\a.bak"}) << temp;
+        EXPECT_TRUE(endedCollected(f));
+    }
+}
+
+TEST_F(CollectRubbishTest, CacheFolderThatIsNoCacheIsLeftAlone)
+{
+    file(c("cache/x.dat"));
+    file(c("box/y.dat"));
+    file(sandbox->root() + "/elsewhere/z.dat");
+    const std::string elsewhere = platform::toWindowsPath(sandbox->root() + "/elsewhere");
+    const std::string sameAsC = throughRoot(sandbox->driveC());
+    const std::string cacheOnC = throughRoot(sandbox->driveC() + "/cache");
+    shell.trash = [](const std::string& folder) { return folder == "C:\\box"; };
+    fs::create_symlink(sandbox->home(), sandbox->driveC() + "/home-too");
+    const struct
+    {
+        std::string typed;
+        std::string refused; // empty: emptied
+    } cases[] = {
+        {"C:\\", "C:"},
+        {elsewhere + "\\", elsewhere},
+        {"C:\\box", "C:\\box"},
+        {sameAsC + "\\", sameAsC},
+        {"C:\\home-too", "C:\\home-too"},
+        {cacheOnC + "\\", ""},
+    };
+    for (const auto& row : cases) {
+        TForm1& f = window();
+        f.CheckBox5->setChecked(true);
+        f.Edit4->setText(QString::fromStdString(row.typed));
+        shell.requests.clear();
+        f.CollectRubbish();
+        if (row.refused.empty()) {
+            EXPECT_TRUE(messages.empty()) << row.typed;
+            EXPECT_TRUE(f.CheckBox5->isChecked());
+            EXPECT_EQ(shell.sources(), std::vector<std::string>{cacheOnC + "\\x.dat"});
+        } else {
+            ASSERT_EQ(messages.size(), 1u) << row.typed;
+            EXPECT_EQ(messages[0].type, runtime::MessageType::Warning);
+            EXPECT_EQ(messages[0].text, "Can't delete cache files from " + row.refused);
+            EXPECT_FALSE(f.CheckBox5->isChecked()) << row.typed;
+            EXPECT_TRUE(shell.requests.empty()) << row.typed;
+        }
+        EXPECT_TRUE(endedCollected(f));
+    }
+}
+
+TEST_F(CollectRubbishTest, OnlyFilesTheShellCanNameAndMayTakeAreHandedOver)
+{
+    for (const char* name : {"x;y.bak", "st*r.bak", "q?.bak", "ok.bak", "theirs.bak"})
+        file(c(name), 1000);
+    shell.collectable = [](const std::string& path) { return path != "C:\\theirs.bak"; };
+    TForm1& f = window();
+    f.CheckBox6->setChecked(true);
+    f.CollectRubbish();
+    EXPECT_EQ(shell.sources(), std::vector<std::string>{"C:\\ok.bak"});
+    EXPECT_EQ(f.CollectedBytes, 1000);
+    EXPECT_TRUE(endedCollected(f));
+}
+
+TEST_F(CollectRubbishTest, InvalidMaskLeavesTheRunUntilStop)
+{
+    file(c("a.bak"));
+    TForm1& f = window();
+    f.CheckBox8->setChecked(true);
+    f.Edit2->setText(QStringLiteral("[x"));
+    f.BitBtn1->click();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].type, runtime::MessageType::Error);
+    EXPECT_EQ(messages[1].text, "'[x' is an invalid mask at (3)");
+    EXPECT_TRUE(shell.requests.empty());
+    EXPECT_TRUE(f.Collecting);
+    EXPECT_EQ(f.BitBtn2->text(), "Stop");
+    EXPECT_FALSE(f.BitBtn1->isEnabled());
+    EXPECT_TRUE(f.Label3DBorder2->text().isEmpty());
+
+    f.BitBtn2->click();
+    EXPECT_FALSE(f.Collecting);
+    EXPECT_EQ(f.BitBtn2->text(), "Close");
+    EXPECT_TRUE(f.BitBtn1->isEnabled());
+    EXPECT_FALSE(runtime::terminated());
+}
+
+TEST_F(CollectRubbishTest, CollectRubbishNowStaysDisabledForTheWholeRun)
+{
+    file(c("a.bak"));
+    TForm1& f = window();
+    f.CheckBox6->setChecked(true);
+    bool enabledDuringRequest = true;
+    shell.onRequest = [&f, &enabledDuringRequest](auto&) {
+        enabledDuringRequest = f.BitBtn1->isEnabled();
+    };
+    f.BitBtn1->click();
+    EXPECT_FALSE(enabledDuringRequest);
+    EXPECT_TRUE(endedCollected(f));
+
+    // Stopped while the run waits for the disk checker: no second run can start inside it.
+    f.CheckBox3->setChecked(true);
+    messages.clear();
+    shell.requests.clear();
+    f.Label3DBorder1->setText({});
+    int depth = 0;
+    processes.whileRunning = [&f, &depth](const std::string&) {
+        if (depth++ > 0)
+            return; // a nested run, which must not be
+        EXPECT_FALSE(f.BitBtn1->isEnabled());
+        f.BitBtn2->click();
+        EXPECT_EQ(f.BitBtn2->text(), "Close");
+        EXPECT_FALSE(f.BitBtn1->isEnabled());
+        f.BitBtn1->click();
+        f.CollectRubbish();
+        EXPECT_FALSE(f.Collecting);
+        EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
+    };
+    f.BitBtn1->click();
+    EXPECT_EQ(messages.size(), 1u); // the one confirmation
+    EXPECT_EQ(processes.started.size(), 1u);
+    EXPECT_TRUE(shell.requests.empty());
+    EXPECT_EQ(f.Label3DBorder1->text(), "Collection Stopped");
+    EXPECT_TRUE(f.BitBtn1->isEnabled());
+}
+
+TEST_F(CollectRubbishTest, AmountIsShownInWholeKilobytes)
+{
+    const struct
+    {
+        std::vector<std::uintmax_t> sizes;
+        std::int64_t bytes;
+        const char* shown;
+    } cases[] = {
+        {{1023}, 1023, "0 Kb"},
+        {{1024, 512}, 1536, "1 Kb"},
+        {{3ULL << 30, 1024}, (3LL << 30) + 1024, "3145729 Kb"},
+    };
+    int n = 0;
+    for (const auto& row : cases) {
+        fs::remove_all(sandbox->tmp());
+        for (const auto size : row.sizes) {
+            const std::string name = tmp("f" + std::to_string(n++));
+            file(name, 0);
+            fs::resize_file(name, size); // sparse: no disk space taken
+        }
+        TForm1& f = window();
+        f.CheckBox1->setChecked(true);
+        f.CollectRubbish();
+        EXPECT_EQ(f.CollectedBytes, row.bytes);
+        EXPECT_EQ(f.Label3DBorder2->text(), row.shown);
+    }
+}
+
+TEST_F(CollectRubbishTest, FailedRequestsStillEndInRubbishCollected)
+{
+    file(tmp("a.dat"), 1024);
+    file(tmp("b.dat"), 2048);
+    shell.result = 1;
+    shell.onRequest = [this](auto&) {
+        if (shell.requests.size() == 2)
+            throw std::runtime_error("refused");
+    };
+    TForm1& f = window();
+    f.CheckBox1->setChecked(true);
+    f.CollectRubbish();
+    EXPECT_EQ(shell.requests.size(), 2u);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(endedCollected(f));
+    EXPECT_EQ(f.Label3DBorder2->text(), "3 Kb");
+}
