@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build run check test test-asan install bench format clean
+.PHONY: all deps configure build run demo check test test-asan install bench format clean
 
 all: build
 
@@ -26,8 +26,12 @@ $(BENCH_BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Without a display there is no window to show: run the demonstration instead.
 run: build
-	$(BUILD)/vorlax
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then $(BUILD)/vorlax; else scripts/demo $(BUILD)/vorlax; fi
+
+demo: build
+	scripts/demo $(BUILD)/vorlax
 
 test: build
 	scripts/run-tests $(BUILD) -j $(JOBS)

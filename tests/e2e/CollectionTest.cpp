@@ -1,0 +1,342 @@
+#include "support/ProgramRun.h"
+#include "support/Sandbox.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <random>
+#include <set>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string dateText(int offsetDays)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    local.tm_mday += offsetDays;
+    local.tm_hour = 12; // clear of any daylight-saving change
+    std::mktime(&local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y/%m/%d", &local);
+    return text;
+}
+
+// Bytes no text tool would keep intact: NULs, CRs and high bytes.
+std::string binaryContent(const std::string& seed)
+{
+    std::string content = seed + '\0' + "\r\n";
+    for (int i = 0; i < 3000; ++i)
+        content += static_cast<char>((i * 7 + static_cast<int>(seed.size())) & 0xff);
+    return content;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    std::string out;
+    std::string errors;
+};
+
+Run runTool(const QString& program, const QStringList& arguments, const std::string& cwd,
+            const QByteArray& input = {})
+{
+    QProcess process;
+    process.setWorkingDirectory(QString::fromStdString(cwd));
+    process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    Run run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput().toStdString();
+    run.errors = process.readAllStandardError().toStdString();
+    return run;
+}
+
+bool commandSucceeds(const QStringList& command)
+{
+    return runTool(command.front(), command.mid(1), "/").exitCode == 0;
+}
+
+// The original paths of everything trash-list shows under one folder.
+std::set<std::string> trashedUnder(const std::string& folder)
+{
+    std::set<std::string> paths;
+    const Run list = runTool(QStringLiteral("trash-list"), {}, "/");
+    std::istringstream lines(list.out);
+    for (std::string line; std::getline(lines, line);) {
+        // "2026-12-08 21:30:00 /path"
+        if (line.size() > 20 && line.compare(20, folder.size() + 1, folder + "/") == 0)
+            paths.insert(line.substr(20));
+    }
+    return paths;
+}
+
+// Restores, one by one, everything trashed from below the folder.
+int restoreAllUnder(const std::string& folder)
+{
+    int restored = 0;
+    for (int i = 0; i < 100; ++i) {
+        const Run run = runTool(QStringLiteral("trash-restore"), {}, folder, "0\n");
+        if (run.out.find("No files trashed") != std::string::npos || run.exitCode != 0)
+            break;
+        ++restored;
+    }
+    return restored;
+}
+
+// A whole collection as a user sets it up: rubbish in the temporary folder, the cache
+// folder and two drives (D: on a filesystem of its own where the machine allows a
+// mount), beside files that must stay.
+class CollectionTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("trash-list")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("trash-restore")).isEmpty())
+            GTEST_SKIP() << "needs trash-list and trash-restore (package trash-cli)";
+        driveD = sandbox.root() + "/d";
+        fs::create_directories(driveD);
+        if (::geteuid() == 0 &&
+            commandSucceeds({QStringLiteral("mount"), QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                             QStringLiteral("-o"), QStringLiteral("size=32m"),
+                             QStringLiteral("vorlaxtest"), QString::fromStdString(driveD)})) {
+            mounted = true;
+        } else {
+            // /dev/shm is a tmpfs of its own already.
+            char pattern[] = "/dev/shm/vorlax-e2e-XXXXXX";
+            ASSERT_NE(::mkdtemp(pattern), nullptr);
+            driveD = pattern;
+        }
+        sandbox.setDrives("C:=" + sandbox.driveC() + "@fixed;D:=" + driveD + "@fixed");
+    }
+
+    void TearDown() override
+    {
+        if (held.state() != QProcess::NotRunning) {
+            held.kill();
+            held.waitForFinished();
+        }
+        if (mounted)
+            commandSucceeds({QStringLiteral("umount"), QStringLiteral("-l"),
+                             QString::fromStdString(driveD)});
+        else if (!driveD.empty() && driveD.starts_with("/dev/shm/")) {
+            std::error_code ec;
+            fs::remove_all(driveD, ec);
+            fs::remove_all("/dev/shm/.Trash-" + std::to_string(::geteuid()) + "/files", ec);
+        }
+    }
+
+    void writeSettings() const
+    {
+        test::Sandbox::writeFile(sandbox.iniPath(),
+                                 "[Drives]\r\nDrive0=1\r\nDrive1=1\r\n"
+                                 "[Actions]\r\nCache=C:\\cache\\\r\nAutoStart=0\r\n"
+                                 "RunScanDisk=0\r\nDelCHK=1\r\nDelTempFiles=1\r\nDelCache=1\r\n"
+                                 "DelBAK=1\r\nDelTMP=1\r\nDelUser1=1\r\nDelUser2=0\r\n"
+                                 "Frequency1=1\r\nFrequency2=0\r\n"
+                                 "[User]\r\nUser1=*.~??\r\n"
+                                 "[NextDate]\r\nDate=" +
+                                     dateText(0) + "\r\n");
+    }
+
+    std::string file(const std::string& path)
+    {
+        test::Sandbox::writeFile(path, binaryContent(path));
+        return path;
+    }
+
+    // Rubbish in every place a run looks; returns the paths that must go.
+    std::set<std::string> plantRubbish()
+    {
+        const std::string c = sandbox.driveC();
+        return {file(sandbox.tmp() + "/session.dat"), file(sandbox.tmp() + "/build/obj.o"),
+                file(c + "/cache/entry1"),            file(c + "/cache/d/entry2"),
+                file(c + "/docs/report.bak"),         file(c + "/docs/disk.CHK"),
+                file(c + "/docs/draft.~01"),          file(driveD + "/work/scratch.tmp"),
+                file(driveD + "/work/old.bak")};
+    }
+
+    // Files and entries that match the masks but must stay, and the others.
+    std::set<std::string> plantKeepers()
+    {
+        const std::string docs = sandbox.driveC() + "/docs";
+        std::set<std::string> keep = {file(docs + "/keep.txt"), file(docs + "/a"),
+                                      file(docs + "/a;b.tmp"), file(driveD + "/work/main.c"),
+                                      file(docs + "/held.tmp")};
+        fs::create_symlink("keep.txt", docs + "/link.tmp");
+        EXPECT_EQ(::mkfifo((docs + "/pipe.tmp").c_str(), 0600), 0);
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string socketPath = docs + "/sock.tmp";
+        if (socketPath.size() < sizeof address.sun_path) {
+            socketPath.copy(address.sun_path, socketPath.size());
+            EXPECT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        }
+        ::close(socket);
+        if (::geteuid() == 0) {
+            keep.insert(file(docs + "/others.tmp"));
+            EXPECT_EQ(::chown((docs + "/others.tmp").c_str(), 65534, 65534), 0);
+        }
+        // Another program has this one open, as a running program holds its temporary.
+        held.setStandardInputFile(QString::fromStdString(docs + "/held.tmp"));
+        held.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        EXPECT_TRUE(held.waitForStarted());
+        return keep;
+    }
+
+    test::Outcome runUnattended()
+    {
+        return test::runProgram({QStringLiteral("/a")}, test::programEnvironment(false), 60000);
+    }
+
+    std::string savedDate() const
+    {
+        const std::string text = test::Sandbox::readFile(sandbox.iniPath());
+        const auto at = text.find("Date=");
+        return at == std::string::npos ? "" : text.substr(at + 5, 10);
+    }
+
+    test::Sandbox sandbox;
+    std::string driveD;
+    bool mounted = false;
+    QProcess held;
+};
+
+} // namespace
+
+TEST_F(CollectionTest, ExactlyTheRubbishGoesToTheTrashAndRestoresWhole)
+{
+    writeSettings();
+    const std::set<std::string> rubbish = plantRubbish();
+    const std::set<std::string> keep = plantKeepers();
+
+    const test::Outcome outcome = runUnattended();
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
+    // The file in use was refused with the shell's error, and the run went on.
+    EXPECT_NE(outcome.errors.find("Error Deleting File"), std::string::npos) << outcome.errors;
+    EXPECT_EQ(savedDate(), dateText(1));
+
+    std::set<std::string> trashed = trashedUnder(sandbox.root());
+    if (!mounted)
+        trashed.merge(trashedUnder(driveD));
+    EXPECT_EQ(trashed, rubbish) << outcome.errors;
+    for (const std::string& path : rubbish)
+        EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << path;
+    for (const std::string& path : keep)
+        EXPECT_EQ(test::Sandbox::readFile(path), binaryContent(path)) << path;
+    const std::string docs = sandbox.driveC() + "/docs";
+    EXPECT_TRUE(fs::is_symlink(docs + "/link.tmp"));
+    EXPECT_TRUE(fs::is_fifo(docs + "/pipe.tmp"));
+    EXPECT_TRUE(fs::is_socket(docs + "/sock.tmp"));
+
+    // A second run on the due date leaves the trash itself alone.
+    writeSettings();
+    const test::Outcome again = runUnattended();
+    EXPECT_EQ(again.exitCode, 0) << again.errors;
+    std::set<std::string> trashedAgain = trashedUnder(sandbox.root());
+    if (!mounted)
+        trashedAgain.merge(trashedUnder(driveD));
+    EXPECT_EQ(trashedAgain, rubbish);
+
+    int restored = restoreAllUnder(sandbox.root());
+    if (!mounted)
+        restored += restoreAllUnder(driveD);
+    EXPECT_EQ(restored, static_cast<int>(rubbish.size()));
+    for (const std::string& path : rubbish)
+        EXPECT_EQ(test::Sandbox::readFile(path), binaryContent(path)) << path;
+}
+
+TEST_F(CollectionTest, FilesThatCannotBeTrashedStillEndTheRunNormally)
+{
+    if (!mounted)
+        GTEST_SKIP() << "needs a filesystem of its own to make read-only";
+    writeSettings();
+    const std::string stuck = file(driveD + "/work/stuck.tmp");
+    const std::string taken = file(sandbox.driveC() + "/docs/taken.bak");
+    ASSERT_TRUE(commandSucceeds({QStringLiteral("mount"), QStringLiteral("-o"),
+                                 QStringLiteral("remount,ro"), QString::fromStdString(driveD)}));
+
+    const test::Outcome outcome = runUnattended();
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
+    EXPECT_NE(outcome.errors.find("Error Deleting File"), std::string::npos);
+    EXPECT_NE(outcome.errors.find("stuck.tmp"), std::string::npos) << outcome.errors;
+    EXPECT_EQ(test::Sandbox::readFile(stuck), binaryContent(stuck));
+    EXPECT_FALSE(fs::exists(taken));
+    // The date moves on only at the normal end of a run.
+    EXPECT_EQ(savedDate(), dateText(1));
+}
+
+// Killed at any moment, a run leaves every file where it was or in the trash with its
+// information; nothing is half there.
+TEST_F(CollectionTest, KillAtAnyMomentLosesNothing)
+{
+    constexpr int files = 2000;
+    constexpr int kills = 12;
+    std::vector<std::string> originals;
+    for (int i = 0; i < files; ++i)
+        originals.push_back(file(sandbox.tmp() + "/f" + std::to_string(i / 100) + "/n" +
+                                 std::to_string(i) + ".tmp"));
+    const std::string trash = sandbox.dataHome() + "/Trash";
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> delayMs(0, 1500);
+    int trashedTotal = 0;
+
+    for (int round = 0; round < kills; ++round) {
+        writeSettings();
+        QProcess program;
+        program.setProcessEnvironment(test::programEnvironment(false));
+        program.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
+        ASSERT_TRUE(program.waitForStarted());
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+        ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
+        program.waitForFinished();
+
+        // Every entry of the trash has whole information naming where it came from.
+        std::map<std::string, std::string> trashedFrom; // original -> trashed name
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(trash + "/files", ec)) {
+            const std::string name = entry.path().filename().string();
+            const std::string info =
+                test::Sandbox::readFile(trash + "/info/" + name + ".trashinfo");
+            const auto path = info.find("\nPath=");
+            ASSERT_EQ(info.rfind("[Trash Info]\n", 0), 0u) << name;
+            ASSERT_NE(path, std::string::npos) << name;
+            ASSERT_NE(info.find("\nDeletionDate="), std::string::npos) << name;
+            const auto end = info.find('\n', path + 1);
+            ASSERT_NE(end, std::string::npos) << "cut short: " << name;
+            trashedFrom[info.substr(path + 6, end - path - 6)] = name;
+        }
+        for (const std::string& original : originals) {
+            const bool inPlace = fs::exists(original);
+            const bool inTrash = trashedFrom.count(original) > 0;
+            ASSERT_NE(inPlace, inTrash) << original << " after kill " << round;
+            const std::string where =
+                inPlace ? original : trash + "/files/" + trashedFrom[original];
+            ASSERT_EQ(test::Sandbox::readFile(where), binaryContent(original)) << where;
+        }
+        trashedTotal = static_cast<int>(trashedFrom.size());
+    }
+    std::cout << kills << " kills, " << trashedTotal << " of " << files
+              << " files in the trash at the end\n";
+}
