@@ -3,6 +3,8 @@
 #include "automation/tarnwickAutostart.h"
 #include "runtime/Dates.h"
 #include "scan/FilesScn.h"
+#include "sysinfo/QXSysInfo.h"
+#include "sysinfo/SystemInfo.h"
 #include "widgets/Gradlabl.h"
 #include "widgets/Label3dB.h"
 
@@ -79,6 +81,8 @@ public:
     void FormCreate(QObject* Sender);
     void FormDestroy(QObject* Sender);
     void UpdateDriveBoxes();
+    // The seventeen lines of the Main tab's summary, from QXSysInfo1 and its drive object.
+    void FillSystemSummary();
     void LoadSettings();
     void SaveSettings();
     // Whether an exit may write vorlax.ini: once every key of it was read, or when there was
@@ -145,6 +149,8 @@ public:
     QTimer* Timer1;
     TTarnwickAutostart TarnwickAutostart1;
     TFilesScanner FilesScanner1;
+    TSystemInfo SystemInfo1;
+    TQXSysInfo QXSysInfo1;
 
     bool Collecting = false;
     bool AutoRun = false;
