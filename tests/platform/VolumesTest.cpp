@@ -1,20 +1,15 @@
 #include "platform/Volumes.h"
 #include "platform/Drives.h"
 #include "platform/MountTable.h"
-#include "platform/Service.h"
 #include "platform/System.h"
 #include "support/Sandbox.h"
+#include "support/SilentShare.h"
 
 #include <climits>
-#include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sstream>
-#include <sys/mount.h>
 #include <sys/statfs.h>
-#include <unistd.h>
 
 using namespace platform;
 
@@ -166,52 +161,21 @@ TEST(VolumeInformation, RemoteDriveAnswersThroughItsTimeLimitedQuery)
     EXPECT_EQ(serial, localSerial);
 }
 
-// A FUSE mount whose server never answers, in a mount namespace of this process's own,
-// stands for a network share that stopped answering. It needs the right to mount.
-class SilentShare : public ::testing::Test
+class SilentShareDrive : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        // Once per process: the drives' view of the mount table stays with its namespace.
-        static const bool ownNamespace =
-            ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        if (!ownNamespace)
-            GTEST_SKIP() << "no right to mount";
-        // The drives read the mount table of the namespace they were made in.
-        static const bool drivesInNamespace = [] {
-            Service<DriveService>::install(DriveService::createDefault());
-            return true;
-        }();
-        ASSERT_TRUE(drivesInNamespace);
-        m_fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-        m_folder = sandbox.root() + "/share";
-        std::filesystem::create_directory(m_folder);
-        const std::string options =
-            "fd=" + std::to_string(m_fuse) + ",rootmode=40000,user_id=0,group_id=0";
-        if (m_fuse < 0 || ::mount("silent", m_folder.c_str(), "fuse.sshfs", MS_NOSUID | MS_NODEV,
-                                  options.c_str()) != 0)
-            GTEST_SKIP() << "no FUSE";
-        m_mounted = true;
-    }
-
-    void TearDown() override
-    {
-        if (m_mounted)
-            ::umount2(m_folder.c_str(), MNT_DETACH);
-        // Closing the device ends every call still waiting on the share.
-        if (m_fuse >= 0)
-            ::close(m_fuse);
+        if (!share.mounted())
+            GTEST_SKIP() << "no right to mount a FUSE filesystem";
     }
 
     test::Sandbox sandbox;
-    std::string m_folder;
-    int m_fuse = -1;
-    bool m_mounted = false;
+    std::string m_folder = sandbox.root() + "/share";
+    test::SilentShare share{m_folder};
 };
 
-TEST_F(SilentShare, IsARemoteDriveWithNoMedium)
+TEST_F(SilentShareDrive, IsARemoteDriveWithNoMedium)
 {
     sandbox.setDrives("C:=" + sandbox.driveC() + "@fixed;S:=" + m_folder);
     EXPECT_EQ(GetDriveTypeA("S:\\"), DRIVE_REMOTE);
@@ -223,7 +187,7 @@ TEST_F(SilentShare, IsARemoteDriveWithNoMedium)
     EXPECT_TRUE(GetDiskFreeSpaceExA("C:\\", available, total, free));
 }
 
-TEST_F(SilentShare, GetsALetterOfTheMountedDisks)
+TEST_F(SilentShareDrive, GetsALetterOfTheMountedDisks)
 {
     sandbox.setEnv("VORLAX_DRIVES", std::nullopt);
     const std::string roots = GetLogicalDriveStringsA();
