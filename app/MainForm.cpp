@@ -204,6 +204,9 @@ TForm1::TForm1(int paramCount, QWidget* parent)
     TarnwickAutostart1.setAppName("Vorlax");
     TarnwickAutostart1.setParameters("/a");
     runtime::guarded([this] { TarnwickAutostart1.setAutostart(true); });
+    // An error in a snapshot is shown like any other; the window still opens.
+    runtime::guarded([this] { SystemInfo1.emplace(); });
+    runtime::guarded([this] { QXSysInfo1.emplace(); });
 
     connectHandlers();
     captureSettings();
@@ -461,15 +464,17 @@ void TForm1::FillSystemSummary()
         return text;
     };
     ListBox1->clear();
-    TQXDriveDefs& drive = QXSysInfo1.DriveInfo();
+    if (!QXSysInfo1)
+        return;
+    TQXDriveDefs& drive = QXSysInfo1->DriveInfo();
     std::vector<std::string> lines = {
-        "Current User: " + QXSysInfo1.CurrentUser(),
-        shortText("Platform: " + QXSysInfo1.Platform()),
-        shortText("Reg Organization: " + QXSysInfo1.RegOrganization()),
-        shortText("Reg Owner: " + QXSysInfo1.RegOwner()),
-        shortText("Computer Name: " + QXSysInfo1.ComputerName()),
-        "Physical Memory: " + std::to_string(QXSysInfo1.MemTotalPhys()),
-        shortText("Boot Dir: " + QXSysInfo1.BootDir()),
+        "Current User: " + QXSysInfo1->CurrentUser(),
+        shortText("Platform: " + QXSysInfo1->Platform()),
+        shortText("Reg Organization: " + QXSysInfo1->RegOrganization()),
+        shortText("Reg Owner: " + QXSysInfo1->RegOwner()),
+        shortText("Computer Name: " + QXSysInfo1->ComputerName()),
+        "Physical Memory: " + std::to_string(QXSysInfo1->MemTotalPhys()),
+        shortText("Boot Dir: " + QXSysInfo1->BootDir()),
     };
     for (const char letter : {'C', 'D', 'E', 'F', 'G'}) {
         const std::string designator = std::string(1, letter) + ":";

@@ -23,6 +23,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 // A radio button that a click only ever selects; the window clears the others itself,
@@ -149,8 +150,9 @@ public:
     QTimer* Timer1;
     TTarnwickAutostart TarnwickAutostart1;
     TFilesScanner FilesScanner1;
-    TSystemInfo SystemInfo1;
-    TQXSysInfo QXSysInfo1;
+    // Missing when their creation raised an error (a registry value of the wrong type).
+    std::optional<TSystemInfo> SystemInfo1;
+    std::optional<TQXSysInfo> QXSysInfo1;
 
     bool Collecting = false;
     bool AutoRun = false;

@@ -99,7 +99,7 @@ TEST_F(SystemSummaryTest, SeventeenLinesWithAndWithoutDrivesDToG)
                              "File System: E: ", "Free Space: 0", "File System: F: FAT",
                              "Free Space: 12288", "File System: G: nfs4", "Free Space: 4096"});
     EXPECT_EQ(summaryLines(start()), with);
-    EXPECT_EQ(form->QXSysInfo1.DriveInfo().Drive(), "G:");
+    EXPECT_EQ(form->QXSysInfo1->DriveInfo().Drive(), "G:");
 }
 
 TEST_F(SystemSummaryTest, LaterFillsReadEveryDriveAfresh)
@@ -129,6 +129,20 @@ TEST_F(SystemSummaryTest, ShortLinesAreCutAndTheUserLineIsNot)
     EXPECT_EQ(lines[3], "Reg Owner: " + std::string(255 - 11, 'o'));
     // The key is there, the organisation is not.
     EXPECT_EQ(lines[2], "Reg Organization: ");
+}
+
+TEST_F(SystemSummaryTest, RegistryValueOfTheWrongTypeIsShownAndTheWindowOpens)
+{
+    registry.set(NtKey, "RegisteredOwner", "", REG_DWORD);
+    TForm1& f = start();
+    ASSERT_EQ(messages.size(), 3u);
+    for (int i : {0, 1}) {
+        EXPECT_EQ(messages[i].type, runtime::MessageType::Error);
+        EXPECT_EQ(messages[i].text, "Invalid data type for 'RegisteredOwner'");
+    }
+    EXPECT_EQ(messages[2].type, runtime::MessageType::Information);
+    EXPECT_FALSE(f.QXSysInfo1);
+    EXPECT_EQ(f.ListBox1->count(), 0);
 }
 
 TEST_F(SystemSummaryTest, BorderlessListOfThirteenPixelLines)

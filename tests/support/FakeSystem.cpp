@@ -84,10 +84,11 @@ long FakeRegistry::deleteValue(platform::HKEY root, const std::string& path,
                                                    : platform::ERROR_FILE_NOT_FOUND;
 }
 
-void FakeRegistry::set(const std::string& path, const std::string& name, const std::string& data)
+void FakeRegistry::set(const std::string& path, const std::string& name, const std::string& data,
+                       std::uint32_t type)
 {
     createKey(platform::HKEY_LOCAL_MACHINE, path);
-    values[valueId(platform::HKEY_LOCAL_MACHINE, path, name)] = {platform::REG_SZ, data};
+    values[valueId(platform::HKEY_LOCAL_MACHINE, path, name)] = {type, data};
 }
 
 std::string FakeRegistry::get(const std::string& path, const std::string& name) const

@@ -48,8 +48,9 @@ public:
     long deleteValue(platform::HKEY root, const std::string& path,
                      const std::string& name) override;
 
-    // A string value under HKEY_LOCAL_MACHINE; its key is made too.
-    void set(const std::string& path, const std::string& name, const std::string& data);
+    // A value under HKEY_LOCAL_MACHINE, a string unless told; its key is made too.
+    void set(const std::string& path, const std::string& name, const std::string& data,
+             std::uint32_t type = platform::REG_SZ);
     // The value's data; empty when there is none.
     std::string get(const std::string& path, const std::string& name) const;
 

@@ -186,9 +186,7 @@ TEST_F(SysInfoTest, OwnerIsWrittenOnlyWhenWritableAndChanged)
 
 TEST_F(SysInfoTest, NonStringRegistryValueIsAnError)
 {
-    registry.values.clear();
-    registry.set(NtKey, "RegisteredOwner", "");
-    registry.values.begin()->second.first = REG_DWORD;
+    registry.set(NtKey, "RegisteredOwner", "", REG_DWORD);
     EXPECT_THROW(TSystemInfo(), runtime::RegistryError);
     EXPECT_THROW(TQXSysInfo(), runtime::RegistryError);
 }
