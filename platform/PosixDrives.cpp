@@ -1,7 +1,6 @@
 #include "platform/Drives.h"
 #include "platform/MountTable.h"
 #include "platform/Service.h"
-
 #include "platform/Volumes.h"
 
 #include <cerrno>
