@@ -188,7 +188,8 @@ TEST_F(ThisMachineSummary, ShowsTheRealUserMachineMemoryAndDriveC)
     std::ifstream mountinfo("/proc/self/mountinfo");
     std::stringstream table;
     table << mountinfo.rdbuf();
-    const MountEntry* mount = MountTable::fromMountInfo(table.str()).mountHolding(resolved);
+    const MountTable mounts = MountTable::fromMountInfo(table.str());
+    const MountEntry* mount = mounts.mountHolding(resolved);
     ASSERT_NE(mount, nullptr);
     EXPECT_EQ(lines[7], "File System: C: " + mount->fsType);
     ASSERT_TRUE(lines[8].starts_with("Free Space: "));
