@@ -13,13 +13,26 @@
 #include <QCloseEvent>
 #include <QScopeGuard>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <exception>
 #include <iostream>
+#include <vector>
 
 namespace {
+
+// The summary's lines stand 13 pixels apart, whatever the style's font would ask for.
+class SummaryItemDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
+    }
+};
 
 const char* const SettingsFile = "vorlax.ini";
 
@@ -197,6 +210,9 @@ TForm1::TForm1(int paramCount, QWidget* parent)
     TarnwickAutostart1.setAppName("Vorlax");
     TarnwickAutostart1.setParameters("/a");
     runtime::guarded([this] { TarnwickAutostart1.setAutostart(true); });
+    // An error in a snapshot is shown like any other; the window still opens.
+    runtime::guarded([this] { SystemInfo1.emplace(); });
+    runtime::guarded([this] { QXSysInfo1.emplace(); });
 
     connectHandlers();
     captureSettings();
@@ -241,6 +257,8 @@ void TForm1::buildMainPage(QWidget* page)
     Bevel3 = bevel(page, 172, 4, 209, 145);
     ListBox1 = place(new QListWidget(page), 176, 8, 201, 137);
     ListBox1->setFrameShape(QFrame::NoFrame);
+    ListBox1->setUniformItemSizes(true);
+    ListBox1->setItemDelegate(new SummaryItemDelegate(ListBox1));
     Label3DBorder1 = place(new TLabel3DBorder(page), 4, 156, 377, 21);
     Label3DBorder1->setHorisontalAlign(haCenter);
     Label3DBorder2 = place(new TLabel3DBorder(page), 4, 184, 169, 21);
@@ -398,6 +416,7 @@ void TForm1::FormCreate(QObject*)
     RichEdit1->setPalette(palette);
     UpdateDriveBoxes();
     TabbedNotebook1->setActivePage(QStringLiteral("Main"));
+    FillSystemSummary();
 
     // Looked for where it is read and written, so a Windows folder too long to name can
     // never make a start overwrite an existing file with defaults. Anything there that
@@ -441,6 +460,36 @@ void TForm1::UpdateDriveBoxes()
             fixed = list.Drive(i) == root && list.DriveType(i) == dtFixed;
         boxes[k]->setVisible(fixed);
     }
+}
+
+void TForm1::FillSystemSummary()
+{
+    const auto shortText = [](std::string text) {
+        if (text.size() > 255)
+            text.resize(255);
+        return text;
+    };
+    ListBox1->clear();
+    if (!QXSysInfo1)
+        return;
+    TQXDriveDefs& drive = QXSysInfo1->DriveInfo();
+    std::vector<std::string> lines = {
+        "Current User: " + QXSysInfo1->CurrentUser(),
+        shortText("Platform: " + QXSysInfo1->Platform()),
+        shortText("Reg Organization: " + QXSysInfo1->RegOrganization()),
+        shortText("Reg Owner: " + QXSysInfo1->RegOwner()),
+        shortText("Computer Name: " + QXSysInfo1->ComputerName()),
+        "Physical Memory: " + std::to_string(QXSysInfo1->MemTotalPhys()),
+        shortText("Boot Dir: " + QXSysInfo1->BootDir()),
+    };
+    for (const char letter : {'C', 'D', 'E', 'F', 'G'}) {
+        const std::string designator = std::string(1, letter) + ":";
+        drive.setDrive(designator);
+        lines.push_back("File System: " + designator + " " + drive.FileSystem());
+        lines.push_back("Free Space: " + std::to_string(drive.FreeSpace()));
+    }
+    for (const auto& line : lines)
+        ListBox1->addItem(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
 }
 
 void TForm1::LoadSettings()
@@ -801,12 +850,4 @@ void TForm1::Timer1Timer(QObject*)
     if (!WindowTitleExists(ErrorDialogTitle))
         return;
     // Dismissing the dialog by keystrokes comes with the keystroke sender.
-}
-
-// ---------------------------------------------------------------------------------------
-// System summary
-
-void TForm1::FillSystemSummary()
-{
-    // The system summary is filled by its own unit.
 }

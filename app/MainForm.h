@@ -5,6 +5,8 @@
 #include "runtime/Dates.h"
 #include "scan/FileOp.h"
 #include "scan/FilesScn.h"
+#include "sysinfo/QXSysInfo.h"
+#include "sysinfo/SystemInfo.h"
 #include "widgets/Gradlabl.h"
 #include "widgets/Label3dB.h"
 
@@ -23,6 +25,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 // A radio button that a click only ever selects; the window clears the others itself,
@@ -81,6 +84,8 @@ public:
     void FormCreate(QObject* Sender);
     void FormDestroy(QObject* Sender);
     void UpdateDriveBoxes();
+    // The seventeen lines of the Main tab's summary, from QXSysInfo1 and its drive object.
+    void FillSystemSummary();
     void LoadSettings();
     void SaveSettings();
     // Whether an exit may write vorlax.ini: once every key of it was read, or when there was
@@ -149,6 +154,9 @@ public:
     TFilesScanner FilesScanner1;
     TFileOperation FileOperation1;
     TExecFile ExecFile1;
+    // Missing when their creation raised an error (a registry value of the wrong type).
+    std::optional<TSystemInfo> SystemInfo1;
+    std::optional<TQXSysInfo> QXSysInfo1;
 
     bool Collecting = false;
     bool AutoRun = false;
@@ -182,7 +190,6 @@ private:
     bool tempFolderFit(const std::string& folder) const;
     bool cacheFolderFit(const std::string& folder) const;
     std::string driveMasks() const;
-    void FillSystemSummary();
 
     int m_paramCount;
     // CollectRubbish is on the stack: a stop request then leaves "Collect Rubbish Now"

@@ -26,6 +26,20 @@ struct DriveMapping
     unsigned type = 0;      // a DRIVE_ code; DRIVE_UNKNOWN means "from the filesystem"
 };
 
+// What a mounted volume reports of itself (GetVolumeInformationA, GetDiskFreeSpace[Ex]A).
+struct VolumeFigures
+{
+    std::string label;
+    std::string fileSystem; // the mount table's type name: "ext4", "vfat", "nfs4" ...
+    std::uint32_t serialNumber = 0;
+    std::uint32_t maxComponentLength = 0;
+    std::uint32_t fileSystemFlags = 0; // FS_ flags of the volume
+    std::uint64_t blockSize = 0;
+    std::uint64_t totalBlocks = 0;
+    std::uint64_t freeBlocks = 0;      // free on the volume
+    std::uint64_t availableBlocks = 0; // free for the running user
+};
+
 // Parses a VORLAX_DRIVES text ("C:=/srv/c@fixed;D:=/srv/d"). Malformed entries are left
 // out and described in errors (when given); later entries for a letter already mapped
 // are malformed too. The last "@" of an entry starts its type (fixed, removable, remote,
@@ -51,7 +65,11 @@ public:
     virtual ~DriveService() = default;
     // The current drive map, sorted by letter.
     virtual std::vector<DriveMapping> driveMap() = 0;
+    // From the drive map and the mount table; a remote filesystem is never asked.
     virtual unsigned driveType(const std::string& rootPath) = 0;
+    // False for a letter with no drive or no medium. A remote drive that does not answer
+    // within a second counts as one with no medium.
+    virtual bool volume(const std::string& rootPath, VolumeFigures& figures) = 0;
 
     static std::unique_ptr<DriveService> createDefault();
 };

@@ -213,9 +213,19 @@ bool MountTable::isDiskCandidate(const MountEntry& mount)
     return true;
 }
 
+bool MountTable::isRemote(const MountEntry& mount)
+{
+    return remoteTypes.count(mount.fsType) > 0;
+}
+
+bool MountTable::mayNotAnswer(const MountEntry& mount)
+{
+    return isRemote(mount) || mount.fsType == "fuse" || mount.fsType.starts_with("fuse.");
+}
+
 unsigned MountTable::driveType(const MountEntry& mount, const MountProbe& probe)
 {
-    if (remoteTypes.count(mount.fsType))
+    if (isRemote(mount))
         return DRIVE_REMOTE;
     if (mount.fsType == "iso9660" || mount.fsType == "udf")
         return DRIVE_CDROM;
@@ -253,8 +263,9 @@ std::vector<DriveMapping> MountTable::driveMap(const MountProbe& probe) const
             });
         if (covered)
             continue;
-        // Bind mounts of single files (as containers have for /etc/hosts) are no drives.
-        if (probe.isDirectory && !probe.isDirectory(mount.mountPoint))
+        // Bind mounts of single files (as containers have for /etc/hosts) are no drives. A
+        // share that stopped answering would hold the question forever.
+        if (!mayNotAnswer(mount) && probe.isDirectory && !probe.isDirectory(mount.mountPoint))
             continue;
         // The same folder of a filesystem mounted twice gets one letter.
         if (!seen.insert({mount.major, mount.minor, mount.root}).second)

@@ -65,6 +65,10 @@ public:
 
     // Pseudo and system filesystems, and mounts inside the system's own trees, are no disks.
     static bool isDiskCandidate(const MountEntry& mount);
+    static bool isRemote(const MountEntry& mount);
+    // A filesystem served over a network or by a user process may keep any call on it
+    // waiting for as long as its server does not answer.
+    static bool mayNotAnswer(const MountEntry& mount);
     // A DRIVE_ code from the kind of filesystem.
     static unsigned driveType(const MountEntry& mount, const MountProbe& probe);
 

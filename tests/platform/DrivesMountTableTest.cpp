@@ -102,6 +102,24 @@ TEST(MountDrives, DisksGetLettersInMountOrderAndSystemMountsNone)
                                                      "Z=/@3\n");
 }
 
+TEST(MountDrives, SharesAreNeverAskedAboutTheirMountPoint)
+{
+    const auto table = MountTable::fromMountInfo(desktop);
+    MountProbe probe = fakeProbe();
+    std::vector<std::string> asked;
+    probe.isDirectory = [&asked](const std::string& path) {
+        asked.push_back(path);
+        return true;
+    };
+    const auto map = table.driveMap(probe);
+    EXPECT_NE(std::find(asked.begin(), asked.end(), "/home"), asked.end());
+    for (const char* share : {"/mnt/nas", "/mnt/pi"}) {
+        EXPECT_EQ(std::find(asked.begin(), asked.end(), share), asked.end()) << share;
+        EXPECT_TRUE(std::any_of(map.begin(), map.end(),
+                                [share](const DriveMapping& m) { return m.nativeRoot == share; }));
+    }
+}
+
 TEST(MountDrives, ContainerMountsOfFilesAndOverlaysGetNoLetter)
 {
     const char* container =

@@ -13,6 +13,15 @@ unsigned FakeDrives::driveType(const std::string& rootPath)
     return platform::DRIVE_NO_ROOT_DIR;
 }
 
+bool FakeDrives::volume(const std::string& rootPath, platform::VolumeFigures& figures)
+{
+    const auto found = volumes.find(platform::driveLetterOfRoot(rootPath));
+    if (found == volumes.end())
+        return false;
+    figures = found->second;
+    return true;
+}
+
 void FakeDrives::setTypes(const std::map<char, unsigned>& types)
 {
     map.clear();

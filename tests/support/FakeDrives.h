@@ -21,11 +21,14 @@ public:
 
     std::vector<platform::DriveMapping> driveMap() override { return map; }
     unsigned driveType(const std::string& rootPath) override;
+    // The figures given for the letter in volumes; a letter without any has no medium.
+    bool volume(const std::string& rootPath, platform::VolumeFigures& figures) override;
 
     // One drive for each letter, on a folder named after it ("/drive/C").
     void setTypes(const std::map<char, unsigned>& types);
 
     std::vector<platform::DriveMapping> map;
+    std::map<char, platform::VolumeFigures> volumes;
     // Every root GetDriveTypeA passed on, in order.
     std::vector<std::string> asked;
 };
