@@ -2,11 +2,12 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 BENCH_BUILD?= build-bench
+PACKAGE_BUILD ?= build-package
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build run demo check test test-asan install bench format clean
+.PHONY: all deps configure build run demo check test test-asan install package bench format clean
 
 all: build
 
@@ -54,8 +55,13 @@ bench: deps $(BENCH_BUILD)/build.ninja
 install: build
 	cmake --install $(BUILD)
 
+# The Debian package, built from a copy of the tree: $(PACKAGE_BUILD)/vorlax_<version>_<arch>.deb
+package: deps
+	@scripts/install-deps --package
+	scripts/build-package $(PACKAGE_BUILD)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD)

@@ -199,7 +199,8 @@ int writeFileAtomically(const std::string& linkOrFile, const std::string& conten
         // Keep the owner (best effort: only root may give a file away) and the permissions.
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
             ErrnoGuard keep;
-            (void)::fchown(file.get(), old.st_uid, old.st_gid);
+            // A void cast does not quiet warn_unused_result under _FORTIFY_SOURCE.
+            [[maybe_unused]] const int given = ::fchown(file.get(), old.st_uid, old.st_gid);
         }
         ok = ::fchmod(file.get(), old.st_mode & 07777) == 0;
     }
