@@ -447,7 +447,9 @@ void noteFolderSize(const TrashFolder& trash, const std::string& name, dev_t dev
         }
     }
     kept += std::to_string(size) + " " + std::to_string(info.st_mtim.tv_sec) + " " + encoded + "\n";
-    writeFileAtomically(path, kept);
+    // A cache that readers make again when it is missing or wrong: not worth a flush per
+    // folder.
+    writeFileAtomically(path, kept, Flush::No);
 }
 
 } // namespace
