@@ -182,7 +182,7 @@ std::string resolveLink(const std::string& path)
     return path;
 }
 
-int writeFileAtomically(const std::string& linkOrFile, const std::string& content)
+int writeFileAtomically(const std::string& linkOrFile, const std::string& content, Flush flush)
 {
     const std::string target = resolveLink(linkOrFile);
     struct stat old = {};
@@ -204,7 +204,7 @@ int writeFileAtomically(const std::string& linkOrFile, const std::string& conten
         }
         ok = ::fchmod(file.get(), old.st_mode & 07777) == 0;
     }
-    ok = ok && writeAll(file.get(), content) && ::fsync(file.get()) == 0;
+    ok = ok && writeAll(file.get(), content) && (flush == Flush::No || ::fsync(file.get()) == 0);
     ok = file.close() && ok;
     ok = ok && ::rename(temporaryName.c_str(), target.c_str()) == 0;
     if (!ok) {
@@ -213,7 +213,8 @@ int writeFileAtomically(const std::string& linkOrFile, const std::string& conten
         return error;
     }
     // The rename itself must reach the disk too.
-    syncFolder(std::filesystem::path(target).parent_path().string());
+    if (flush == Flush::Yes)
+        syncFolder(std::filesystem::path(target).parent_path().string());
     return 0;
 }
 

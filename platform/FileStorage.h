@@ -11,7 +11,11 @@ namespace platform {
 // permissions; a new file gets the ordinary ones. Returns 0 or the errno of the step that
 // failed; on failure the old file is untouched and no temporary file is left behind.
 // A symbolic link at path is followed and its final target replaced, so the link stays.
-int writeFileAtomically(const std::string& path, const std::string& content);
+// Without the flush, a crash of the system (not of the process) may leave an empty file:
+// only for a cache that can be made again.
+enum class Flush { Yes, No };
+int writeFileAtomically(const std::string& path, const std::string& content,
+                        Flush flush = Flush::Yes);
 
 // Removes what writeFileAtomically(path, ...) calls that were killed left behind: regular
 // files named as its temporaries for that file, and nothing else. Call only while every

@@ -97,7 +97,8 @@ std::string lastPart(const std::string& path)
 
 bool hasWildcard(const std::string& path)
 {
-    return lastPart(path).find_first_of("*?") != std::string::npos;
+    const std::size_t wildcard = path.find_last_of("*?");
+    return wildcard != std::string::npos && wildcard > lastSeparator(path);
 }
 
 std::string nativeParent(const std::string& path)

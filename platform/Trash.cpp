@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 #ifndef STATX_ATTR_MOUNT_ROOT
@@ -32,6 +33,7 @@ constexpr int LinkLimit = 40;
 // Names in the trash leave room for ".trashinfo" and a number.
 constexpr std::size_t TrashNameLimit = NAME_MAX - 10 - 12;
 constexpr int NumberedNames = 100;
+constexpr std::size_t NamesakesKept = 1024;
 
 std::deque<std::string> splitParts(const std::string& path)
 {
@@ -158,7 +160,7 @@ std::string percentDecode(std::string_view text)
     return decoded;
 }
 
-// A trash folder in use: its top, files/ and info/ open.
+// A trash folder in use: its top, files/ and info/ open, with what they were when checked.
 struct TrashFolder
 {
     std::string path;
@@ -166,6 +168,11 @@ struct TrashFolder
     OwnedFd top;
     OwnedFd files;
     OwnedFd info;
+    struct stat topStatus = {};
+    struct stat filesStatus = {};
+    struct stat infoStatus = {};
+    // The last number given to a namesake, so that the next one does not test all before it.
+    std::unordered_map<std::string, int> lastNumber;
 };
 
 FileFailure trashRefused(const std::string& folder, const std::string& why)
@@ -191,6 +198,7 @@ std::optional<FileFailure> openTrashParts(TrashFolder& trash)
         if (status.st_uid != ::geteuid())
             return trashRefused(joinPath(trash.path, part), "it belongs to another user");
         (part[0] == 'f' ? trash.files : trash.info) = std::move(fd);
+        (part[0] == 'f' ? trash.filesStatus : trash.infoStatus) = status;
     }
     return std::nullopt;
 }
@@ -215,6 +223,7 @@ std::optional<FileFailure> openHomeTrash(TrashFolder& trash)
         return trashRefused(trash.path, "it is no folder");
     if (status.st_uid != ::geteuid())
         return trashRefused(trash.path, "it belongs to another user");
+    trash.topStatus = status;
     return openTrashParts(trash);
 }
 
@@ -270,9 +279,8 @@ std::optional<FileFailure> openTopdirTrash(TrashFolder& trash, dev_t device)
     return openTrashParts(trash);
 }
 
-dev_t deviceOfHomeTrash()
+dev_t deviceOfHomeTrash(std::string path)
 {
-    std::string path = homeTrashFolder();
     struct stat status = {};
     while (::stat(path.c_str(), &status) != 0) {
         if (path == "/")
@@ -282,13 +290,63 @@ dev_t deviceOfHomeTrash()
     return status.st_dev;
 }
 
+// The name still leads to the very folder that was checked, and that still passes the
+// checks. The kept descriptor holds the folder's inode, so its number cannot pass to another.
+bool stillThere(const struct stat& now, const struct stat& kept)
+{
+    return sameFile(now, kept) && S_ISDIR(now.st_mode) && now.st_uid == kept.st_uid;
+}
+
+bool stillThere(int folder, const char* name, const struct stat& kept)
+{
+    struct stat now = {};
+    return ::fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && stillThere(now, kept);
+}
+
+// The home trash stays open for the process, so that a collection of many files opens and
+// checks it only once. Before each use its top, files/ and info/ are checked again by name
+// against the kept folders, three stat calls instead of a walk: one removed, replaced or given
+// to another user is dropped and opened afresh, checks and all. The price is a removed trash
+// folder held until the next move notices. Topdir trashes are opened for each move: a kept
+// descriptor would keep a removable drive busy, so it could not be unmounted.
+std::optional<TrashFolder>& keptHomeTrash()
+{
+    static std::optional<TrashFolder> kept;
+    return kept;
+}
+
+// The home trash of the given path, whose status is homeStatus (null when it is missing).
+std::optional<FileFailure> findHomeTrash(TrashFolder*& found, const std::string& homePath,
+                                         const struct stat* homeStatus)
+{
+    auto& kept = keptHomeTrash();
+    if (kept && homeStatus && kept->path == homePath && stillThere(*homeStatus, kept->topStatus) &&
+        stillThere(kept->top.get(), "files", kept->filesStatus) &&
+        stillThere(kept->top.get(), "info", kept->infoStatus)) {
+        found = &*kept;
+        return std::nullopt;
+    }
+    kept.reset();
+    TrashFolder fresh;
+    if (auto failure = openHomeTrash(fresh))
+        return failure;
+    kept = std::move(fresh);
+    found = &*kept;
+    return std::nullopt;
+}
+
 std::string deletionDate()
 {
+    // One formatting per second is plenty for a collection that moves many files a second.
+    static std::time_t formatted = -1;
+    static char text[32];
     const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    ::localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    if (now != formatted) {
+        std::tm local = {};
+        ::localtime_r(&now, &local);
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+        formatted = now;
+    }
     return text;
 }
 
@@ -389,7 +447,9 @@ void noteFolderSize(const TrashFolder& trash, const std::string& name, dev_t dev
         }
     }
     kept += std::to_string(size) + " " + std::to_string(info.st_mtim.tv_sec) + " " + encoded + "\n";
-    writeFileAtomically(path, kept);
+    // A cache that readers make again when it is missing or wrong: not worth a flush per
+    // folder.
+    writeFileAtomically(path, kept, Flush::No);
 }
 
 } // namespace
@@ -504,9 +564,12 @@ std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailur
         todo.insert(todo.begin(), targetParts.begin(), targetParts.end());
     }
     opened.folder = std::move(folder);
-    opened.resolvedPath = "/";
-    for (const auto& part : resolved)
-        opened.resolvedPath = joinPath(opened.resolvedPath, part);
+    for (const auto& part : resolved) {
+        opened.resolvedPath += '/';
+        opened.resolvedPath += part;
+    }
+    if (opened.resolvedPath.empty())
+        opened.resolvedPath = "/";
     return opened;
 }
 
@@ -598,16 +661,21 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
         (opened2.st_mode & S_IFMT) != (status.st_mode & S_IFMT))
         return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
 
-    TrashFolder trash;
+    const std::string homePath = homeTrashFolder();
+    struct stat homeStatus = {};
+    const bool haveHome = ::stat(homePath.c_str(), &homeStatus) == 0;
+    TrashFolder topdirTrash;
+    TrashFolder* found = &topdirTrash;
     std::optional<FileFailure> trashFailure;
-    if (status.st_dev == deviceOfHomeTrash()) {
-        trashFailure = openHomeTrash(trash);
+    if (status.st_dev == (haveHome ? homeStatus.st_dev : deviceOfHomeTrash(parentOf(homePath)))) {
+        trashFailure = findHomeTrash(found, homePath, haveHome ? &homeStatus : nullptr);
     } else {
-        trash.topdir = topdirOf(opened->resolvedPath);
-        trashFailure = openTopdirTrash(trash, status.st_dev);
+        topdirTrash.topdir = topdirOf(opened->resolvedPath);
+        trashFailure = openTopdirTrash(topdirTrash, status.st_dev);
     }
     if (trashFailure)
         return trashFailure;
+    TrashFolder& trash = *found;
 
     const std::string original = joinPath(opened->resolvedPath, opened->name);
     std::string keyPath = original;
@@ -618,7 +686,8 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
                                  "\nDeletionDate=" + deletionDate() + "\n";
 
     const std::string base = trashBaseName(opened->name);
-    for (int attempt = 1;; ++attempt) {
+    const auto last = trash.lastNumber.find(base);
+    for (int attempt = last == trash.lastNumber.end() ? 1 : last->second + 1;; ++attempt) {
         const std::string candidate = candidateName(base, attempt);
         struct stat taken = {};
         if (::fstatat(trash.files.get(), candidate.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
@@ -636,9 +705,12 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
             ::unlinkat(trash.info.get(), infoName.c_str(), 0);
             return failureOf(error);
         };
-        // Whole and on the disk before the move: a crash must never leave an entry in
-        // files/ that nothing describes.
-        if (!writeWhole(info.get(), infoText) || ::fsync(info.get()) != 0)
+        // Written whole and closed before the move, but not flushed: a killed process
+        // leaves it complete, since the page cache outlives the process. After a power cut
+        // the worst is an empty info file beside its entry in files/: the file is kept, not
+        // lost, and a flush per file would cost more than the whole move.
+        errno = 0;
+        if (!writeWhole(info.get(), infoText))
             return dropInfo(errno ? errno : EIO);
         info.reset();
 
@@ -662,6 +734,11 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
             return failureOf(error);
         }
         lease.reset();
+        if (attempt > 1) {
+            if (trash.lastNumber.size() >= NamesakesKept)
+                trash.lastNumber.clear();
+            trash.lastNumber[base] = attempt;
+        }
         if (S_ISDIR(status.st_mode))
             noteFolderSize(trash, candidate, status.st_dev);
         return std::nullopt;

@@ -186,6 +186,61 @@ TEST_F(Trash, RefusedEntriesAreReportedAndStay)
                 fs::is_empty(homeTrash() + "/info"));
 }
 
+// The home trash stays open between moves; what happens to it meanwhile is seen by the next.
+TEST_F(Trash, AHomeTrashChangedBetweenMovesIsCheckedAfresh)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(const std::string& trash)> change;
+        const char* refusal; // empty when the second file goes to the trash folder now there
+    };
+    const Case cases[] = {
+        {"removed", [](const std::string& trash) { fs::remove_all(trash); }, ""},
+        {"info/ replaced by a new folder",
+         [](const std::string& trash) {
+             fs::rename(trash + "/info", trash + "/old-info");
+             fs::create_directories(trash + "/info");
+         },
+         ""},
+        {"files/ replaced by a link",
+         [](const std::string& trash) {
+             fs::rename(trash + "/files", trash + "/elsewhere");
+             fs::create_symlink("elsewhere", trash + "/files");
+         },
+         "it is no folder"},
+        {"given to another user",
+         [](const std::string& trash) { ::chown(trash.c_str(), OtherUser, OtherUser); },
+         "it belongs to another user"},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        fs::remove_all(homeTrash());
+        test::Sandbox::writeFile(c("first.tmp"), "1");
+        test::Sandbox::writeFile(c("second.tmp"), "2");
+        ASSERT_EQ(request(FO_DELETE, "C:\\first.tmp", CollectionFlags), 0);
+        testCase.change(homeTrash());
+        dialogs.errors.clear();
+        const int result = request(FO_DELETE, "C:\\second.tmp", CollectionFlags);
+        if (*testCase.refusal) {
+            EXPECT_NE(result, 0);
+            ASSERT_EQ(dialogs.errors.size(), 1u);
+            EXPECT_NE(dialogs.errors[0].text.find(testCase.refusal), std::string::npos)
+                << dialogs.errors[0].text;
+            EXPECT_EQ(test::Sandbox::readFile(c("second.tmp")), "2");
+            EXPECT_FALSE(test::Sandbox::exists(homeTrash() + "/elsewhere/second.tmp"));
+        } else {
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(dialogs.errors.empty());
+            EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/files/second.tmp"), "2");
+            EXPECT_TRUE(std::regex_match(
+                test::Sandbox::readFile(homeTrash() + "/info/second.tmp.trashinfo"),
+                std::regex(infoPattern(c("second.tmp")))));
+        }
+        ::chown(homeTrash().c_str(), ::geteuid(), ::getegid());
+    }
+}
+
 TEST_F(Trash, ALinkInAFolderOnlyWeMayWriteToIsFollowed)
 {
     test::Sandbox::writeFile(c("real/f.tmp"), "x");
