@@ -10,6 +10,7 @@
 // the search is what is timed; they go to a shell that only counts them. The caller
 // removes the folder.
 
+#include "ToolRun.h"
 #include "app/MainForm.h"
 #include "platform/Service.h"
 #include "platform/Shell.h"
@@ -170,39 +171,15 @@ Times timeWindow(TForm1& form, CountingShell& shell, int& found)
 }
 
 // Runs a tool with its output counted in lines; false when it cannot be started.
-bool timeTool(std::vector<std::string> args, Times& times, int& found)
+bool timeTool(const std::vector<std::string>& args, Times& times, int& found)
 {
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        fail("no pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    const auto start = Clock::now();
-    pid_t child = 0;
-    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
+    const bench::ToolRun run = bench::runTool(args);
+    if (!run.started)
         return false;
-    }
-    found = 0;
-    char buffer[65536];
-    for (ssize_t count; (count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        found += static_cast<int>(std::count(buffer, buffer + count, '\n'));
-    int status = 0;
-    rusage usage{};
-    ::wait4(child, &status, 0, &usage);
-    times = {secondsSince(start), cpuSeconds(usage)};
-    ::close(pipeFds[0]);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!run.succeeded)
         fail(args[0] + " failed");
+    times = {run.wallSeconds, run.cpuSeconds};
+    found = run.lines;
     return true;
 }
 

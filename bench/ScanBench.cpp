@@ -7,6 +7,7 @@
 // scanner/find, the growth per entry, the memory of a found-file list of one million
 // records and the cost of the message pump. The caller removes the folder.
 
+#include "ToolRun.h"
 #include "runtime/Application.h"
 #include "scan/FilesScn.h"
 
@@ -208,34 +209,13 @@ double timeFind(const std::string& folder, int& found)
     std::vector<std::string> args = {
         "find", folder,   "-type", "f",  "(",      "-iname", "*.bak", "-o",     "-iname", "*.chk",
         "-o",   "-iname", "*.tmp", "-o", "-iname", "*.~??",  "-o",    "-iname", "*.zip",  ")"};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        fail("no pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    const auto start = Clock::now();
-    pid_t child = 0;
-    if (posix_spawnp(&child, "find", &actions, nullptr, argv.data(), environ) != 0)
+    const bench::ToolRun run = bench::runTool(args);
+    if (!run.started)
         fail("cannot start find");
-    ::close(pipeFds[1]);
-    found = 0;
-    char buffer[65536];
-    for (ssize_t count; (count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        found += static_cast<int>(std::count(buffer, buffer + count, '\n'));
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    const double seconds = secondsSince(start);
-    ::close(pipeFds[0]);
-    posix_spawn_file_actions_destroy(&actions);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!run.succeeded)
         fail("find failed");
-    return seconds;
+    found = run.lines;
+    return run.wallSeconds;
 }
 
 double median(std::vector<double> values)

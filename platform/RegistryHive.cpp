@@ -1,4 +1,5 @@
 #include "platform/RegistryHive.h"
+#include "platform/HexDigit.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -110,16 +111,6 @@ std::optional<std::string> readQuoted(const std::string& line, std::size_t& pos)
     return std::nullopt;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = lower(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<std::string> parseHexBytes(const std::string& text)
 {
     std::string bytes;
@@ -137,7 +128,7 @@ std::optional<std::string> parseHexBytes(const std::string& text)
             return std::nullopt;
         int value = 0;
         for (const char d : digits) {
-            const int digit = hexDigit(d);
+            const int digit = hexDigitValue(d);
             if (digit < 0)
                 return std::nullopt;
             value = value * 16 + digit;
@@ -154,7 +145,7 @@ std::optional<std::uint32_t> parseHexNumber(const std::string& text)
         return std::nullopt;
     std::uint32_t value = 0;
     for (const char c : text) {
-        const int digit = hexDigit(c);
+        const int digit = hexDigitValue(c);
         if (digit < 0)
             return std::nullopt;
         value = value * 16 + static_cast<std::uint32_t>(digit);

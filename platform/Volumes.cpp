@@ -1,4 +1,5 @@
 #include "platform/Volumes.h"
+#include "platform/HexDigit.h"
 
 #include "platform/Drives.h"
 #include "platform/Service.h"
@@ -11,17 +12,6 @@ namespace platform {
 namespace {
 
 constexpr HMODULE kernel32 = 0x7ff00000;
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::uint32_t saturated(std::uint64_t value)
 {
@@ -105,7 +95,7 @@ std::optional<std::uint32_t> serialFromUuid(std::string_view uuid)
     for (char c : uuid) {
         if (c == '-')
             continue;
-        const int value = hexValue(c);
+        const int value = hexDigitValue(c);
         if (value < 0)
             return std::nullopt;
         serial = serial << 4 | static_cast<std::uint32_t>(value);

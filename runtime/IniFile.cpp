@@ -1,4 +1,5 @@
 #include "runtime/IniFile.h"
+#include "platform/HexDigit.h"
 
 #include "runtime/Errors.h"
 
@@ -16,17 +17,6 @@ constexpr std::size_t readBufferSize = 1024;
 bool isContinuationByte(char c)
 {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -151,7 +141,7 @@ int strToIntDef(const std::string& text, int defaultValue)
         if (++at == text.size())
             return defaultValue;
         for (; at < text.size(); ++at) {
-            const int digit = hexDigit(text[at]);
+            const int digit = platform::hexDigitValue(text[at]);
             if (digit < 0 || magnitude > 0x0FFFFFFFu)
                 return defaultValue;
             magnitude = magnitude << 4 | static_cast<std::uint32_t>(digit);

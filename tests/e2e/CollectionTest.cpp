@@ -1,3 +1,4 @@
+#include "support/LocalDate.h"
 #include "support/ProgramRun.h"
 #include "support/Sandbox.h"
 
@@ -23,15 +24,7 @@ namespace {
 
 std::string dateText(int offsetDays)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    local.tm_mday += offsetDays;
-    local.tm_hour = 12; // clear of any daylight-saving change
-    std::mktime(&local);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y/%m/%d", &local);
-    return text;
+    return test::localDateText(offsetDays);
 }
 
 // Bytes no text tool would keep intact: NULs, CRs and high bytes.
@@ -135,8 +128,8 @@ protected:
             held.waitForFinished();
         }
         if (mounted)
-            commandSucceeds({QStringLiteral("umount"), QStringLiteral("-l"),
-                             QString::fromStdString(driveD)});
+            commandSucceeds(
+                {QStringLiteral("umount"), QStringLiteral("-l"), QString::fromStdString(driveD)});
         else if (!driveD.empty() && driveD.starts_with("/dev/shm/")) {
             std::error_code ec;
             fs::remove_all(driveD, ec);
@@ -167,10 +160,14 @@ protected:
     std::set<std::string> plantRubbish()
     {
         const std::string c = sandbox.driveC();
-        return {file(sandbox.tmp() + "/session.dat"), file(sandbox.tmp() + "/build/obj.o"),
-                file(c + "/cache/entry1"),            file(c + "/cache/d/entry2"),
-                file(c + "/docs/report.bak"),         file(c + "/docs/disk.CHK"),
-                file(c + "/docs/draft.~01"),          file(driveD + "/work/scratch.tmp"),
+        return {file(sandbox.tmp() + "/session.dat"),
+                file(sandbox.tmp() + "/build/obj.o"),
+                file(c + "/cache/entry1"),
+                file(c + "/cache/d/entry2"),
+                file(c + "/docs/report.bak"),
+                file(c + "/docs/disk.CHK"),
+                file(c + "/docs/draft.~01"),
+                file(driveD + "/work/scratch.tmp"),
                 file(driveD + "/work/old.bak")};
     }
 

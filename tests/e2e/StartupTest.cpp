@@ -1,4 +1,5 @@
 #include "platform/X11TopLevelWindows.h"
+#include "support/LocalDate.h"
 #include "support/ProgramRun.h"
 #include "support/Sandbox.h"
 
@@ -28,19 +29,7 @@ protected:
         return test::runProgram(arguments, environment(false));
     }
 
-    // Today's local date moved by whole calendar days.
-    static std::string dateText(int offsetDays)
-    {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        local.tm_mday += offsetDays;
-        local.tm_hour = 12; // clear of any daylight-saving change
-        std::mktime(&local);
-        char text[16];
-        std::strftime(text, sizeof text, "%Y/%m/%d", &local);
-        return text;
-    }
+    static std::string dateText(int offsetDays) { return test::localDateText(offsetDays); }
 
     std::string savedDate() const
     {
