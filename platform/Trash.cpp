@@ -329,6 +329,37 @@ bool writeWhole(int fd, const std::string& text)
     return true;
 }
 
+// The info file under its name, whole and synced, never replacing one: written unnamed and
+// then linked in, so that a crash at any moment leaves it whole or not there at all. Where
+// the filesystem has no unnamed files, it is created exclusively and written in place.
+// 0 or the errno; EEXIST when the name is taken.
+int writeInfo(int infoFolder, const std::string& name, const std::string& text)
+{
+    OwnedFd unnamed(::openat(infoFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (unnamed.valid()) {
+        if (!writeWhole(unnamed.get(), text) || ::fsync(unnamed.get()) != 0)
+            return errno ? errno : EIO;
+        const std::string self = "/proc/self/fd/" + std::to_string(unnamed.get());
+        if (::linkat(AT_FDCWD, self.c_str(), infoFolder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return 0;
+        if (errno != ENOENT)
+            return errno;
+        // No /proc to link through.
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return errno;
+    }
+    OwnedFd info(::openat(infoFolder, name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!info.valid())
+        return errno;
+    if (!writeWhole(info.get(), text) || ::fsync(info.get()) != 0) {
+        const int error = errno ? errno : EIO;
+        ::unlinkat(infoFolder, name.c_str(), 0);
+        return error;
+    }
+    return 0;
+}
+
 // Apparent size of what a folder holds, without following links or leaving its filesystem.
 std::uint64_t folderSize(int parent, const char* name, dev_t device)
 {
@@ -626,21 +657,17 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
         if (errno != ENOENT)
             return failureOf(errno);
         const std::string infoName = candidate + ".trashinfo";
-        OwnedFd info(::openat(trash.info.get(), infoName.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!info.valid() && errno == EEXIST)
+        // Whole and on the disk before the move: a crash must never leave an entry in
+        // files/ that nothing describes.
+        const int infoError = writeInfo(trash.info.get(), infoName, infoText);
+        if (infoError == EEXIST)
             continue;
-        if (!info.valid())
-            return failureOf(errno);
+        if (infoError)
+            return failureOf(infoError);
         auto dropInfo = [&](int error) {
             ::unlinkat(trash.info.get(), infoName.c_str(), 0);
             return failureOf(error);
         };
-        // Whole and on the disk before the move: a crash must never leave an entry in
-        // files/ that nothing describes.
-        if (!writeWhole(info.get(), infoText) || ::fsync(info.get()) != 0)
-            return dropInfo(errno ? errno : EIO);
-        info.reset();
 
         std::optional<FileLease> lease;
         if (leaseable) {
