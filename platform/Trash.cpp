@@ -59,9 +59,10 @@ std::string joinPath(const std::string& folder, const std::string& name)
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-// A folder where a link may be trusted: nobody but its owner writes to it, and that owner
-// is us or root.
-bool trustedForLinks(int folder)
+// A folder where nobody but us or root could have put an entry: nobody but its owner writes
+// to it, and that owner is us or root. Only there a link is followed, or another user's
+// entry taken.
+bool trustedFolder(int folder)
 {
     struct stat status = {};
     if (::fstat(folder, &status) != 0)
@@ -515,7 +516,7 @@ std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailur
             failure = failureOf(error == ELOOP ? ENOTDIR : error);
             return std::nullopt;
         }
-        if (!trustedForLinks(folder.get()) || ++links > LinkLimit) {
+        if (!trustedFolder(folder.get()) || ++links > LinkLimit) {
             failure = failureOf(ELOOP);
             return std::nullopt;
         }
@@ -605,6 +606,10 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
     struct stat status = {};
     if (::fstatat(parent, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
         return failureOf(errno);
+    // Where others may write, another user's entry may have been swapped in since it was
+    // chosen.
+    if (status.st_uid != ::geteuid() && !trustedFolder(parent))
+        return FileFailure{EPERM, "It belongs to another user, in a folder others may write to."};
     // Only a file or a folder is opened at all: opening a device can act on it.
     OwnedFd entry;
     bool leaseable = false;

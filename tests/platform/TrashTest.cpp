@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace platform;
 using namespace std::string_literals;
@@ -138,7 +139,7 @@ TEST_F(Trash, RefusedEntriesAreReportedAndStay)
         std::function<std::string(const std::string& root)> setUp; // the entry's path
         const char* reason;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"a FIFO, without blocking",
          [](const std::string& root) {
              ::mkfifo((root + "/pipe.tmp").c_str(), 0600);
@@ -164,6 +165,16 @@ TEST_F(Trash, RefusedEntriesAreReportedAndStay)
         {"a missing file", [](const std::string& root) { return root + "/missing.tmp"; },
          "cannot find the file"},
     };
+    // Chosen as ours, then swapped for another user's file by someone who may write there.
+    if (::geteuid() == 0)
+        cases.push_back({"another user's file in a folder everyone may write to",
+                         [](const std::string& root) {
+                             ::chmod(root.c_str(), 01777);
+                             test::Sandbox::writeFile(root + "/theirs.tmp", "x");
+                             ::chown((root + "/theirs.tmp").c_str(), OtherUser, OtherUser);
+                             return root + "/theirs.tmp";
+                         },
+                         "belongs to another user"});
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         const std::string root = c(testCase.name);
