@@ -693,6 +693,16 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
                 continue;
             return failureOf(error);
         }
+        // A rename goes by name: another entry swapped in after the last look went instead,
+        // and goes back.
+        struct stat moved = {};
+        if (::fstatat(trash.files.get(), candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !sameFile(moved, status)) {
+            if (::renameat2(trash.files.get(), candidate.c_str(), parent, name, RENAME_NOREPLACE) ==
+                0)
+                dropInfo(EAGAIN);
+            return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
+        }
         lease.reset();
         if (S_ISDIR(status.st_mode))
             noteFolderSize(trash, candidate, status.st_dev);

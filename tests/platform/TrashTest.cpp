@@ -2,6 +2,7 @@
 #include "platform/Drives.h"
 #include "support/ShellFixture.h"
 
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -9,7 +10,9 @@
 #include <optional>
 #include <regex>
 #include <sys/mount.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -195,6 +198,44 @@ TEST_F(Trash, RefusedEntriesAreReportedAndStay)
                  !fs::is_empty(homeTrash() + "/files"));
     EXPECT_TRUE(!test::Sandbox::exists(homeTrash() + "/info") ||
                 fs::is_empty(homeTrash() + "/info"));
+}
+
+// Another file put in the entry's place just before the rename that moves it goes back:
+// the move is traced and held at the entry of its rename while the swap is made.
+TEST_F(Trash, AFileSwappedInJustBeforeTheMoveGoesBack)
+{
+    test::Sandbox::writeFile(c("swap/entry.tmp"), "chosen");
+    test::Sandbox::writeFile(c("swap/other"), "swapped in");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        ::raise(SIGSTOP);
+        ::_exit(moveToTrash(c("swap/entry.tmp")) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::ptrace(PTRACE_SETOPTIONS, child, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    bool swapped = false;
+    for (;;) {
+        ::ptrace(PTRACE_SYSCALL, child, nullptr, nullptr);
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (WIFEXITED(status))
+            break;
+        __ptrace_syscall_info info = {};
+        if (!swapped && WSTOPSIG(status) == (SIGTRAP | 0x80) &&
+            ::ptrace(PTRACE_GET_SYSCALL_INFO, child, sizeof info, &info) > 0 &&
+            info.op == PTRACE_SYSCALL_INFO_ENTRY && info.entry.nr == SYS_renameat2) {
+            ::renameat2(AT_FDCWD, c("swap/other").c_str(), AT_FDCWD, c("swap/entry.tmp").c_str(),
+                        RENAME_EXCHANGE);
+            swapped = true;
+        }
+    }
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the move was reported as done";
+    EXPECT_EQ(test::Sandbox::readFile(c("swap/entry.tmp")), "swapped in");
+    EXPECT_EQ(test::Sandbox::readFile(c("swap/other")), "chosen");
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/files"));
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/info"));
 }
 
 TEST_F(Trash, ALinkInAFolderOnlyWeMayWriteToIsFollowed)
