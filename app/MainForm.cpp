@@ -742,8 +742,9 @@ std::string TForm1::driveMasks() const
 
 bool TForm1::tempFolderFit(const std::string& folder) const
 {
+    // A trash holds what the user has already put aside, and its neighbours are their data.
     return folder != GetWindowsFolder() && folder != GetSystemFolder() &&
-           !platform::isFolderUnfitToEmpty(folder);
+           !platform::isFolderUnfitToEmpty(folder) && !platform::holdsTrash(folder);
 }
 
 bool TForm1::cacheFolderFit(const std::string& folder) const

@@ -61,9 +61,10 @@ std::string joinPath(const std::string& folder, const std::string& name)
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-// A folder where a link may be trusted: nobody but its owner writes to it, and that owner
-// is us or root.
-bool trustedForLinks(int folder)
+// A folder where nobody but us or root could have put an entry: nobody but its owner writes
+// to it, and that owner is us or root. Only there a link is followed, or another user's
+// entry taken.
+bool trustedFolder(int folder)
 {
     struct stat status = {};
     if (::fstat(folder, &status) != 0)
@@ -387,6 +388,37 @@ bool writeWhole(int fd, const std::string& text)
     return true;
 }
 
+// The info file under its name, whole, never replacing one: written unnamed and then
+// linked in, so that a kill at any moment leaves it whole or not there at all. Where
+// the filesystem has no unnamed files, it is created exclusively and written in place.
+// 0 or the errno; EEXIST when the name is taken.
+int writeInfo(int infoFolder, const std::string& name, const std::string& text)
+{
+    OwnedFd unnamed(::openat(infoFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (unnamed.valid()) {
+        if (!writeWhole(unnamed.get(), text))
+            return errno ? errno : EIO;
+        const std::string self = "/proc/self/fd/" + std::to_string(unnamed.get());
+        if (::linkat(AT_FDCWD, self.c_str(), infoFolder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return 0;
+        if (errno != ENOENT)
+            return errno;
+        // No /proc to link through.
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return errno;
+    }
+    OwnedFd info(::openat(infoFolder, name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!info.valid())
+        return errno;
+    if (!writeWhole(info.get(), text)) {
+        const int error = errno ? errno : EIO;
+        ::unlinkat(infoFolder, name.c_str(), 0);
+        return error;
+    }
+    return 0;
+}
+
 // Apparent size of what a folder holds, without following links or leaving its filesystem.
 std::uint64_t folderSize(int parent, const char* name, dev_t device)
 {
@@ -544,7 +576,7 @@ std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailur
             failure = failureOf(error == ELOOP ? ENOTDIR : error);
             return std::nullopt;
         }
-        if (!trustedForLinks(folder.get()) || ++links > LinkLimit) {
+        if (!trustedFolder(folder.get()) || ++links > LinkLimit) {
             failure = failureOf(ELOOP);
             return std::nullopt;
         }
@@ -637,6 +669,10 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
     struct stat status = {};
     if (::fstatat(parent, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
         return failureOf(errno);
+    // Where others may write, another user's entry may have been swapped in since it was
+    // chosen.
+    if (status.st_uid != ::geteuid() && !trustedFolder(parent))
+        return FileFailure{EPERM, "It belongs to another user, in a folder others may write to."};
     // Only a file or a folder is opened at all: opening a device can act on it.
     OwnedFd entry;
     bool leaseable = false;
@@ -695,24 +731,18 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
         if (errno != ENOENT)
             return failureOf(errno);
         const std::string infoName = candidate + ".trashinfo";
-        OwnedFd info(::openat(trash.info.get(), infoName.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!info.valid() && errno == EEXIST)
+        // Whole before the move, but not flushed: the page cache outlives a killed process.
+        // After a power cut the worst is an empty info file beside its entry in files/: the
+        // file is kept, not lost, and a flush per file would cost more than the whole move.
+        const int infoError = writeInfo(trash.info.get(), infoName, infoText);
+        if (infoError == EEXIST)
             continue;
-        if (!info.valid())
-            return failureOf(errno);
+        if (infoError)
+            return failureOf(infoError);
         auto dropInfo = [&](int error) {
             ::unlinkat(trash.info.get(), infoName.c_str(), 0);
             return failureOf(error);
         };
-        // Written whole and closed before the move, but not flushed: a killed process
-        // leaves it complete, since the page cache outlives the process. After a power cut
-        // the worst is an empty info file beside its entry in files/: the file is kept, not
-        // lost, and a flush per file would cost more than the whole move.
-        errno = 0;
-        if (!writeWhole(info.get(), infoText))
-            return dropInfo(errno ? errno : EIO);
-        info.reset();
 
         std::optional<FileLease> lease;
         if (leaseable) {
@@ -732,6 +762,16 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
             if (error == EEXIST)
                 continue;
             return failureOf(error);
+        }
+        // A rename goes by name: another entry swapped in after the last look went instead,
+        // and goes back.
+        struct stat moved = {};
+        if (::fstatat(trash.files.get(), candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !sameFile(moved, status)) {
+            if (::renameat2(trash.files.get(), candidate.c_str(), parent, name, RENAME_NOREPLACE) ==
+                0)
+                dropInfo(EAGAIN);
+            return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
         }
         lease.reset();
         if (attempt > 1) {

@@ -91,7 +91,8 @@ std::string homeTrashFolder();
 
 // Moves the file or folder at the absolute native path into the trash of its filesystem:
 // the home trash, or the topdir trash of its mount. Never copies and never deletes
-// instead; nullopt when it is in the trash.
+// instead; another user's entry is refused in a folder that others may write to. nullopt
+// when it is in the trash.
 std::optional<FileFailure> moveToTrash(const std::string& nativePath);
 
 // Whether the path is a trash folder or lies in one: the home trash, or a .Trash or

@@ -254,9 +254,12 @@ TEST_F(CollectRubbishTest, StopAtEachStopPoint)
 TEST_F(CollectRubbishTest, TemporaryFolderThatIsNoTemporaryFolderIsLeftAlone)
 {
     fs::create_symlink(sandbox->windir(), sandbox->root() + "/windows-too");
-    const std::string cases[] = {sandbox->home(),   sandbox->driveC(),
-                                 sandbox->windir(), sandbox->root() + "/windows-too",
-                                 sandbox->root(),   "/etc"};
+    const std::string cases[] = {sandbox->home(),    sandbox->driveC(),
+                                 sandbox->windir(),  sandbox->root() + "/windows-too",
+                                 sandbox->root(),    "/etc",
+                                 sandbox->dataHome()};
+    const std::string holdingTrash = platform::toWindowsPath(sandbox->dataHome());
+    shell.trash = [holdingTrash](const std::string& folder) { return folder == holdingTrash; };
     file(c("a.bak"));
     for (const auto& temp : cases) {
         if (temp.starts_with(sandbox->root()))

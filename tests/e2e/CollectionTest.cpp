@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <regex>
 #include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -336,4 +338,43 @@ TEST_F(CollectionTest, KillAtAnyMomentLosesNothing)
     }
     std::cout << kills << " kills, " << trashedTotal << " of " << files
               << " files in the trash at the end\n";
+}
+
+// The information of an entry is never seen part-written: the program is killed at its
+// first write to a file that bears the name of the entry's information, if it ever
+// writes to one.
+TEST_F(CollectionTest, KilledWhileNamingATrashedFileLeavesNoPartOfItsInformation)
+{
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty() || !commandSucceeds({strace, QStringLiteral("-o"),
+                                              QStringLiteral("/dev/null"), QStringLiteral("true")}))
+        GTEST_SKIP() << "needs strace, allowed to trace";
+    writeSettings();
+    const std::string victim = file(sandbox.driveC() + "/docs/only.bak");
+    const std::string real = fs::canonical(sandbox.root()).string();
+    const std::string trash = real + "/home/.local/share/Trash";
+    const std::string info = trash + "/info/only.bak.trashinfo";
+
+    QProcess program;
+    program.setProcessEnvironment(test::programEnvironment(false));
+    program.start(strace,
+                  {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
+                   QStringLiteral("/dev/null"), QStringLiteral("-P"), QString::fromStdString(info),
+                   QStringLiteral("-e"), QStringLiteral("trace=write"), QStringLiteral("-e"),
+                   QStringLiteral("inject=write:signal=KILL"), QStringLiteral(VORLAX_BINARY),
+                   QStringLiteral("/a")});
+    ASSERT_TRUE(program.waitForFinished(60000));
+
+    const bool inPlace = fs::exists(victim);
+    EXPECT_NE(inPlace, fs::exists(trash + "/files/only.bak"));
+    if (fs::exists(info)) {
+        const std::string text = test::Sandbox::readFile(info);
+        const std::string head = "[Trash Info]\nPath=" + real + "/c/docs/only.bak\nDeletionDate=";
+        EXPECT_EQ(text.rfind(head, 0), 0u) << text;
+        EXPECT_TRUE(std::regex_match(text.substr(std::min(head.size(), text.size())),
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\n)")))
+            << text;
+    } else {
+        EXPECT_TRUE(inPlace);
+    }
 }
