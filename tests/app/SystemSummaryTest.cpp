@@ -39,7 +39,7 @@ VolumeFigures volume(const char* fileSystem, std::uint64_t freeBlocks)
 }
 
 // Another machine: NT 4 with 64 MB and the drives a test gives it.
-class SystemSummaryTest : public test::FormFixture
+class SystemSummaryTest : public test::FormFixture, protected test::FakeMachine
 {
 protected:
     void SetUp() override
@@ -68,13 +68,6 @@ protected:
         drives.volumes['F'] = volume("FAT", 3);
         drives.volumes['G'] = volume("nfs4", 1);
     }
-
-    test::FakeSystem system;
-    test::FakeRegistry registry;
-    test::FakeDrives drives;
-    ScopedService<SystemService> systemScope{system};
-    ScopedService<RegistryService> registryScope{registry};
-    ScopedService<DriveService> drivesScope{drives};
 };
 
 } // namespace

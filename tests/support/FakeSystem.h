@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/Registry.h"
+#include "platform/Service.h"
 #include "platform/System.h"
+#include "support/FakeDrives.h"
 
 #include <map>
 #include <set>
@@ -58,6 +60,18 @@ public:
     std::map<std::string, std::pair<std::uint32_t, std::string>> values;
     int writes = 0;
     int reads = 0;
+};
+
+// A made-up machine: its system, registry and drives stand in for the real ones while the
+// object lives.
+struct FakeMachine
+{
+    FakeSystem system;
+    FakeRegistry registry;
+    FakeDrives drives;
+    platform::ScopedService<platform::SystemService> systemScope{system};
+    platform::ScopedService<platform::RegistryService> registryScope{registry};
+    platform::ScopedService<platform::DriveService> drivesScope{drives};
 };
 
 } // namespace test

@@ -23,7 +23,7 @@ const char* const ComputerNameKey =
 constexpr std::uint64_t KB = 1024;
 constexpr std::uint64_t GB = KB * KB * KB;
 
-class SysInfoTest : public ::testing::Test
+class SysInfoTest : public ::testing::Test, protected test::FakeMachine
 {
 protected:
     SysInfoTest()
@@ -49,12 +49,6 @@ protected:
     static constexpr std::int64_t ClusterFree = 1000 * 4096;
 
     test::Sandbox sandbox;
-    test::FakeSystem system;
-    test::FakeRegistry registry;
-    test::FakeDrives drives;
-    ScopedService<SystemService> systemScope{system};
-    ScopedService<RegistryService> registryScope{registry};
-    ScopedService<DriveService> drivesScope{drives};
 };
 
 } // namespace
