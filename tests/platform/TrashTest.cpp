@@ -253,252 +253,249 @@ TEST_F(Trash, AHomeTrashChangedBetweenMovesIsCheckedAfresh)
         }
         ::chown(homeTrash().c_str(), ::geteuid(), ::getegid());
     }
+}
 
-    // Another file put in the entry's place just before the rename that moves it goes back:
-    // the move is traced and held at the entry of its rename while the swap is made.
-    TEST_F(Trash, AFileSwappedInJustBeforeTheMoveGoesBack)
-    {
-        test::Sandbox::writeFile(c("swap/entry.tmp"), "chosen");
-        test::Sandbox::writeFile(c("swap/other"), "swapped in");
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-            ::raise(SIGSTOP);
-            ::_exit(moveToTrash(c("swap/entry.tmp")) ? 0 : 1);
-        }
-        int status = 0;
+// Another file put in the entry's place just before the rename that moves it goes back:
+// the move is traced and held at the entry of its rename while the swap is made.
+TEST_F(Trash, AFileSwappedInJustBeforeTheMoveGoesBack)
+{
+    test::Sandbox::writeFile(c("swap/entry.tmp"), "chosen");
+    test::Sandbox::writeFile(c("swap/other"), "swapped in");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        ::raise(SIGSTOP);
+        ::_exit(moveToTrash(c("swap/entry.tmp")) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::ptrace(PTRACE_SETOPTIONS, child, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    bool swapped = false;
+    for (;;) {
+        ::ptrace(PTRACE_SYSCALL, child, nullptr, nullptr);
         ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ::ptrace(PTRACE_SETOPTIONS, child, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
-        bool swapped = false;
-        for (;;) {
-            ::ptrace(PTRACE_SYSCALL, child, nullptr, nullptr);
-            ASSERT_EQ(::waitpid(child, &status, 0), child);
-            if (WIFEXITED(status))
-                break;
-            __ptrace_syscall_info info = {};
-            if (!swapped && WSTOPSIG(status) == (SIGTRAP | 0x80) &&
-                ::ptrace(PTRACE_GET_SYSCALL_INFO, child, sizeof info, &info) > 0 &&
-                info.op == PTRACE_SYSCALL_INFO_ENTRY && info.entry.nr == SYS_renameat2) {
-                ::renameat2(AT_FDCWD, c("swap/other").c_str(), AT_FDCWD,
-                            c("swap/entry.tmp").c_str(), RENAME_EXCHANGE);
-                swapped = true;
-            }
+        if (WIFEXITED(status))
+            break;
+        __ptrace_syscall_info info = {};
+        if (!swapped && WSTOPSIG(status) == (SIGTRAP | 0x80) &&
+            ::ptrace(PTRACE_GET_SYSCALL_INFO, child, sizeof info, &info) > 0 &&
+            info.op == PTRACE_SYSCALL_INFO_ENTRY && info.entry.nr == SYS_renameat2) {
+            ::renameat2(AT_FDCWD, c("swap/other").c_str(), AT_FDCWD, c("swap/entry.tmp").c_str(),
+                        RENAME_EXCHANGE);
+            swapped = true;
         }
-        ASSERT_TRUE(swapped);
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "the move was reported as done";
-        EXPECT_EQ(test::Sandbox::readFile(c("swap/entry.tmp")), "swapped in");
-        EXPECT_EQ(test::Sandbox::readFile(c("swap/other")), "chosen");
-        EXPECT_TRUE(fs::is_empty(homeTrash() + "/files"));
-        EXPECT_TRUE(fs::is_empty(homeTrash() + "/info"));
     }
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the move was reported as done";
+    EXPECT_EQ(test::Sandbox::readFile(c("swap/entry.tmp")), "swapped in");
+    EXPECT_EQ(test::Sandbox::readFile(c("swap/other")), "chosen");
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/files"));
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/info"));
+}
 
-    TEST_F(Trash, ALinkInAFolderOnlyWeMayWriteToIsFollowed)
-    {
-        test::Sandbox::writeFile(c("real/f.tmp"), "x");
-        ::chmod(c("real").c_str(), 0755);
-        ::chmod(sandbox.driveC().c_str(), 0755);
-        fs::create_symlink("real", c("alias"));
-        EXPECT_EQ(request(FO_DELETE, "C:\\alias\\f.tmp", CollectionFlags), 0);
-        EXPECT_TRUE(dialogs.errors.empty());
-        EXPECT_TRUE(std::regex_match(test::Sandbox::readFile(homeTrash() + "/info/f.tmp.trashinfo"),
-                                     std::regex(infoPattern(c("real/f.tmp")))));
+TEST_F(Trash, ALinkInAFolderOnlyWeMayWriteToIsFollowed)
+{
+    test::Sandbox::writeFile(c("real/f.tmp"), "x");
+    ::chmod(c("real").c_str(), 0755);
+    ::chmod(sandbox.driveC().c_str(), 0755);
+    fs::create_symlink("real", c("alias"));
+    EXPECT_EQ(request(FO_DELETE, "C:\\alias\\f.tmp", CollectionFlags), 0);
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_TRUE(std::regex_match(test::Sandbox::readFile(homeTrash() + "/info/f.tmp.trashinfo"),
+                                 std::regex(infoPattern(c("real/f.tmp")))));
+}
+
+TEST_F(Trash, AFileAnotherProgramHoldsOpenIsInUseAndStays)
+{
+    test::Sandbox::writeFile(c("held.tmp"), "busy");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open(c("held.tmp").c_str(), O_RDONLY);
+        ::dup2(fd, 0);
+        ::execlp("sleep", "sleep", "30", nullptr);
+        ::_exit(127);
     }
+    // Until the child has the file open, a lease is still granted.
+    for (int k = 0;
+         k < 500 &&
+         shell("ls -l /proc/" + std::to_string(child) + "/fd/0 2>/dev/null").find("held.tmp") ==
+             std::string::npos;
+         ++k)
+        ::usleep(10000);
 
-    TEST_F(Trash, AFileAnotherProgramHoldsOpenIsInUseAndStays)
-    {
-        test::Sandbox::writeFile(c("held.tmp"), "busy");
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const int fd = ::open(c("held.tmp").c_str(), O_RDONLY);
-            ::dup2(fd, 0);
-            ::execlp("sleep", "sleep", "30", nullptr);
-            ::_exit(127);
-        }
-        // Until the child has the file open, a lease is still granted.
-        for (int k = 0;
-             k < 500 &&
-             shell("ls -l /proc/" + std::to_string(child) + "/fd/0 2>/dev/null").find("held.tmp") ==
-                 std::string::npos;
-             ++k)
+    EXPECT_NE(request(FO_DELETE, "C:\\held.tmp", CollectionFlags), 0);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_EQ(dialogs.errors[0].text, "Cannot delete C:\\held.tmp: The file is in use by another "
+                                      "program.");
+    EXPECT_EQ(test::Sandbox::readFile(c("held.tmp")), "busy");
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/info"));
+}
+
+TEST_F(Trash, ALeaseBrokenWhileHeldDoesNotEndTheProgram)
+{
+    test::Sandbox::writeFile(c("leased"), "x");
+    const int fd = ::open(c("leased").c_str(), O_RDONLY | O_CLOEXEC);
+    std::optional<FileLease> lease(std::in_place, fd);
+    ASSERT_TRUE(lease->held());
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(::open(c("leased").c_str(), O_RDONLY) >= 0 ? 0 : 1);
+    // The kernel shows the break it signalled to us in /proc/locks.
+    bool breaking = false;
+    for (int k = 0; k < 500 && !breaking; ++k) {
+        breaking = test::Sandbox::readFile("/proc/locks").find("BREAKING") != std::string::npos;
+        if (!breaking)
             ::usleep(10000);
-
-        EXPECT_NE(request(FO_DELETE, "C:\\held.tmp", CollectionFlags), 0);
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        ASSERT_EQ(dialogs.errors.size(), 1u);
-        EXPECT_EQ(dialogs.errors[0].text,
-                  "Cannot delete C:\\held.tmp: The file is in use by another "
-                  "program.");
-        EXPECT_EQ(test::Sandbox::readFile(c("held.tmp")), "busy");
-        EXPECT_TRUE(fs::is_empty(homeTrash() + "/info"));
     }
+    EXPECT_TRUE(breaking);
+    lease.reset();
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(fd);
+}
 
-    TEST_F(Trash, ALeaseBrokenWhileHeldDoesNotEndTheProgram)
+TEST_F(TopdirTrash, TheTrashOfAnotherFilesystemIsChosenAndChecked)
+{
+    const std::string uid = std::to_string(::geteuid());
+    struct Case
     {
-        test::Sandbox::writeFile(c("leased"), "x");
-        const int fd = ::open(c("leased").c_str(), O_RDONLY | O_CLOEXEC);
-        std::optional<FileLease> lease(std::in_place, fd);
-        ASSERT_TRUE(lease->held());
-        const pid_t child = ::fork();
-        if (child == 0)
-            ::_exit(::open(c("leased").c_str(), O_RDONLY) >= 0 ? 0 : 1);
-        // The kernel shows the break it signalled to us in /proc/locks.
-        bool breaking = false;
-        for (int k = 0; k < 500 && !breaking; ++k) {
-            breaking = test::Sandbox::readFile("/proc/locks").find("BREAKING") != std::string::npos;
-            if (!breaking)
-                ::usleep(10000);
+        const char* name;
+        std::function<void(const std::string& top)> setUp;
+        const char* trash; // relative to the top; empty when refused
+    };
+    const Case cases[] = {
+        {"no trash yet", [](const std::string&) {}, ".Trash-0"},
+        {"a shared .Trash with the sticky bit",
+         [](const std::string& top) {
+             fs::create_directories(top + "/.Trash");
+             ::chmod((top + "/.Trash").c_str(), 01777);
+         },
+         ".Trash/0"},
+        {"a shared .Trash without the sticky bit",
+         [](const std::string& top) {
+             fs::create_directories(top + "/.Trash");
+             ::chmod((top + "/.Trash").c_str(), 0777);
+         },
+         ".Trash-0"},
+        {"a shared .Trash that is a link",
+         [](const std::string& top) {
+             fs::create_directories(top + "/sticky");
+             ::chmod((top + "/sticky").c_str(), 01777);
+             fs::create_symlink("sticky", top + "/.Trash");
+         },
+         ".Trash-0"},
+        {"a .Trash-$uid of another user",
+         [](const std::string& top) {
+             fs::create_directories(top + "/.Trash-0/files");
+             ::chown((top + "/.Trash-0").c_str(), OtherUser, OtherUser);
+         },
+         ""},
+        {"a .Trash-$uid that is a link",
+         [](const std::string& top) {
+             fs::create_directories(top + "/mine");
+             fs::create_symlink("mine", top + "/.Trash-0");
+         },
+         ""},
+    };
+    ASSERT_EQ(uid, "0") << "the cases name the trash of root";
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        for (const auto& entry : fs::directory_iterator(top))
+            fs::remove_all(entry.path());
+        testCase.setUp(top);
+        test::Sandbox::writeFile(d("sub/x.tmp"), "on D");
+        dialogs.errors.clear();
+        const int result = request(FO_DELETE, "D:\\sub\\x.tmp", CollectionFlags);
+        if (*testCase.trash) {
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(dialogs.errors.empty());
+            const std::string trash = d(testCase.trash);
+            EXPECT_EQ(test::Sandbox::readFile(trash + "/files/x.tmp"), "on D");
+            EXPECT_TRUE(std::regex_match(test::Sandbox::readFile(trash + "/info/x.tmp.trashinfo"),
+                                         std::regex(infoPattern("sub/x.tmp"))));
+            EXPECT_EQ(modeOf(trash), 0700u);
+        } else {
+            EXPECT_NE(result, 0);
+            ASSERT_EQ(dialogs.errors.size(), 1u);
+            EXPECT_EQ(dialogs.errors[0].text.rfind("Cannot delete D:\\sub\\x.tmp: The Recycle Bin "
+                                                   "folder D:\\.Trash-0 cannot be used: ",
+                                                   0),
+                      0u)
+                << dialogs.errors[0].text;
+            EXPECT_EQ(test::Sandbox::readFile(d("sub/x.tmp")), "on D");
         }
-        EXPECT_TRUE(breaking);
-        lease.reset();
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        ::close(fd);
+        EXPECT_FALSE(test::Sandbox::exists(homeTrash()));
     }
+    // Refused trash folders were left exactly as they were.
+    struct stat status = {};
+    ASSERT_EQ(::lstat(d(".Trash-0").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+}
 
-    TEST_F(TopdirTrash, TheTrashOfAnotherFilesystemIsChosenAndChecked)
+TEST_F(TopdirTrash, TrashToolsListAndRestoreWhatWasTrashed)
+{
+    test::Sandbox::writeFile(c("home file.tmp"), std::string(100000, 'h'));
+    test::Sandbox::writeFile(d("dir/mounted.tmp"), "bytes on D\n");
+    ASSERT_EQ(request(FO_DELETE, "C:\\home file.tmp\0D:\\dir\\mounted.tmp"s, CollectionFlags), 0);
+    ASSERT_FALSE(test::Sandbox::exists(c("home file.tmp")));
+    ASSERT_FALSE(test::Sandbox::exists(d("dir/mounted.tmp")));
+
+    const std::string listed = shell("trash-list 2>&1");
+    EXPECT_NE(listed.find(c("home file.tmp")), std::string::npos) << listed;
+    EXPECT_NE(listed.find(d("dir/mounted.tmp")), std::string::npos) << listed;
+
+    for (const auto& path : {c("home file.tmp"), d("dir/mounted.tmp")}) {
+        SCOPED_TRACE(path);
+        const std::string folder = path.substr(0, path.rfind('/'));
+        shell("cd '" + folder + "' && echo 0 | trash-restore '" + path + "' 2>&1");
+    }
+    EXPECT_EQ(test::Sandbox::readFile(c("home file.tmp")), std::string(100000, 'h'));
+    EXPECT_EQ(test::Sandbox::readFile(d("dir/mounted.tmp")), "bytes on D\n");
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/files"));
+    EXPECT_TRUE(fs::is_empty(d(".Trash-0/files")));
+}
+
+TEST_F(TopdirTrash, TheCollectionTakesNothingInATrashOrOfAnotherUser)
+{
+    test::Sandbox::writeFile(c("mine.tmp"), "x");
+    test::Sandbox::writeFile(c("theirs.tmp"), "x");
+    ::chown(c("theirs.tmp").c_str(), OtherUser, OtherUser);
+    test::Sandbox::writeFile(homeTrash() + "/files/old.tmp", "x");
+    test::Sandbox::writeFile(d(".Trash-0/files/old.tmp"), "x");
+    test::Sandbox::writeFile(d(".Trash/0/files/old.tmp"), "x");
+    test::Sandbox::writeFile(d("sub/.Trash-0/kept.tmp"), "x");
+    const struct
     {
-        const std::string uid = std::to_string(::geteuid());
-        struct Case
-        {
-            const char* name;
-            std::function<void(const std::string& top)> setUp;
-            const char* trash; // relative to the top; empty when refused
-        };
-        const Case cases[] = {
-            {"no trash yet", [](const std::string&) {}, ".Trash-0"},
-            {"a shared .Trash with the sticky bit",
-             [](const std::string& top) {
-                 fs::create_directories(top + "/.Trash");
-                 ::chmod((top + "/.Trash").c_str(), 01777);
-             },
-             ".Trash/0"},
-            {"a shared .Trash without the sticky bit",
-             [](const std::string& top) {
-                 fs::create_directories(top + "/.Trash");
-                 ::chmod((top + "/.Trash").c_str(), 0777);
-             },
-             ".Trash-0"},
-            {"a shared .Trash that is a link",
-             [](const std::string& top) {
-                 fs::create_directories(top + "/sticky");
-                 ::chmod((top + "/sticky").c_str(), 01777);
-                 fs::create_symlink("sticky", top + "/.Trash");
-             },
-             ".Trash-0"},
-            {"a .Trash-$uid of another user",
-             [](const std::string& top) {
-                 fs::create_directories(top + "/.Trash-0/files");
-                 ::chown((top + "/.Trash-0").c_str(), OtherUser, OtherUser);
-             },
-             ""},
-            {"a .Trash-$uid that is a link",
-             [](const std::string& top) {
-                 fs::create_directories(top + "/mine");
-                 fs::create_symlink("mine", top + "/.Trash-0");
-             },
-             ""},
-        };
-        ASSERT_EQ(uid, "0") << "the cases name the trash of root";
-        for (const auto& testCase : cases) {
-            SCOPED_TRACE(testCase.name);
-            for (const auto& entry : fs::directory_iterator(top))
-                fs::remove_all(entry.path());
-            testCase.setUp(top);
-            test::Sandbox::writeFile(d("sub/x.tmp"), "on D");
-            dialogs.errors.clear();
-            const int result = request(FO_DELETE, "D:\\sub\\x.tmp", CollectionFlags);
-            if (*testCase.trash) {
-                EXPECT_EQ(result, 0);
-                EXPECT_TRUE(dialogs.errors.empty());
-                const std::string trash = d(testCase.trash);
-                EXPECT_EQ(test::Sandbox::readFile(trash + "/files/x.tmp"), "on D");
-                EXPECT_TRUE(
-                    std::regex_match(test::Sandbox::readFile(trash + "/info/x.tmp.trashinfo"),
-                                     std::regex(infoPattern("sub/x.tmp"))));
-                EXPECT_EQ(modeOf(trash), 0700u);
-            } else {
-                EXPECT_NE(result, 0);
-                ASSERT_EQ(dialogs.errors.size(), 1u);
-                EXPECT_EQ(
-                    dialogs.errors[0].text.rfind("Cannot delete D:\\sub\\x.tmp: The Recycle Bin "
-                                                 "folder D:\\.Trash-0 cannot be used: ",
-                                                 0),
-                    0u)
-                    << dialogs.errors[0].text;
-                EXPECT_EQ(test::Sandbox::readFile(d("sub/x.tmp")), "on D");
-            }
-            EXPECT_FALSE(test::Sandbox::exists(homeTrash()));
-        }
-        // Refused trash folders were left exactly as they were.
-        struct stat status = {};
-        ASSERT_EQ(::lstat(d(".Trash-0").c_str(), &status), 0);
-        EXPECT_TRUE(S_ISLNK(status.st_mode));
-    }
+        const char* path;
+        bool collectable;
+    } files[] = {
+        {"C:\\mine.tmp", true},
+        {"C:\\theirs.tmp", false},
+        {"D:\\.Trash-0\\files\\old.tmp", false},
+        {"D:\\.Trash\\0\\files\\old.tmp", false},
+        {"D:\\sub\\.Trash-0\\kept.tmp", true},
+        {"C:\\missing.tmp", false},
+    };
+    for (const auto& file : files)
+        EXPECT_EQ(isCollectable(file.path), file.collectable) << file.path;
+    EXPECT_FALSE(isCollectable(toWindowsPath(homeTrash() + "/files/old.tmp")));
 
-    TEST_F(TopdirTrash, TrashToolsListAndRestoreWhatWasTrashed)
+    const struct
     {
-        test::Sandbox::writeFile(c("home file.tmp"), std::string(100000, 'h'));
-        test::Sandbox::writeFile(d("dir/mounted.tmp"), "bytes on D\n");
-        ASSERT_EQ(request(FO_DELETE, "C:\\home file.tmp\0D:\\dir\\mounted.tmp"s, CollectionFlags),
-                  0);
-        ASSERT_FALSE(test::Sandbox::exists(c("home file.tmp")));
-        ASSERT_FALSE(test::Sandbox::exists(d("dir/mounted.tmp")));
-
-        const std::string listed = shell("trash-list 2>&1");
-        EXPECT_NE(listed.find(c("home file.tmp")), std::string::npos) << listed;
-        EXPECT_NE(listed.find(d("dir/mounted.tmp")), std::string::npos) << listed;
-
-        for (const auto& path : {c("home file.tmp"), d("dir/mounted.tmp")}) {
-            SCOPED_TRACE(path);
-            const std::string folder = path.substr(0, path.rfind('/'));
-            shell("cd '" + folder + "' && echo 0 | trash-restore '" + path + "' 2>&1");
-        }
-        EXPECT_EQ(test::Sandbox::readFile(c("home file.tmp")), std::string(100000, 'h'));
-        EXPECT_EQ(test::Sandbox::readFile(d("dir/mounted.tmp")), "bytes on D\n");
-        EXPECT_TRUE(fs::is_empty(homeTrash() + "/files"));
-        EXPECT_TRUE(fs::is_empty(d(".Trash-0/files")));
-    }
-
-    TEST_F(TopdirTrash, TheCollectionTakesNothingInATrashOrOfAnotherUser)
-    {
-        test::Sandbox::writeFile(c("mine.tmp"), "x");
-        test::Sandbox::writeFile(c("theirs.tmp"), "x");
-        ::chown(c("theirs.tmp").c_str(), OtherUser, OtherUser);
-        test::Sandbox::writeFile(homeTrash() + "/files/old.tmp", "x");
-        test::Sandbox::writeFile(d(".Trash-0/files/old.tmp"), "x");
-        test::Sandbox::writeFile(d(".Trash/0/files/old.tmp"), "x");
-        test::Sandbox::writeFile(d("sub/.Trash-0/kept.tmp"), "x");
-        const struct
-        {
-            const char* path;
-            bool collectable;
-        } files[] = {
-            {"C:\\mine.tmp", true},
-            {"C:\\theirs.tmp", false},
-            {"D:\\.Trash-0\\files\\old.tmp", false},
-            {"D:\\.Trash\\0\\files\\old.tmp", false},
-            {"D:\\sub\\.Trash-0\\kept.tmp", true},
-            {"C:\\missing.tmp", false},
-        };
-        for (const auto& file : files)
-            EXPECT_EQ(isCollectable(file.path), file.collectable) << file.path;
-        EXPECT_FALSE(isCollectable(toWindowsPath(homeTrash() + "/files/old.tmp")));
-
-        const struct
-        {
-            std::string folder;
-            bool holds;
-        } folders[] = {
-            {toWindowsPath(sandbox.home()), true},
-            {toWindowsPath(sandbox.dataHome()), true},
-            {toWindowsPath(homeTrash() + "/files"), true},
-            {"C:\\", false},
-            {"D:\\", true},
-            {"D:\\sub", false},
-            {"D:\\.Trash-0\\files", true},
-        };
-        for (const auto& folder : folders)
-            EXPECT_EQ(holdsTrash(folder.folder), folder.holds) << folder.folder;
-    }
+        std::string folder;
+        bool holds;
+    } folders[] = {
+        {toWindowsPath(sandbox.home()), true},
+        {toWindowsPath(sandbox.dataHome()), true},
+        {toWindowsPath(homeTrash() + "/files"), true},
+        {"C:\\", false},
+        {"D:\\", true},
+        {"D:\\sub", false},
+        {"D:\\.Trash-0\\files", true},
+    };
+    for (const auto& folder : folders)
+        EXPECT_EQ(holdsTrash(folder.folder), folder.holds) << folder.folder;
+}
