@@ -32,48 +32,6 @@ private:
     int m_saved;
 };
 
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0) {
-            ErrnoGuard keep;
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // close() reports late write errors (some network filesystems only tell then).
-    bool close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-bool writeAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 std::string temporaryPrefix(const std::filesystem::path& target)
 {
     return "." + target.filename().string() + ".";
@@ -123,7 +81,7 @@ int createTemporary(const std::string& target, std::string& name)
 
 void syncFolder(const std::string& folder)
 {
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    OwnedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid())
         ::fsync(dir.get());
 }
@@ -139,7 +97,7 @@ void removeStaleTemporaries(const std::string& path)
     const std::filesystem::path target(path);
     const std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
     const std::string prefix = temporaryPrefix(target);
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    OwnedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid())
         return;
     const int copy = ::dup(dir.get());
@@ -191,7 +149,7 @@ int writeFileAtomically(const std::string& linkOrFile, const std::string& conten
         return ELOOP;
 
     std::string temporaryName;
-    FileDescriptor file(createTemporary(target, temporaryName));
+    OwnedFd file(createTemporary(target, temporaryName));
     if (!file.valid())
         return errno;
     bool ok = true;
@@ -226,7 +184,7 @@ std::optional<std::string> readWholeFile(const std::string& path, int* error)
         return std::nullopt;
     };
     // Non-blocking, so that a FIFO in the file's place cannot hang the open.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    OwnedFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat info = {};
     if (!file.valid() || ::fstat(file.get(), &info) != 0)
         return fail();
@@ -268,6 +226,35 @@ FolderLock::~FolderLock()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+void OwnedFd::reset(int fd)
+{
+    if (m_fd >= 0) {
+        ErrnoGuard keep;
+        ::close(m_fd);
+    }
+    m_fd = fd;
+}
+
+bool OwnedFd::close()
+{
+    const int fd = std::exchange(m_fd, -1);
+    return ::close(fd) == 0;
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
 }
 
 } // namespace platform

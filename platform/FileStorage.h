@@ -2,8 +2,42 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace platform {
+
+// A descriptor that closes itself (keeping errno, so a failure path can still report it).
+class OwnedFd
+{
+public:
+    OwnedFd() = default;
+    explicit OwnedFd(int fd) : m_fd(fd) {}
+    ~OwnedFd() { reset(); }
+    OwnedFd(OwnedFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    OwnedFd& operator=(OwnedFd&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset(int fd = -1);
+    // Closes now and tells whether that worked: some network filesystems report write
+    // errors only then.
+    bool close();
+
+private:
+    int m_fd = -1;
+};
+
+// Writes all of text, going on after short writes and interruptions; false on an error.
+bool writeAll(int fd, const std::string& text);
 
 // Replaces the file at path by content so that a reader or a crash sees either the old or
 // the new file whole, never a torn one: a temporary file beside it, flushed to the disk,

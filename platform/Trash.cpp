@@ -2,6 +2,7 @@
 
 #include "platform/Drives.h"
 #include "platform/FileStorage.h"
+#include "platform/HexDigit.h"
 
 #include <cctype>
 #include <cerrno>
@@ -148,11 +149,10 @@ std::string percentDecode(std::string_view text)
 {
     std::string decoded;
     for (std::size_t k = 0; k < text.size(); ++k) {
-        if (text[k] == '%' && k + 2 < text.size() &&
-            std::isxdigit(static_cast<unsigned char>(text[k + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(text[k + 2]))) {
-            decoded +=
-                static_cast<char>(std::stoi(std::string(text.substr(k + 1, 2)), nullptr, 16));
+        const int high = text[k] == '%' && k + 2 < text.size() ? hexDigitValue(text[k + 1]) : -1;
+        const int low = high >= 0 ? hexDigitValue(text[k + 2]) : -1;
+        if (low >= 0) {
+            decoded += static_cast<char>(high * 16 + low);
             k += 2;
         } else {
             decoded += text[k];
@@ -374,20 +374,6 @@ std::string candidateName(const std::string& base, int attempt)
     return base + "." + std::to_string(random());
 }
 
-bool writeWhole(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // The info file under its name, whole, never replacing one: written unnamed and then
 // linked in, so that a kill at any moment leaves it whole or not there at all. Where
 // the filesystem has no unnamed files, it is created exclusively and written in place.
@@ -396,7 +382,7 @@ int writeInfo(int infoFolder, const std::string& name, const std::string& text)
 {
     OwnedFd unnamed(::openat(infoFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (unnamed.valid()) {
-        if (!writeWhole(unnamed.get(), text))
+        if (!writeAll(unnamed.get(), text))
             return errno ? errno : EIO;
         const std::string self = "/proc/self/fd/" + std::to_string(unnamed.get());
         if (::linkat(AT_FDCWD, self.c_str(), infoFolder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
@@ -411,7 +397,7 @@ int writeInfo(int infoFolder, const std::string& name, const std::string& text)
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!info.valid())
         return errno;
-    if (!writeWhole(info.get(), text)) {
+    if (!writeAll(info.get(), text)) {
         const int error = errno ? errno : EIO;
         ::unlinkat(infoFolder, name.c_str(), 0);
         return error;
@@ -485,13 +471,6 @@ void noteFolderSize(const TrashFolder& trash, const std::string& name, dev_t dev
 }
 
 } // namespace
-
-void OwnedFd::reset(int fd)
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
-}
 
 std::string failureReason(int error)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileStorage.h"
+
 #include <csignal>
 #include <optional>
 #include <string>
@@ -7,33 +9,6 @@
 #include <utility>
 
 namespace platform {
-
-// A descriptor that closes itself.
-class OwnedFd
-{
-public:
-    OwnedFd() = default;
-    explicit OwnedFd(int fd) : m_fd(fd) {}
-    ~OwnedFd() { reset(); }
-    OwnedFd(OwnedFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    OwnedFd& operator=(OwnedFd&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
 
 // Why an entry could not be handled: the errno and a sentence for the user.
 struct FileFailure

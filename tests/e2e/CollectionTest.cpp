@@ -169,8 +169,8 @@ protected:
                 file(c + "/docs/report.bak"),
                 file(c + "/docs/disk.CHK"),
                 file(c + "/docs/draft.~01"),
-                file(driveD + "/work/scratch.tmp"),
-                file(driveD + "/work/old.bak")};
+                file(driveD + "/projects/scratch.tmp"),
+                file(driveD + "/projects/old.bak")};
     }
 
     // Files and entries that match the masks but must stay, and the others.
@@ -178,7 +178,7 @@ protected:
     {
         const std::string docs = sandbox.driveC() + "/docs";
         std::set<std::string> keep = {file(docs + "/keep.txt"), file(docs + "/a"),
-                                      file(docs + "/a;b.tmp"), file(driveD + "/work/main.c"),
+                                      file(docs + "/a;b.tmp"), file(driveD + "/projects/main.c"),
                                       file(docs + "/held.tmp")};
         fs::create_symlink("keep.txt", docs + "/link.tmp");
         EXPECT_EQ(::mkfifo((docs + "/pipe.tmp").c_str(), 0600), 0);
@@ -270,7 +270,7 @@ TEST_F(CollectionTest, FilesThatCannotBeTrashedStillEndTheRunNormally)
     if (!mounted)
         GTEST_SKIP() << "needs a filesystem of its own to make read-only";
     writeSettings();
-    const std::string stuck = file(driveD + "/work/stuck.tmp");
+    const std::string stuck = file(driveD + "/projects/stuck.tmp");
     const std::string taken = file(sandbox.driveC() + "/docs/taken.bak");
     ASSERT_TRUE(commandSucceeds({QStringLiteral("mount"), QStringLiteral("-o"),
                                  QStringLiteral("remount,ro"), QString::fromStdString(driveD)}));
