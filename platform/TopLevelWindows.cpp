@@ -2,6 +2,8 @@
 
 #include "platform/Service.h"
 
+#include <unistd.h>
+
 namespace platform {
 
 HWND FindWindowA()
@@ -38,6 +40,26 @@ std::string GetWindowTextA(HWND window, int maxCount)
 bool SetForegroundWindow(HWND window)
 {
     return window != 0 && Service<WindowService>::instance().bringToFront(window);
+}
+
+HWND GetForegroundWindow()
+{
+    return Service<WindowService>::instance().focusWindow();
+}
+
+std::uint32_t GetWindowThreadProcessId(HWND window, std::uint32_t* processId)
+{
+    const std::uint32_t process =
+        window == 0 ? 0 : Service<WindowService>::instance().windowProcessId(window);
+    if (processId)
+        *processId = process;
+    // There is no thread of its own to name; the process stands for it.
+    return process;
+}
+
+std::uint32_t GetCurrentProcessId()
+{
+    return static_cast<std::uint32_t>(::getpid());
 }
 
 } // namespace platform

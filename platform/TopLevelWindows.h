@@ -20,7 +20,15 @@ public:
     virtual HWND nextWindow(HWND window) = 0;
     // The whole title of the window, UTF-8 (empty when it has none or is gone).
     virtual std::string windowText(HWND window) = 0;
+    // Raises the window and gives it the input focus; true only once the focus is seen on
+    // it, within a short limit (activation through a window manager is asynchronous and
+    // may be refused).
     virtual bool bringToFront(HWND window) = 0;
+    // The window of the looks that holds the input focus (the top-level window containing
+    // the focused one); 0 when none does or it cannot be told.
+    virtual HWND focusWindow() = 0;
+    // The process that made the window, when it runs on this machine; 0 when unknown.
+    virtual std::uint32_t windowProcessId(HWND window) = 0;
 
     static std::unique_ptr<WindowService> createDefault();
 };
@@ -32,5 +40,10 @@ HWND GetWindow(HWND window, unsigned command);
 // At most maxCount - 1 characters of the title, as a buffer of maxCount characters holds.
 std::string GetWindowTextA(HWND window, int maxCount);
 bool SetForegroundWindow(HWND window);
+HWND GetForegroundWindow();
+// The window's process in processId; returns 0 (and leaves processId 0) when unknown, a
+// non-zero value otherwise. processId may be null.
+std::uint32_t GetWindowThreadProcessId(HWND window, std::uint32_t* processId);
+std::uint32_t GetCurrentProcessId();
 
 } // namespace platform

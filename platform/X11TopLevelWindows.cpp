@@ -385,6 +385,16 @@ bool X11TopLevelWindows::bringToFront(HWND window)
     return true;
 }
 
+HWND X11TopLevelWindows::focusWindow()
+{
+    return 0; // PLACEHOLDER
+}
+
+std::uint32_t X11TopLevelWindows::windowProcessId(HWND)
+{
+    return 0; // PLACEHOLDER
+}
+
 namespace {
 
 // Without an X display there is no desktop to look at.
@@ -395,6 +405,8 @@ public:
     HWND nextWindow(HWND) override { return 0; }
     std::string windowText(HWND) override { return {}; }
     bool bringToFront(HWND) override { return false; }
+    HWND focusWindow() override { return 0; }
+    std::uint32_t windowProcessId(HWND) override { return 0; }
 };
 
 } // namespace

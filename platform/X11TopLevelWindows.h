@@ -29,6 +29,9 @@ public:
     // Raises the window's top-level frame, asks the window manager to activate it and
     // gives it the input focus. False when there is no such window.
     bool bringToFront(HWND window) override;
+    HWND focusWindow() override;
+    // From _NET_WM_PID, when WM_CLIENT_MACHINE names this machine.
+    std::uint32_t windowProcessId(HWND window) override;
 
 private:
     struct Connection;

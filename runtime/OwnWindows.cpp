@@ -63,6 +63,17 @@ bool OwnWindows::bringToFront(platform::HWND window)
     return true;
 }
 
+platform::HWND OwnWindows::focusWindow()
+{
+    QWidget* active = QApplication::activeWindow();
+    return active ? handleOf(active) : 0;
+}
+
+std::uint32_t OwnWindows::windowProcessId(platform::HWND window)
+{
+    return widgetOf(window) ? platform::GetCurrentProcessId() : 0;
+}
+
 QWidget* OwnWindows::widgetOf(platform::HWND window) const
 {
     if (window == 0)

@@ -21,6 +21,9 @@ public:
     platform::HWND nextWindow(platform::HWND window) override;
     std::string windowText(platform::HWND window) override;
     bool bringToFront(platform::HWND window) override;
+    platform::HWND focusWindow() override;
+    // Every window listed is the process's own.
+    std::uint32_t windowProcessId(platform::HWND window) override;
 
 private:
     struct Entry

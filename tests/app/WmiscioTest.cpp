@@ -1,6 +1,7 @@
 #include "app/Wmiscio.h"
 #include "platform/Service.h"
 #include "platform/TopLevelWindows.h"
+#include "support/FakeDesktop.h"
 #include "support/Sandbox.h"
 
 #include <gtest/gtest.h>
@@ -10,27 +11,10 @@ using namespace platform;
 
 namespace {
 
-// Windows 1..n in z-order, each with its title; counts how many titles were read.
-class FakeWindows : public WindowService
-{
-public:
-    std::vector<std::string> titles;
-    int titlesRead = 0;
-
-    HWND firstWindow() override { return titles.empty() ? 0 : 1; }
-    HWND nextWindow(HWND window) override { return window < titles.size() ? window + 1 : 0; }
-    std::string windowText(HWND window) override
-    {
-        ++titlesRead;
-        return window >= 1 && window <= titles.size() ? titles[window - 1] : std::string();
-    }
-    bool bringToFront(HWND) override { return false; }
-};
-
 class WindowProbe : public ::testing::Test
 {
 protected:
-    FakeWindows windows;
+    test::FakeWindows windows;
     ScopedService<WindowService> scope{windows};
 };
 

@@ -2,6 +2,7 @@
 #include "platform/Service.h"
 #include "platform/TopLevelWindows.h"
 #include "platform/X11Text.h"
+#include "support/FakeDesktop.h"
 #include "support/Sandbox.h"
 
 #include <QProcess>
@@ -99,30 +100,10 @@ TEST(X11TextTest, MalformedCompoundTextNeverLetsRawBytesThrough)
 // ---------------------------------------------------------------------------------------
 // The Windows-style calls over whatever service is installed
 
-class ListedWindows : public platform::WindowService
-{
-public:
-    explicit ListedWindows(std::vector<std::string> titles) : m_titles(std::move(titles)) {}
-    HWND firstWindow() override { return m_titles.empty() ? 0 : 1; }
-    HWND nextWindow(HWND window) override { return window < m_titles.size() ? window + 1 : 0; }
-    std::string windowText(HWND window) override
-    {
-        return window >= 1 && window <= m_titles.size() ? m_titles[window - 1] : "";
-    }
-    bool bringToFront(HWND window) override
-    {
-        raised.push_back(window);
-        return window >= 1 && window <= m_titles.size();
-    }
-    std::vector<HWND> raised;
-
-private:
-    std::vector<std::string> m_titles;
-};
-
 TEST(TopLevelWindowsTest, WalkFollowsTheServiceAndStopsAtTheEnd)
 {
-    ListedWindows windows({"first", "second"});
+    test::FakeWindows windows;
+    windows.titles = {"first", "second"};
     platform::ScopedService<platform::WindowService> scope(windows);
     const HWND first = platform::FindWindowA();
     ASSERT_NE(first, 0u);
@@ -145,7 +126,8 @@ TEST(TopLevelWindowsTest, TitleIsCutToTheBufferWithoutSplittingACharacter)
     const std::string straddling = std::string(254, 'b') + "\xc3\xa9" + "tail";
     // A four-byte character ending exactly at the limit stays.
     const std::string fits = std::string(251, 'c') + "\xf0\x9f\x98\x80" + "tail";
-    ListedWindows windows({ascii, straddling, fits, "short"});
+    test::FakeWindows windows;
+    windows.titles = {ascii, straddling, fits, "short"};
     platform::ScopedService<platform::WindowService> scope(windows);
     EXPECT_EQ(platform::GetWindowTextA(1, 256), std::string(255, 'a'));
     EXPECT_EQ(platform::GetWindowTextA(2, 256), std::string(254, 'b'));
