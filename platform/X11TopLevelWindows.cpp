@@ -2,11 +2,14 @@
 
 #include "platform/X11Text.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string_view>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -38,6 +41,19 @@ constexpr int MaxClientDepth = 3;
 // _NET_ACTIVE_WINDOW source indication of a pager or similar tool, which window managers
 // obey without their focus-stealing prevention.
 constexpr std::uint32_t ActivationByTool = 2;
+// How long a window manager gets to pass the focus on after an activation request.
+constexpr auto FocusLimit = std::chrono::milliseconds(300);
+constexpr auto FocusPoll = std::chrono::milliseconds(10);
+// Host names are at most 255 bytes; a longer WM_CLIENT_MACHINE names no host.
+constexpr std::uint32_t MaxHostWords = 64;
+
+std::string hostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+}
 
 bool toWindowId(HWND handle, xcb_window_t& window)
 {
@@ -238,6 +254,7 @@ struct X11TopLevelWindows::Connection
     xcb_atom_t utf8String = XCB_NONE;
     xcb_atom_t compoundText = XCB_NONE;
     xcb_atom_t netActiveWindow = XCB_NONE;
+    xcb_atom_t netWmPid = XCB_NONE;
 };
 
 std::unique_ptr<X11TopLevelWindows::Connection>
@@ -256,11 +273,11 @@ X11TopLevelWindows::connect(const std::string& display)
         return nullptr;
     connection->root = screen.data->root;
 
-    const char* const names[] = {"WM_STATE", "_NET_WM_NAME", "UTF8_STRING", "COMPOUND_TEXT",
-                                 "_NET_ACTIVE_WINDOW"};
-    xcb_atom_t* const atoms[] = {&connection->wmState, &connection->netWmName,
-                                 &connection->utf8String, &connection->compoundText,
-                                 &connection->netActiveWindow};
+    const char* const names[] = {"WM_STATE",      "_NET_WM_NAME",       "UTF8_STRING",
+                                 "COMPOUND_TEXT", "_NET_ACTIVE_WINDOW", "_NET_WM_PID"};
+    xcb_atom_t* const atoms[] = {&connection->wmState,         &connection->netWmName,
+                                 &connection->utf8String,      &connection->compoundText,
+                                 &connection->netActiveWindow, &connection->netWmPid};
     xcb_intern_atom_cookie_t cookies[std::size(names)];
     for (std::size_t i = 0; i < std::size(names); ++i)
         cookies[i] =
@@ -382,17 +399,59 @@ bool X11TopLevelWindows::bringToFront(HWND window)
     for (const xcb_void_cookie_t request : requests)
         std::free(xcb_request_check(xcb, request));
     drainEvents(xcb);
+
+    // Keys sent before the focus arrives would go to the window that had it.
+    const auto deadline = std::chrono::steady_clock::now() + FocusLimit;
+    while (focusWindow() != window) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(FocusPoll);
+    }
     return true;
 }
 
 HWND X11TopLevelWindows::focusWindow()
 {
-    return 0; // PLACEHOLDER
+    Connection* x = connection();
+    if (!x)
+        return 0;
+    xcb_connection_t* xcb = x->xcb;
+    xcb_generic_error_t* error = nullptr;
+    const auto focus =
+        take(xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), &error), error);
+    if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
+        focus->focus == x->root)
+        return 0;
+    // The focus may sit on a frame, the client or a window inside the client.
+    const HWND client = x->clientsOf({x->topLevelOf(focus->focus)}).front();
+    drainEvents(xcb);
+    return client;
 }
 
-std::uint32_t X11TopLevelWindows::windowProcessId(HWND)
+std::uint32_t X11TopLevelWindows::windowProcessId(HWND window)
 {
-    return 0; // PLACEHOLDER
+    xcb_window_t id = XCB_NONE;
+    Connection* x = connection();
+    if (!x || !toWindowId(window, id))
+        return 0;
+    xcb_connection_t* xcb = x->xcb;
+    const auto pidCookie = xcb_get_property(xcb, 0, id, x->netWmPid, XCB_ATOM_CARDINAL, 0, 1);
+    const auto machineCookie = xcb_get_property(xcb, 0, id, XCB_ATOM_WM_CLIENT_MACHINE,
+                                                XCB_GET_PROPERTY_TYPE_ANY, 0, MaxHostWords);
+    xcb_generic_error_t* error = nullptr;
+    const auto pid = take(xcb_get_property_reply(xcb, pidCookie, &error), error);
+    const auto machine = take(xcb_get_property_reply(xcb, machineCookie, &error), error);
+    drainEvents(xcb);
+    // A process number means something only on the machine that runs the process.
+    if (!pid || pid->format != 32 || xcb_get_property_value_length(pid.get()) != 4 || !machine ||
+        machine->bytes_after != 0)
+        return 0;
+    const std::string host = hostName();
+    if (host.empty() || untilNul(propertyBytes(machine.get())) != host)
+        return 0;
+    std::uint32_t process = 0;
+    std::memcpy(&process, xcb_get_property_value(pid.get()), sizeof process);
+    return process;
 }
 
 namespace {

@@ -27,8 +27,11 @@ public:
     // The title as of the last look for the windows in it, read afresh for any other.
     std::string windowText(HWND window) override;
     // Raises the window's top-level frame, asks the window manager to activate it and
-    // gives it the input focus. False when there is no such window.
+    // gives it the input focus; true once the focus is seen on it. False when there is no
+    // such window or the focus does not arrive within a short limit.
     bool bringToFront(HWND window) override;
+    // The listed window for the focus: the client inside the focused frame, the top-level
+    // window without a window manager.
     HWND focusWindow() override;
     // From _NET_WM_PID, when WM_CLIENT_MACHINE names this machine.
     std::uint32_t windowProcessId(HWND window) override;

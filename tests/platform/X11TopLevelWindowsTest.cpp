@@ -1,9 +1,11 @@
 #include "platform/X11TopLevelWindows.h"
 #include "platform/Service.h"
 #include "platform/TopLevelWindows.h"
+#include "platform/X11Keyboard.h"
 #include "platform/X11Text.h"
 #include "support/FakeDesktop.h"
 #include "support/Sandbox.h"
+#include "support/X11Client.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -18,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -152,6 +155,7 @@ TEST(TopLevelWindowsTest, AnUnreachableDisplayOpensNoService)
 {
     EXPECT_EQ(platform::X11TopLevelWindows::open("unix:/nonexistent/vorlax-x11"), nullptr);
     EXPECT_EQ(platform::X11TopLevelWindows::open(":65000"), nullptr);
+    EXPECT_EQ(platform::X11Keyboard::open(":65000"), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -221,79 +225,6 @@ public:
 private:
     QProcess m_process;
     bool m_started = false;
-};
-
-// The test's own X client, for windows the service must find (or must not).
-class TestClient
-{
-public:
-    explicit TestClient(const std::string& display = {})
-        : m_xcb(xcb_connect(display.empty() ? nullptr : display.c_str(), nullptr))
-    {
-        if (connected())
-            m_root = xcb_setup_roots_iterator(xcb_get_setup(m_xcb)).data->root;
-    }
-    bool connected() const { return !xcb_connection_has_error(m_xcb); }
-    ~TestClient()
-    {
-        for (auto window = m_created.rbegin(); window != m_created.rend(); ++window)
-            xcb_destroy_window(m_xcb, *window);
-        sync();
-        xcb_disconnect(m_xcb);
-    }
-    xcb_window_t root() const { return m_root; }
-
-    xcb_window_t create(xcb_window_t parent = XCB_NONE)
-    {
-        const xcb_window_t window = xcb_generate_id(m_xcb);
-        xcb_create_window(m_xcb, XCB_COPY_FROM_PARENT, window, parent ? parent : m_root, 0, 0, 60,
-                          40, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-        m_created.push_back(window);
-        return window;
-    }
-    void setText(xcb_window_t window, const std::string& property, const std::string& type,
-                 const std::string& text)
-    {
-        xcb_change_property(m_xcb, XCB_PROP_MODE_REPLACE, window, atom(property), atom(type), 8,
-                            static_cast<std::uint32_t>(text.size()), text.data());
-    }
-    // What a window manager puts on the clients it manages.
-    void setNormalState(xcb_window_t window)
-    {
-        const std::uint32_t state[2] = {1, XCB_NONE};
-        xcb_change_property(m_xcb, XCB_PROP_MODE_REPLACE, window, atom("WM_STATE"),
-                            atom("WM_STATE"), 32, 2, state);
-    }
-    void map(xcb_window_t window) { xcb_map_window(m_xcb, window); }
-    void destroy(xcb_window_t window)
-    {
-        xcb_destroy_window(m_xcb, window);
-        std::erase(m_created, window);
-    }
-    xcb_window_t focus()
-    {
-        auto* reply = xcb_get_input_focus_reply(m_xcb, xcb_get_input_focus(m_xcb), nullptr);
-        const xcb_window_t focused = reply ? reply->focus : XCB_NONE;
-        std::free(reply);
-        return focused;
-    }
-    // Everything sent so far has been carried out once this returns.
-    void sync() { focus(); }
-
-private:
-    xcb_atom_t atom(const std::string& name)
-    {
-        auto* reply = xcb_intern_atom_reply(
-            m_xcb, xcb_intern_atom(m_xcb, 0, static_cast<std::uint16_t>(name.size()), name.data()),
-            nullptr);
-        const xcb_atom_t value = reply ? reply->atom : XCB_NONE;
-        std::free(reply);
-        return value;
-    }
-
-    xcb_connection_t* m_xcb;
-    xcb_window_t m_root = XCB_NONE;
-    std::vector<xcb_window_t> m_created;
 };
 
 class X11TopLevelWindowsTest : public ::testing::Test
@@ -380,7 +311,7 @@ TEST_F(X11TopLevelWindowsTest, NonAsciiTitlesComeBackAsUtf8WhateverTheirEncoding
     EXPECT_TRUE(shown("Ошибка €"));
 
     // _NET_WM_NAME wins over WM_NAME and is taken unchanged.
-    TestClient client;
+    test::X11Client client;
     const xcb_window_t window = client.create();
     client.setText(window, "_NET_WM_NAME", "UTF8_STRING", "Fehler beim Löschen ✓");
     client.setText(window, "WM_NAME", "STRING", "Fehler beim L\xf6schen");
@@ -394,7 +325,7 @@ TEST_F(X11TopLevelWindowsTest, NonAsciiTitlesComeBackAsUtf8WhateverTheirEncoding
 
 TEST_F(X11TopLevelWindowsTest, ManagedClientStandsForItsFrameAndHiddenWindowsAreLeftOut)
 {
-    TestClient client;
+    test::X11Client client;
     // What a window manager builds: a frame on the root, a wrapper, the client with WM_STATE.
     const xcb_window_t frame = client.create();
     const xcb_window_t wrapper = client.create(frame);
@@ -446,7 +377,7 @@ TEST_F(X11TopLevelWindowsTest, BringingToFrontRaisesAndFocusesOnlyExistingWindow
     EXPECT_TRUE(service->bringToFront(window));
     listed = snapshot(*service);
     EXPECT_EQ(listed.front().title, "Lower dialog");
-    TestClient client;
+    test::X11Client client;
     EXPECT_EQ(client.focus(), window);
 
     const xcb_window_t gone = client.create();
@@ -458,9 +389,93 @@ TEST_F(X11TopLevelWindowsTest, BringingToFrontRaisesAndFocusesOnlyExistingWindow
     EXPECT_FALSE(service->bringToFront(HWND(1) << 40));
 }
 
+TEST_F(X11TopLevelWindowsTest, TheFocusIsTheListedWindowThatHoldsIt)
+{
+    test::X11Client client;
+    const xcb_window_t plain = client.create();
+    const xcb_window_t inner = client.create(plain);
+    const xcb_window_t frame = client.create();
+    const xcb_window_t managed = client.create(frame);
+    const xcb_window_t insideManaged = client.create(managed);
+    client.setNormalState(managed);
+    for (const xcb_window_t window : {inner, plain, insideManaged, managed, frame})
+        client.map(window);
+    client.sync();
+
+    struct Case
+    {
+        const char* focused;
+        xcb_window_t focus;
+        HWND expected;
+    };
+    const Case cases[] = {
+        {"a top-level window", plain, plain},
+        {"a window inside a top-level window", inner, plain},
+        {"a managed client", managed, managed},
+        {"the frame of a managed client", frame, managed},
+        {"a window inside a managed client", insideManaged, managed},
+        {"no window", XCB_NONE, 0},
+        {"the window under the pointer", XCB_INPUT_FOCUS_POINTER_ROOT, 0},
+        {"the root", client.root(), 0},
+    };
+    for (const Case& c : cases) {
+        client.setFocus(c.focus);
+        EXPECT_EQ(service->focusWindow(), c.expected) << c.focused;
+    }
+
+    client.setFocus(XCB_NONE);
+    EXPECT_TRUE(service->bringToFront(plain));
+    EXPECT_EQ(service->focusWindow(), plain);
+    // Inside a window that is not shown nothing can take the focus.
+    const xcb_window_t hiddenParent = client.create(frame);
+    const xcb_window_t unreachable = client.create(hiddenParent);
+    client.sync();
+    EXPECT_FALSE(service->bringToFront(unreachable));
+    EXPECT_EQ(service->focusWindow(), plain);
+}
+
+TEST_F(X11TopLevelWindowsTest, AWindowsProcessIsKnownOnlyOnThisMachine)
+{
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    const std::uint32_t self = platform::GetCurrentProcessId();
+    struct Case
+    {
+        const char* window;
+        std::optional<std::uint32_t> pid;
+        std::optional<std::string> machine;
+        std::uint32_t expected;
+    };
+    const Case cases[] = {
+        {"ours", self, host, self},
+        {"with our number on another machine", self, std::string(host) + "-elsewhere", 0},
+        {"without a process number", std::nullopt, host, 0},
+        {"without a machine", self, std::nullopt, 0},
+        {"without either", std::nullopt, std::nullopt, 0},
+    };
+    test::X11Client client;
+    for (const Case& c : cases) {
+        const xcb_window_t window = client.create();
+        if (c.pid)
+            client.setCardinal(window, "_NET_WM_PID", *c.pid);
+        if (c.machine)
+            client.setText(window, "WM_CLIENT_MACHINE", "STRING", *c.machine);
+        client.sync();
+        EXPECT_EQ(service->windowProcessId(window), c.expected) << c.window;
+        std::uint32_t process = 12345;
+        platform::ScopedService<platform::WindowService> scope(*service);
+        EXPECT_EQ(platform::GetWindowThreadProcessId(window, &process), c.expected) << c.window;
+        EXPECT_EQ(process, c.expected) << c.window;
+    }
+    const xcb_window_t gone = client.create();
+    client.destroy(gone);
+    client.sync();
+    EXPECT_EQ(service->windowProcessId(gone), 0u);
+}
+
 TEST_F(X11TopLevelWindowsTest, ManyWindowsKeepTheirOrderAndTitles)
 {
-    TestClient client;
+    test::X11Client client;
     constexpr int count = 300;
     std::vector<xcb_window_t> windows;
     for (int i = 0; i < count; ++i) {
@@ -515,7 +530,7 @@ public:
     {
         stop();
         start({QString::fromStdString(m_display)});
-        return waitFor([&] { return TestClient(m_display).connected(); });
+        return waitFor([&] { return test::X11Client(m_display).connected(); });
     }
 
 private:
@@ -540,8 +555,14 @@ TEST(X11ServerLossTest, AServerThatWentAwayHasNoWindowsUntilItIsBack)
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
     const auto service = platform::X11TopLevelWindows::open(server.display());
     ASSERT_NE(service, nullptr);
+    const auto keyboard = platform::X11Keyboard::open(server.display());
+    ASSERT_NE(keyboard, nullptr);
+    const auto pressSpace = [&] {
+        keyboard->keyEvent(platform::VK_SPACE, 0, 0, 0);
+        keyboard->keyEvent(platform::VK_SPACE, 0, platform::KEYEVENTF_KEYUP, 0);
+    };
 
-    const auto showWindow = [&](TestClient& client, const std::string& title) {
+    const auto showWindow = [&](test::X11Client& client, const std::string& title) {
         const xcb_window_t window = client.create();
         client.setText(window, "WM_NAME", "STRING", title);
         client.map(window);
@@ -550,7 +571,7 @@ TEST(X11ServerLossTest, AServerThatWentAwayHasNoWindowsUntilItIsBack)
     };
     HWND before = 0;
     {
-        TestClient client(server.display());
+        test::X11Client client(server.display());
         before = showWindow(client, "Before");
         ASSERT_EQ(service->firstWindow(), before);
         EXPECT_EQ(service->windowText(before), "Before");
@@ -561,12 +582,20 @@ TEST(X11ServerLossTest, AServerThatWentAwayHasNoWindowsUntilItIsBack)
     EXPECT_EQ(service->firstWindow(), 0u);
     EXPECT_EQ(service->windowText(before), "");
     EXPECT_FALSE(service->bringToFront(before));
+    EXPECT_EQ(service->focusWindow(), 0u);
+    pressSpace();
 
     ASSERT_TRUE(server.restart());
-    TestClient client(server.display());
+    test::X11Client client(server.display());
     const xcb_window_t after = showWindow(client, "After");
     EXPECT_EQ(service->firstWindow(), after);
     EXPECT_EQ(service->windowText(after), "After");
+    // The keyboard finds the new server too.
+    client.watchKeys(after);
+    client.setFocus(after);
+    pressSpace();
+    const std::vector<test::X11Client::KeyEvent> typed = {{true, ' ', 0}, {false, ' ', 0}};
+    EXPECT_EQ(client.keyEvents(typed.size()), typed);
 }
 
 } // namespace

@@ -1,0 +1,181 @@
+#include "platform/X11Keyboard.h"
+
+#include <cstdlib>
+#include <vector>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+namespace platform {
+
+namespace {
+
+using KeySym = std::uint32_t;
+
+struct NamedKey
+{
+    std::uint8_t virtualKey;
+    KeySym keysym;
+};
+
+// The keys whose symbol is no character of their own, and the punctuation keys of a United
+// Kingdom keyboard, unshifted. Print Screen and the old Print key both print.
+constexpr NamedKey NamedKeys[] = {
+    {0x03, 0xff69}, {0x08, 0xff08}, {0x09, 0xff09}, {0x0C, 0xff0b}, {0x0D, 0xff0d}, {0x10, 0xffe1},
+    {0x11, 0xffe3}, {0x12, 0xffe9}, {0x13, 0xff13}, {0x14, 0xffe5}, {0x1B, 0xff1b}, {0x20, 0x0020},
+    {0x21, 0xff55}, {0x22, 0xff56}, {0x23, 0xff57}, {0x24, 0xff50}, {0x25, 0xff51}, {0x26, 0xff52},
+    {0x27, 0xff53}, {0x28, 0xff54}, {0x29, 0xff60}, {0x2A, 0xff61}, {0x2B, 0xff62}, {0x2C, 0xff61},
+    {0x2D, 0xff63}, {0x2E, 0xffff}, {0x2F, 0xff6a}, {0x6A, 0xffaa}, {0x6B, 0xffab}, {0x6C, 0xffac},
+    {0x6D, 0xffad}, {0x6E, 0xffae}, {0x6F, 0xffaf}, {0x90, 0xff7f}, {0x91, 0xff14}, {0xBA, 0x003b},
+    {0xBB, 0x003d}, {0xBC, 0x002c}, {0xBD, 0x002d}, {0xBE, 0x002e}, {0xBF, 0x002f}, {0xC0, 0x0027},
+    {0xDB, 0x005b}, {0xDC, 0x005c}, {0xDD, 0x005d}, {0xDE, 0x0023}, {0xDF, 0x0060},
+};
+
+// 0 for a virtual key without a symbol (the mouse buttons, unassigned codes).
+KeySym keysymOf(std::uint8_t virtualKey)
+{
+    if (virtualKey >= '0' && virtualKey <= '9')
+        return virtualKey;
+    if (virtualKey >= 'A' && virtualKey <= 'Z')
+        return virtualKey - 'A' + 'a';
+    if (virtualKey >= 0x60 && virtualKey <= 0x69) // the keypad's digits
+        return 0xffb0 + (virtualKey - 0x60);
+    if (virtualKey >= 0x70 && virtualKey <= 0x87) // F1 to F24
+        return 0xffbe + (virtualKey - 0x70);
+    for (const NamedKey& key : NamedKeys) {
+        if (key.virtualKey == virtualKey)
+            return key.keysym;
+    }
+    return 0;
+}
+
+} // namespace
+
+struct X11Keyboard::Connection
+{
+    ~Connection()
+    {
+        if (xcb)
+            xcb_disconnect(xcb);
+    }
+
+    void readMapping()
+    {
+        const xcb_setup_t* setup = xcb_get_setup(xcb);
+        firstKeycode = setup->min_keycode;
+        const auto count = static_cast<std::uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+        xcb_generic_error_t* error = nullptr;
+        xcb_get_keyboard_mapping_reply_t* reply = xcb_get_keyboard_mapping_reply(
+            xcb, xcb_get_keyboard_mapping(xcb, setup->min_keycode, count), &error);
+        std::free(error);
+        keysyms.clear();
+        perKeycode = 0;
+        if (reply) {
+            const xcb_keysym_t* symbols = xcb_get_keyboard_mapping_keysyms(reply);
+            keysyms.assign(symbols, symbols + xcb_get_keyboard_mapping_keysyms_length(reply));
+            perKeycode = reply->keysyms_per_keycode;
+            std::free(reply);
+        }
+        mappingRead = true;
+    }
+
+    // The key that types the symbol unshifted; else one that types it in the first group's
+    // shifted column (the keypad's digits, for which Num Lock decides). 0 when there is none.
+    xcb_keycode_t keycodeOf(KeySym keysym) const
+    {
+        if (perKeycode == 0)
+            return 0;
+        for (std::size_t column = 0; column < 2 && column < perKeycode; ++column) {
+            for (std::size_t at = column; at < keysyms.size(); at += perKeycode) {
+                if (keysyms[at] == keysym)
+                    return static_cast<xcb_keycode_t>(firstKeycode + at / perKeycode);
+            }
+        }
+        return 0;
+    }
+
+    // Unasked events must not pile up; a changed keyboard makes the mapping stale.
+    void drainEvents()
+    {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(xcb)) {
+            if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY)
+                mappingRead = false;
+            std::free(event);
+        }
+    }
+
+    xcb_connection_t* xcb = nullptr;
+    xcb_window_t root = XCB_NONE;
+    bool mappingRead = false;
+    xcb_keycode_t firstKeycode = 0;
+    std::size_t perKeycode = 0;
+    std::vector<xcb_keysym_t> keysyms;
+};
+
+std::unique_ptr<X11Keyboard::Connection> X11Keyboard::connect(const std::string& display)
+{
+    auto connection = std::make_unique<Connection>();
+    int screenNumber = 0;
+    connection->xcb = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
+    xcb_connection_t* xcb = connection->xcb;
+    if (xcb_connection_has_error(xcb))
+        return nullptr;
+    xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(xcb));
+    for (int i = 0; i < screenNumber && screen.rem; ++i)
+        xcb_screen_next(&screen);
+    if (!screen.rem)
+        return nullptr;
+    connection->root = screen.data->root;
+    const xcb_query_extension_reply_t* test = xcb_get_extension_data(xcb, &xcb_test_id);
+    if (!test || !test->present)
+        return nullptr;
+    return connection;
+}
+
+std::unique_ptr<X11Keyboard> X11Keyboard::open(const std::string& display)
+{
+    auto connection = connect(display);
+    if (!connection)
+        return nullptr;
+    return std::unique_ptr<X11Keyboard>(new X11Keyboard(display, std::move(connection)));
+}
+
+X11Keyboard::X11Keyboard(std::string display, std::unique_ptr<Connection> connection)
+    : m_display(std::move(display)), m_connection(std::move(connection))
+{
+}
+
+X11Keyboard::~X11Keyboard() = default;
+
+X11Keyboard::Connection* X11Keyboard::connection()
+{
+    if (m_connection && xcb_connection_has_error(m_connection->xcb))
+        m_connection.reset();
+    if (!m_connection)
+        m_connection = connect(m_display);
+    return m_connection.get();
+}
+
+void X11Keyboard::keyEvent(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags,
+                           std::uintptr_t)
+{
+    const KeySym keysym = keysymOf(virtualKey);
+    Connection* x = keysym ? connection() : nullptr;
+    if (!x)
+        return;
+    x->drainEvents();
+    if (!x->mappingRead)
+        x->readMapping();
+    xcb_keycode_t keycode = x->keycodeOf(keysym);
+    if (keycode == 0) {
+        // The keyboard may have changed since the mapping was read.
+        x->readMapping();
+        keycode = x->keycodeOf(keysym);
+    }
+    if (keycode == 0)
+        return;
+    const std::uint8_t type = (flags & KEYEVENTF_KEYUP) ? XCB_KEY_RELEASE : XCB_KEY_PRESS;
+    xcb_test_fake_input(x->xcb, type, keycode, XCB_CURRENT_TIME, x->root, 0, 0, 0);
+    xcb_flush(x->xcb);
+}
+
+} // namespace platform
