@@ -1,13 +1,23 @@
 #include "runtime/OwnWindows.h"
 
 #include "platform/Service.h"
+#include "platform/X11Keyboard.h"
 #include "platform/X11TopLevelWindows.h"
+#include "runtime/OwnKeyboard.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QWindow>
 #include <algorithm>
 
 namespace runtime {
+
+namespace {
+
+constexpr qint64 ActivationLimitMs = 300;
+
+} // namespace
 
 platform::HWND OwnWindows::handleOf(const QWidget* widget)
 {
@@ -60,7 +70,18 @@ bool OwnWindows::bringToFront(platform::HWND window)
         widget->setWindowState(widget->windowState() & ~Qt::WindowMinimized);
     widget->raise();
     widget->activateWindow();
-    return true;
+    // Activation reaches the toolkit as an event of its own; keys posted before it would
+    // go to the window that was active.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (QApplication::activeWindow() == widget)
+            return true;
+        if (waited.elapsed() > ActivationLimitMs)
+            return false;
+        QThread::msleep(5);
+    }
 }
 
 platform::HWND OwnWindows::focusWindow()
@@ -93,13 +114,19 @@ QWidget* OwnWindows::widgetOf(platform::HWND window) const
 void installWindowService()
 {
     using Windows = platform::Service<platform::WindowService>;
+    using Keyboard = platform::Service<platform::KeyboardService>;
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        if (auto x11 = platform::X11TopLevelWindows::open()) {
-            Windows::install(std::move(x11));
+        auto windows = platform::X11TopLevelWindows::open();
+        auto keyboard = platform::X11Keyboard::open();
+        // Keys typed into a window found by the other family would miss it.
+        if (windows && keyboard) {
+            Windows::install(std::move(windows));
+            Keyboard::install(std::move(keyboard));
             return;
         }
     }
     Windows::install(std::make_unique<OwnWindows>());
+    Keyboard::install(std::make_unique<OwnKeyboard>());
 }
 
 platform::HWND windowHandle(QWidget* window)

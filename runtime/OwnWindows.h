@@ -20,6 +20,8 @@ public:
     platform::HWND firstWindow() override;
     platform::HWND nextWindow(platform::HWND window) override;
     std::string windowText(platform::HWND window) override;
+    // Activates the window and lets the toolkit work until it is the active one, within a
+    // short limit.
     bool bringToFront(platform::HWND window) override;
     platform::HWND focusWindow() override;
     // Every window listed is the process's own.
@@ -36,9 +38,10 @@ private:
     std::vector<Entry> m_order;
 };
 
-// Installs the window family that fits the toolkit's platform: the X server's windows on
-// xcb, the process's own everywhere else. The one place that chooses, so the program and
-// its tests see the same windows; called once the application object exists.
+// Installs the window and keyboard families that fit the toolkit's platform: the X server's
+// windows and its test keyboard on xcb, the process's own windows and posted key events
+// everywhere else. The one place that chooses, so the program and its tests see the same
+// windows and type into them alike; called once the application object exists.
 void installWindowService();
 
 // The handle by which the installed window family knows a top-level widget: its X window

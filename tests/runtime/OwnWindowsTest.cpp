@@ -1,9 +1,15 @@
 #include "runtime/OwnWindows.h"
+#include "platform/Keyboard.h"
 #include "platform/Service.h"
 #include "platform/TopLevelWindows.h"
+#include "runtime/MessageBoxes.h"
+#include "runtime/OwnKeyboard.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <functional>
@@ -137,7 +143,14 @@ TEST(OwnWindowsTest, BringingToFrontActivatesTheWindow)
     main->showMinimized();
     EXPECT_TRUE(service.bringToFront(OwnWindows::handleOf(main.get())));
     EXPECT_FALSE(main->isMinimized());
-    EXPECT_TRUE(settle([&] { return QApplication::activeWindow() == main.get(); }));
+    // The window is active by the time it returns, so keys typed next reach it.
+    EXPECT_EQ(QApplication::activeWindow(), main.get());
+    EXPECT_EQ(service.focusWindow(), OwnWindows::handleOf(main.get()));
+
+    // A window that cannot become active is not reported as brought to the front.
+    auto hidden = std::make_unique<QWidget>();
+    EXPECT_FALSE(service.bringToFront(OwnWindows::handleOf(hidden.get())));
+    EXPECT_EQ(QApplication::activeWindow(), main.get());
 }
 
 TEST(OwnWindowsTest, InstalledWithoutXTheWalkSeesTheProcessWindows)
@@ -151,6 +164,164 @@ TEST(OwnWindowsTest, InstalledWithoutXTheWalkSeesTheProcessWindows)
     EXPECT_EQ(window, OwnWindows::handleOf(dialog.get()));
     EXPECT_EQ(platform::GetWindowTextA(window, 256), "eRRor deleting FILE");
     EXPECT_TRUE(platform::SetForegroundWindow(window));
+}
+
+// ---------------------------------------------------------------------------------------
+// Keys posted to the process's own windows
+
+void press(std::uint8_t virtualKey)
+{
+    platform::keybd_event(virtualKey, 0, 0, 0);
+}
+
+void release(std::uint8_t virtualKey)
+{
+    platform::keybd_event(virtualKey, 0, platform::KEYEVENTF_KEYUP, 0);
+}
+
+void type(std::uint8_t virtualKey)
+{
+    press(virtualKey);
+    release(virtualKey);
+}
+
+bool ownKeyboardInstalled()
+{
+    return dynamic_cast<runtime::OwnKeyboard*>(
+               &platform::Service<platform::KeyboardService>::instance()) != nullptr;
+}
+
+class OwnKeyboardTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() == QLatin1String("xcb"))
+            GTEST_SKIP() << "on xcb the X server's keyboard is installed instead";
+        ASSERT_TRUE(ownKeyboardInstalled());
+    }
+};
+
+TEST_F(OwnKeyboardTest, TypingIntoALineEditGivesTheCharactersOfTheLayout)
+{
+    QWidget window;
+    auto* edit = new QLineEdit(&window);
+    window.show();
+    ASSERT_TRUE(activate(&window));
+    edit->setFocus();
+    ASSERT_TRUE(settle([&] { return QApplication::focusWidget() == edit; }));
+
+    press(platform::VK_SHIFT);
+    type('H');
+    release(platform::VK_SHIFT);
+    type('I');
+    press(platform::VK_SHIFT);
+    type('1');
+    release(platform::VK_SHIFT);
+    EXPECT_TRUE(settle([&] { return edit->text() == "Hi!"; })) << edit->text().toStdString();
+}
+
+// Records the key presses that reach a widget.
+class PressRecorder : public QWidget
+{
+public:
+    struct Press
+    {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        QString text;
+        bool operator==(const Press&) const = default;
+    };
+    std::vector<Press> presses;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        presses.push_back({event->key(), event->modifiers(), event->text()});
+    }
+};
+
+TEST_F(OwnKeyboardTest, EachKeyCarriesTheToolkitsKeyModifiersAndText)
+{
+    PressRecorder window;
+    window.setFocusPolicy(Qt::StrongFocus);
+    window.show();
+    ASSERT_TRUE(activate(&window));
+    window.setFocus();
+    ASSERT_TRUE(settle([&] { return QApplication::focusWidget() == &window; }));
+
+    struct Case
+    {
+        const char* typed;
+        std::uint8_t modifier; // held around the key; 0 for none
+        std::uint8_t virtualKey;
+        PressRecorder::Press expected;
+    };
+    const Case cases[] = {
+        {"a", 0, 'A', {Qt::Key_A, Qt::NoModifier, "a"}},
+        {"pound sign", platform::VK_SHIFT, '3', {Qt::Key_sterling, Qt::ShiftModifier, "\u00a3"}},
+        {"at sign", platform::VK_SHIFT, 0xC0, {Qt::Key_At, Qt::ShiftModifier, "@"}},
+        {"number sign", 0, 0xDE, {Qt::Key_NumberSign, Qt::NoModifier, "#"}},
+        {"not sign", platform::VK_SHIFT, 0xDF, {Qt::Key_notsign, Qt::ShiftModifier, "\u00ac"}},
+        {"Ctrl+A", platform::VK_CONTROL, 'A', {Qt::Key_A, Qt::ControlModifier, ""}},
+        {"Alt+F4", platform::VK_MENU, 0x73, {Qt::Key_F4, Qt::AltModifier, ""}},
+        {"Enter", 0, platform::VK_RETURN, {Qt::Key_Return, Qt::NoModifier, "\r"}},
+        {"keypad 7", 0, 0x67, {Qt::Key_7, Qt::KeypadModifier, "7"}},
+    };
+    for (const Case& c : cases) {
+        window.presses.clear();
+        if (c.modifier)
+            press(c.modifier);
+        type(c.virtualKey);
+        if (c.modifier)
+            release(c.modifier);
+        const std::size_t count = c.modifier ? 2 : 1;
+        ASSERT_TRUE(settle([&] { return window.presses.size() == count; })) << c.typed;
+        EXPECT_EQ(window.presses.back(), c.expected)
+            << c.typed << ": " << window.presses.back().text.toStdString();
+    }
+    // A mouse button is no key.
+    window.presses.clear();
+    type(0x01);
+    type('A');
+    ASSERT_TRUE(settle([&] { return !window.presses.empty(); }));
+    EXPECT_EQ(window.presses.front().key, Qt::Key_A);
+}
+
+TEST_F(OwnKeyboardTest, SpaceClosesTheShellsErrorDialog)
+{
+    auto main = shownWindow("Vorlax");
+    ASSERT_TRUE(activate(main.get()));
+    // What the timer does once the box is up: find it, bring it to the front, press Space.
+    bool typed = false;
+    QTimer closer;
+    closer.setInterval(20);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (HWND window = platform::FindWindowA(); window && !typed;
+             window = platform::GetWindow(window, platform::GW_HWNDNEXT)) {
+            if (platform::GetWindowTextA(window, 256) != "Error Deleting File")
+                continue;
+            typed = true;
+            ASSERT_TRUE(platform::SetForegroundWindow(window));
+            ASSERT_EQ(platform::GetForegroundWindow(), window);
+            type(platform::VK_SPACE);
+        }
+    });
+    closer.start();
+    // Should the keys go astray, the box is closed by its title bar and answers Cancel.
+    QTimer rescue;
+    rescue.setSingleShot(true);
+    QObject::connect(&rescue, &QTimer::timeout, [] {
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->close();
+    });
+    rescue.start(10000);
+    const runtime::ModalResult answer = runtime::showMessageBox(
+        {runtime::MessageType::Error, "Error Deleting File",
+         "Cannot delete report.doc: it is being used by another person or program.",
+         runtime::ButtonOk});
+    EXPECT_TRUE(typed);
+    EXPECT_EQ(answer, runtime::ModalResult::Ok);
 }
 
 } // namespace
