@@ -1,5 +1,6 @@
 #include "platform/X11Keyboard.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 #include <xcb/xcb.h>
@@ -78,13 +79,14 @@ struct X11Keyboard::Connection
         mappingRead = true;
     }
 
-    // The key that types the symbol unshifted; else one that types it in the first group's
-    // shifted column (the keypad's digits, for which Num Lock decides). 0 when there is none.
+    // The key that types the symbol unshifted. The keypad's digits and decimal point sit in
+    // the shifted column, where Num Lock, not Shift, picks them. 0 when there is none: a key
+    // that types the symbol only with Shift types another one without it.
     xcb_keycode_t keycodeOf(KeySym keysym) const
     {
-        if (perKeycode == 0)
-            return 0;
-        for (std::size_t column = 0; column < 2 && column < perKeycode; ++column) {
+        const bool keypad = keysym >= 0xff80 && keysym <= 0xffbd;
+        const std::size_t columns = std::min<std::size_t>(keypad ? 2 : 1, perKeycode);
+        for (std::size_t column = 0; column < columns; ++column) {
             for (std::size_t at = column; at < keysyms.size(); at += perKeycode) {
                 if (keysyms[at] == keysym)
                     return static_cast<xcb_keycode_t>(firstKeycode + at / perKeycode);
