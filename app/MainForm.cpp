@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QScopeGuard>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
@@ -848,7 +849,13 @@ void TForm1::FilesScanner1Process(TFilesScan*, const std::string& Dir, int, std:
 
 void TForm1::Timer1Timer(QObject*)
 {
-    if (!WindowTitleExists(ErrorDialogTitle))
+    // Only our own windows: the dialog is always our shell's, and another program's window
+    // carrying the same words must never receive the keys.
+    if (m_sendingKeys || !OwnWindowTitleExists(ErrorDialogTitle))
         return;
-    // Dismissing the dialog by keystrokes comes with the keystroke sender.
+    SendKey1.TitleText = ErrorDialogTitle;
+    SendKey1.Keys = " \r";
+    SendKey1.OwnWindowsOnly = true;
+    const QScopedValueRollback sending(m_sendingKeys, true);
+    SendKey1.execute();
 }

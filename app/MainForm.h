@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/Execfile.h"
+#include "automation/SendKeys.h"
 #include "automation/tarnwickAutostart.h"
 #include "runtime/Dates.h"
 #include "scan/FileOp.h"
@@ -154,6 +155,7 @@ public:
     TFilesScanner FilesScanner1;
     TFileOperation FileOperation1;
     TExecFile ExecFile1;
+    TSendKey SendKey1;
     // Missing when their creation raised an error (a registry value of the wrong type).
     std::optional<TSystemInfo> SystemInfo1;
     std::optional<TQXSysInfo> QXSysInfo1;
@@ -195,6 +197,9 @@ private:
     // CollectRubbish is on the stack: a stop request then leaves "Collect Rubbish Now"
     // disabled until the run has returned.
     bool m_runActive = false;
+    // Timer1Timer is sending keys: the sender pumps between them, and a tick meanwhile
+    // must not start a second round into the same dialog.
+    bool m_sendingKeys = false;
     bool m_saveAllowed = false;
     TSettingsValues m_values;
     std::map<const QLineEdit*, std::string> m_loadedTexts;

@@ -30,20 +30,40 @@ std::string fromFolderBuffer(const std::string& folder)
 
 } // namespace
 
-bool WindowTitleExists(const std::string& Text)
+namespace {
+
+bool titleFound(const std::string& Text, bool ownOnly)
 {
     const std::string wanted = lowerAscii(Text);
+    const std::uint32_t ownProcess = platform::GetCurrentProcessId();
     platform::HWND window = platform::FindWindowA();
     int further = 0;
     for (;;) {
-        const std::string title = lowerAscii(platform::GetWindowTextA(window, titleBufferSize));
-        if (!wanted.empty() && title.find(wanted) != std::string::npos)
+        std::uint32_t process = 0;
+        const bool eligible =
+            !ownOnly || (window != 0 && platform::GetWindowThreadProcessId(window, &process) != 0 &&
+                         process == ownProcess);
+        if (eligible && !wanted.empty() &&
+            lowerAscii(platform::GetWindowTextA(window, titleBufferSize)).find(wanted) !=
+                std::string::npos)
             return true;
         if (window == 0 || further >= furtherWindows)
             return false;
         ++further;
         window = platform::GetWindow(window, platform::GW_HWNDNEXT);
     }
+}
+
+} // namespace
+
+bool WindowTitleExists(const std::string& Text)
+{
+    return titleFound(Text, false);
+}
+
+bool OwnWindowTitleExists(const std::string& Text)
+{
+    return titleFound(Text, true);
 }
 
 std::string GetWindowsFolder()

@@ -1,5 +1,6 @@
 #include "runtime/Application.h"
 #include "runtime/Dates.h"
+#include "support/FakeDesktop.h"
 #include "support/FormFixture.h"
 
 #include "platform/Profile.h"
@@ -687,4 +688,27 @@ TEST_F(MainFormTest, SettingsInAFolderTooLongToNameAreStillLoadedNotOverwritten)
     const std::string saved = test::Sandbox::readFile(longFolder + "/vorlax.ini");
     EXPECT_NE(saved.find("User1=*.mine\r\n"), std::string::npos);
     EXPECT_NE(saved.find("DelBAK=0\r\n"), std::string::npos);
+}
+
+TEST_F(MainFormTest, TimerTypesSpaceAndEnterIntoItsOwnErrorDialogOnly)
+{
+    test::FakeWindows windows;
+    test::FakeKeyboard keyboard;
+    platform::ScopedService<platform::WindowService> windowScope(windows);
+    platform::ScopedService<platform::KeyboardService> keyboardScope(keyboard);
+    TForm1& f = start();
+    windows.titles = {"error deleting file - a web page", "Vorlax"};
+    windows.foreign = {1};
+    f.Timer1Timer(nullptr);
+    EXPECT_TRUE(keyboard.events.empty());
+    EXPECT_TRUE(windows.raised.empty());
+
+    windows.titles.push_back("ERROR DELETING FILE");
+    // A tick while the keys are being sent starts no second round.
+    keyboard.onEvent = [&](const test::KeyEvent&) { f.Timer1Timer(nullptr); };
+    f.Timer1Timer(nullptr);
+    EXPECT_EQ(windows.raised, std::vector<platform::HWND>{3});
+    ASSERT_EQ(keyboard.events.size(), 4u);
+    EXPECT_EQ(keyboard.events[0].virtualKey, 0x20);
+    EXPECT_EQ(keyboard.events[2].virtualKey, 0x0D);
 }

@@ -31,6 +31,16 @@ TEST_F(WindowProbe, FindsTheTextInAnyTitleIgnoringCase)
     EXPECT_FALSE(WindowTitleExists("Error Deleting File"));
 }
 
+TEST_F(WindowProbe, OwnProbeLooksAtThisProcesssWindowsOnly)
+{
+    windows.titles = {"Error Deleting File - a web page", "Vorlax"};
+    windows.foreign = {1};
+    EXPECT_TRUE(WindowTitleExists("Error Deleting File"));
+    EXPECT_FALSE(OwnWindowTitleExists("Error Deleting File"));
+    windows.titles.push_back("error deleting file");
+    EXPECT_TRUE(OwnWindowTitleExists("Error Deleting File"));
+}
+
 TEST_F(WindowProbe, OnlyLettersAToZFoldCase)
 {
     windows.titles = {"Fehler beim L\xC3\x96SCHEN", "[BRACKETS]"};
