@@ -393,9 +393,11 @@ bool X11TopLevelWindows::bringToFront(HWND window)
 
     // Keystrokes typed next must land in this window even without a window manager. Under
     // one the map may still be pending; the focus then fails harmlessly and the manager's
-    // activation gives it.
+    // activation gives it. Should the window go away while keys are on their way, the
+    // focus reverts to none rather than to the root, where keys would reach whatever
+    // window lies under the pointer.
     requests.push_back(
-        xcb_set_input_focus_checked(xcb, XCB_INPUT_FOCUS_PARENT, id, XCB_CURRENT_TIME));
+        xcb_set_input_focus_checked(xcb, XCB_INPUT_FOCUS_NONE, id, XCB_CURRENT_TIME));
     for (const xcb_void_cookie_t request : requests)
         std::free(xcb_request_check(xcb, request));
     drainEvents(xcb);
