@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/Execfile.h"
+#include "automation/PathDialog.h"
 #include "automation/tarnwickAutostart.h"
 #include "runtime/Dates.h"
 #include "scan/FileOp.h"
@@ -95,6 +96,7 @@ public:
 
     void BitBtn1Click(QObject* Sender);
     void BitBtn2Click(QObject* Sender);
+    void SpeedButton1Click(QObject* Sender);
     void CheckBox2Click(QObject* Sender);
     void FilesScanner1Process(TFilesScan* Sender, const std::string& Dir, int FilesCount,
                               std::int64_t FilesSize);
@@ -154,6 +156,7 @@ public:
     TFilesScanner FilesScanner1;
     TFileOperation FileOperation1;
     TExecFile ExecFile1;
+    TPathDialog PathDialog1{this};
     // Missing when their creation raised an error (a registry value of the wrong type).
     std::optional<TSystemInfo> SystemInfo1;
     std::optional<TQXSysInfo> QXSysInfo1;
