@@ -126,6 +126,22 @@ std::vector<std::string> subfoldersOf(const std::string& folder)
     return names;
 }
 
+bool hasSubfolders(const std::string& folder)
+{
+    platform::WIN32_FIND_DATAA entry;
+    const platform::HANDLE search =
+        platform::FindFirstFileExA(joined(folder, "*"), entry, platform::FindFirstExDeferDetails);
+    if (search == platform::INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    do {
+        found = (entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY) &&
+                entry.cFileName != "." && entry.cFileName != "..";
+    } while (!found && platform::FindNextFileA(search, entry));
+    platform::FindClose(search);
+    return found;
+}
+
 // The top-level widget the installed window family knows by that handle.
 QWidget* widgetOf(platform::HWND window)
 {
@@ -270,8 +286,15 @@ void FolderBrowserDialog::fill(QTreeWidgetItem* item)
         return;
     item->setData(0, FilledRole, true);
     const std::string path = textOf(item->data(0, PathRole));
-    for (const std::string& name : subfoldersOf(path))
-        addFolder(item, joined(path, name), name);
+    // A folder without subfolders gets no mark to open it, as in the shell's own tree; on
+    // network shares and discs that look costs too much, so they keep it until opened.
+    const unsigned type = platform::GetDriveTypeA(path.substr(0, 2) + '\\');
+    const bool look = type != platform::DRIVE_REMOTE && type != platform::DRIVE_CDROM;
+    for (const std::string& name : subfoldersOf(path)) {
+        QTreeWidgetItem* child = addFolder(item, joined(path, name), name);
+        if (look && !hasSubfolders(joined(path, name)))
+            child->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    }
     item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 

@@ -114,6 +114,8 @@ TEST_F(FolderBrowserTest, TheComputerHoldsTheDrivesAndFoldersHoldTheirSubfolders
 {
     QStringList drives, folders;
     QString title, status;
+    QStringList inner;
+    std::vector<QTreeWidgetItem::ChildIndicatorPolicy> marks;
     HWND handle = 0;
     bool okOnComputer = true;
     session.initialized = [&](HWND window) {
@@ -127,7 +129,13 @@ TEST_F(FolderBrowserTest, TheComputerHoldsTheDrivesAndFoldersHoldTheirSubfolders
         auto* tree = dialog->findChild<QTreeWidget*>();
         const QTreeWidgetItem* top = tree->topLevelItem(0);
         drives = childTexts(top);
-        folders = childTexts(top->child(0));
+        QTreeWidgetItem* driveC = top->child(0);
+        folders = childTexts(driveC);
+        // Opening a folder reads its subfolders; one without any shows no mark to open it.
+        QTreeWidgetItem* beta = driveC->child(2);
+        marks = {beta->childIndicatorPolicy(), driveC->child(1)->childIndicatorPolicy()};
+        beta->setExpanded(true);
+        inner = childTexts(beta);
         title = dialog->findChild<QLabel*>(QStringLiteral("title"))->text();
         status = dialog->findChild<QLabel*>(QStringLiteral("status"))->text();
     });
@@ -138,6 +146,9 @@ TEST_F(FolderBrowserTest, TheComputerHoldsTheDrivesAndFoldersHoldTheirSubfolders
               "C: (" + sandbox.driveC() + ")|D: (" + sandbox.root() + "/d)|Z: (/)");
     // Hidden folders are there, files and links are not; letters sort without case.
     EXPECT_EQ(folders.join('|').toStdString(), ".cache|alpha|Beta");
+    EXPECT_EQ(inner, QStringList{"inner"});
+    EXPECT_EQ(marks, (std::vector{QTreeWidgetItem::ShowIndicator,
+                                  QTreeWidgetItem::DontShowIndicatorWhenChildless}));
     EXPECT_EQ(title, QStringLiteral("Choose the cache folder"));
     EXPECT_EQ(status, QStringLiteral("Looking"));
     EXPECT_EQ(session.messages, (std::vector<unsigned>{BFFM_INITIALIZED, BFFM_SELCHANGED}));
