@@ -238,8 +238,10 @@ FolderBrowserDialog::FolderBrowserDialog(const platform::BROWSEINFOA& info, QWid
         m_root->setIcon(0, style()->standardIcon(QStyle::SP_ComputerIcon));
         m_root->setData(0, FilledRole, true);
         const std::string roots = platform::GetLogicalDriveStringsA();
-        for (std::size_t at = 0; at < roots.size(); at = roots.find('\0', at) + 1) {
-            const std::string drive = roots.c_str() + at;
+        for (std::size_t at = 0; at < roots.size();) {
+            const std::size_t end = std::min(roots.find('\0', at), roots.size());
+            const std::string drive = roots.substr(at, end - at);
+            at = end + 1;
             if (platform::GetDriveTypeA(drive) == platform::DRIVE_NO_ROOT_DIR)
                 continue;
             const std::string letter = drive.substr(0, 2);
