@@ -216,14 +216,6 @@ TEST_F(Shell, SpecialFoldersAndTheBrowserWithoutAToolkit)
     EXPECT_EQ(path, "unchanged");
     EXPECT_EQ(SHGetSpecialFolderLocation(0, 0x0005, item), E_FAIL);
     EXPECT_FALSE(item);
-    // The desktop folder exists only once it is made.
-    EXPECT_EQ(SHGetSpecialFolderLocation(0, CSIDL_DESKTOP, item), E_FAIL);
-    fs::create_directories(sandbox.driveC() + "/Desktop");
-    sandbox.setEnv("HOME", sandbox.driveC());
-    ASSERT_EQ(SHGetSpecialFolderLocation(0, CSIDL_DESKTOP, item), S_OK);
-    EXPECT_TRUE(SHGetPathFromIDListA(item.get(), path));
-    EXPECT_EQ(path, "C:\\Desktop");
-
     // Nobody can choose: a cancel, and the callback is never raised.
     const auto browser = FolderBrowser::createDefault();
     BROWSEINFOA info;
