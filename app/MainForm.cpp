@@ -340,6 +340,7 @@ void TForm1::connectHandlers()
     };
     connect(BitBtn1, &QPushButton::clicked, this, handle(&TForm1::BitBtn1Click));
     connect(BitBtn2, &QPushButton::clicked, this, handle(&TForm1::BitBtn2Click));
+    connect(SpeedButton1, &QToolButton::clicked, this, handle(&TForm1::SpeedButton1Click));
     connect(CheckBox2, &QCheckBox::toggled, this, handle(&TForm1::CheckBox2Click));
     connect(Timer1, &QTimer::timeout, this, handle(&TForm1::Timer1Timer));
     for (QCheckBox* box :
@@ -834,6 +835,13 @@ void TForm1::BitBtn2Click(QObject*)
         BitBtn1->setEnabled(true);
     BitBtn2->setText(QStringLiteral("Close"));
     FilesScanner1.Stop();
+}
+
+void TForm1::SpeedButton1Click(QObject*)
+{
+    // Not given the edit's text: the dialog opens on the folder chosen last.
+    if (PathDialog1.Execute())
+        setEditText(Edit4, PathDialog1.Directory());
 }
 
 void TForm1::CheckBox2Click(QObject*)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/Execfile.h"
+#include "automation/PathDialog.h"
 #include "automation/SendKeys.h"
 #include "automation/tarnwickAutostart.h"
 #include "runtime/Dates.h"
@@ -96,6 +97,7 @@ public:
 
     void BitBtn1Click(QObject* Sender);
     void BitBtn2Click(QObject* Sender);
+    void SpeedButton1Click(QObject* Sender);
     void CheckBox2Click(QObject* Sender);
     void FilesScanner1Process(TFilesScan* Sender, const std::string& Dir, int FilesCount,
                               std::int64_t FilesSize);
@@ -156,6 +158,7 @@ public:
     TFileOperation FileOperation1;
     TExecFile ExecFile1;
     TSendKey SendKey1;
+    TPathDialog PathDialog1{this};
     // Missing when their creation raised an error (a registry value of the wrong type).
     std::optional<TSystemInfo> SystemInfo1;
     std::optional<TQXSysInfo> QXSysInfo1;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,6 +96,47 @@ std::string configHomeNative()
     if (config.starts_with('/'))
         return normalizeNativePath(config);
     return absoluteFolder(homeFolder() + "/.config");
+}
+
+std::string desktopFolderNative()
+{
+    // The file is shell assignments, each value "$HOME/..." or an absolute path in double
+    // quotes; the last assignment wins, as when the shell reads it. GLib's reader keeps
+    // the first answer for the life of the process, whatever HOME says later.
+    const std::string home = homeFolder();
+    std::string desktop = home + "/Desktop";
+    std::ifstream file(configHomeNative() + "/user-dirs.dirs");
+    const std::string key = "XDG_DESKTOP_DIR=";
+    for (std::string line; std::getline(file, line);) {
+        const auto start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, key.size(), key) != 0)
+            continue;
+        std::string value;
+        bool quoted = false;
+        for (std::size_t i = start + key.size(); i < line.size(); ++i) {
+            const char c = line[i];
+            if (c == '"') {
+                quoted = !quoted;
+            } else if (c == '\\' && i + 1 < line.size()) {
+                value += line[++i];
+            } else if (!quoted && (c == ' ' || c == '\t' || c == '#')) {
+                break;
+            } else {
+                value += c;
+            }
+        }
+        if (value == "$HOME" || value.starts_with("$HOME/"))
+            desktop = home + value.substr(5);
+        else if (value.starts_with('/'))
+            desktop = value;
+    }
+    return normalizeNativePath(desktop);
+}
+
+std::string GetCurrentDirectoryA()
+{
+    std::unique_ptr<char, decltype(&std::free)> folder(::getcwd(nullptr, 0), &std::free);
+    return folder ? toWindowsPath(folder.get()) : std::string();
 }
 
 std::string windowsDirectoryNative()

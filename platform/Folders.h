@@ -12,11 +12,17 @@ std::string windowsDirectoryNative();
 // invalid and ignored, so every reader of it agrees on the folder).
 std::string configHomeNative();
 
+// The desktop folder as `xdg-user-dir DESKTOP` names it: XDG_DESKTOP_DIR of
+// user-dirs.dirs in the config folder, else ~/Desktop. It need not exist.
+std::string desktopFolderNative();
+
 // Windows forms, as the system reports them: no trailing "\" except for a drive root.
 std::string GetWindowsDirectoryA();
 std::string GetSystemDirectoryA();
 // $TMPDIR or /tmp, with a trailing "\".
 std::string GetTempPathA();
+// The process's current folder; empty when it is gone.
+std::string GetCurrentDirectoryA();
 
 // Whether two Windows paths name the same folder, or inner lies inside outer. Folders are
 // compared by identity (device and inode), as every folder has several Windows names.

@@ -85,6 +85,74 @@ public:
     static std::unique_ptr<ShellService> createDefault();
 };
 
+// A shell item, as an item list stands for it: the computer (the drive map, which has no
+// path) or a folder by its Windows path. The owner frees it, where Windows has the shell's
+// allocator.
+struct ITEMIDLIST
+{
+    std::string path; // empty for the computer
+};
+using LPITEMIDLIST = std::unique_ptr<ITEMIDLIST>;
+using HRESULT = long;
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005L);
+
+// Special folders.
+inline constexpr int CSIDL_DESKTOP = 0x0000;
+inline constexpr int CSIDL_DRIVES = 0x0011;
+
+// Flags of a folder browser.
+inline constexpr unsigned BIF_RETURNONLYFSDIRS = 0x0001;
+inline constexpr unsigned BIF_STATUSTEXT = 0x0004;
+
+// What the browser tells its callback, and what the callback may send the browser.
+inline constexpr unsigned BFFM_INITIALIZED = 1;
+inline constexpr unsigned BFFM_SELCHANGED = 2;
+inline constexpr unsigned BFFM_SETSTATUSTEXTA = 0x0464;
+inline constexpr unsigned BFFM_SETSELECTIONA = 0x0466;
+
+// item is the new selection for BFFM_SELCHANGED and null otherwise; data is the
+// BROWSEINFOA's lParam. The browser ignores the result.
+using BFFCALLBACK = int (*)(HWND window, unsigned message, const ITEMIDLIST* item, void* data);
+
+struct BROWSEINFOA
+{
+    HWND hwndOwner = 0;
+    const ITEMIDLIST* pidlRoot = nullptr; // null: the desktop
+    std::string pszDisplayName;           // set to the chosen item's name
+    std::string lpszTitle;
+    unsigned ulFlags = 0;
+    BFFCALLBACK lpfn = nullptr;
+    void* lParam = nullptr;
+    int iImage = 0;
+};
+
+// The modal folder browser behind SHBrowseForFolderA. The installed default shows nothing
+// and answers as a cancel; the runtime installs one on screen once the toolkit runs.
+class FolderBrowser
+{
+public:
+    virtual ~FolderBrowser() = default;
+    // Returns when the dialog closes: the confirmed item, or null for a cancel.
+    virtual LPITEMIDLIST browse(BROWSEINFOA& info) = 0;
+    // BFFM_SETSELECTIONA (lParam a Windows path when wParam is non-zero) and
+    // BFFM_SETSTATUSTEXTA to the open dialog with that handle; 0 for anything else.
+    virtual std::intptr_t sendMessage(HWND window, unsigned message, std::uintptr_t wParam,
+                                      const std::string& lParam) = 0;
+
+    static std::unique_ptr<FolderBrowser> createDefault();
+};
+
+// CSIDL_DRIVES is the computer, always there; CSIDL_DESKTOP the desktop folder
+// (desktopFolderNative), which fails when that folder does not exist. E_FAIL for any other.
+HRESULT SHGetSpecialFolderLocation(HWND owner, int folder, LPITEMIDLIST& item);
+// False for an item without a path.
+bool SHGetPathFromIDListA(const ITEMIDLIST* item, std::string& path);
+LPITEMIDLIST SHBrowseForFolderA(BROWSEINFOA& info);
+// Only the folder browser's messages, with a text as lParam.
+std::intptr_t SendMessageA(HWND window, unsigned message, std::uintptr_t wParam,
+                           const std::string& lParam);
+
 // On Linux: delete with FOF_ALLOWUNDO moves each entry to the freedesktop.org trash (the
 // home trash for its filesystem, else the topdir trash of its mount), never copying across
 // filesystems and never deleting instead; without it, delete removes. Copy, move and

@@ -1,5 +1,6 @@
 #include "runtime/Application.h"
 
+#include "runtime/FolderBrowser.h"
 #include "runtime/MessageBoxes.h"
 #include "runtime/OwnWindows.h"
 #include "runtime/ShellDialogs.h"
@@ -120,6 +121,7 @@ void startServices()
 {
     installWindowService();
     installShellDialogs();
+    installFolderBrowser();
     installSignalHandlers();
 }
 

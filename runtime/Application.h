@@ -10,7 +10,8 @@ bool isHeadless();
 // Before the application object exists: choose the offscreen platform when headless, and
 // keep the toolkit's notice about a missing XDG_RUNTIME_DIR out of a scheduled run's output.
 void prepareEnvironment();
-// After it exists: the window family, and SIGTERM, SIGINT and SIGHUP as orderly exits.
+// After it exists: the window family, the shell's dialogs and folder browser, and
+// SIGTERM, SIGINT and SIGHUP as orderly exits.
 void startServices();
 
 // Lets the toolkit process every pending message once.

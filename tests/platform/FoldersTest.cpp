@@ -144,3 +144,25 @@ TEST_F(Folders, FoldersNeverToBeEmptiedAreKnownByIdentity)
     EXPECT_FALSE(liesOnlyOnRootDrive(sandboxThroughRoot));
     EXPECT_TRUE(isSameOrInside(sandboxThroughRoot, "C:\\home"));
 }
+
+TEST_F(Folders, TheDesktopFolderIsTheUsersOwnOrDesktopInHome)
+{
+    const std::string home = sandbox.home();
+    const struct
+    {
+        std::string userDirs; // empty: no file
+        std::string desktop;
+    } cases[] = {
+        {"", home + "/Desktop"},
+        {"# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Bureau\"\n", home + "/Bureau"},
+        {"XDG_DESKTOP_DIR=\"$HOME/a\"\n  XDG_DESKTOP_DIR=\"/srv/my desk/\"\n", "/srv/my desk"},
+        {"XDG_DESKTOP_DIR=\"$HOME\"\nXDG_DOWNLOAD_DIR=\"$HOME/dl\"\n", home},
+        {"XDG_DESKTOP_DIR=\"relative\"\n", home + "/Desktop"},
+    };
+    for (const auto& row : cases) {
+        std::filesystem::remove(sandbox.configHome() + "/user-dirs.dirs");
+        if (!row.userDirs.empty())
+            test::Sandbox::writeFile(sandbox.configHome() + "/user-dirs.dirs", row.userDirs);
+        EXPECT_EQ(desktopFolderNative(), row.desktop) << row.userDirs;
+    }
+}

@@ -206,3 +206,25 @@ TEST_F(Shell, NewNamesOnCollisionAndReplacingAFileOnlyWhenAllowed)
     EXPECT_EQ(test::Sandbox::readFile(c("dst/a.txt")), "src/a.txt");
     EXPECT_FALSE(exists("src/a.txt"));
 }
+
+TEST_F(Shell, SpecialFoldersAndTheBrowserWithoutAToolkit)
+{
+    LPITEMIDLIST item;
+    std::string path = "unchanged";
+    ASSERT_EQ(SHGetSpecialFolderLocation(0, CSIDL_DRIVES, item), S_OK);
+    EXPECT_FALSE(SHGetPathFromIDListA(item.get(), path));
+    EXPECT_EQ(path, "unchanged");
+    EXPECT_EQ(SHGetSpecialFolderLocation(0, 0x0005, item), E_FAIL);
+    EXPECT_FALSE(item);
+    // Nobody can choose: a cancel, and the callback is never raised.
+    const auto browser = FolderBrowser::createDefault();
+    BROWSEINFOA info;
+    int calls = 0;
+    info.lpfn = [](HWND, unsigned, const ITEMIDLIST*, void* data) {
+        return ++*static_cast<int*>(data);
+    };
+    info.lParam = &calls;
+    EXPECT_FALSE(browser->browse(info));
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(browser->sendMessage(1, BFFM_SETSTATUSTEXTA, 0, "Looking"), 0);
+}

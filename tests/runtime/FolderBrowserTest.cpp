@@ -1,0 +1,222 @@
+#include "runtime/FolderBrowser.h"
+
+#include "platform/Service.h"
+#include "runtime/OwnWindows.h"
+#include "support/Sandbox.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using platform::BFFM_INITIALIZED;
+using platform::BFFM_SELCHANGED;
+using platform::BFFM_SETSELECTIONA;
+using platform::BFFM_SETSTATUSTEXTA;
+using platform::HWND;
+
+namespace {
+
+constexpr std::uintptr_t PathParameter = ~std::uintptr_t{0};
+
+// What the callback saw, and what it does once the dialog is up.
+struct Session
+{
+    std::vector<unsigned> messages;
+    std::vector<std::string> selections;
+    HWND dialog = 0;
+    std::function<void(HWND)> initialized;
+};
+
+int callback(HWND window, unsigned message, const platform::ITEMIDLIST* item, void* data)
+{
+    auto* session = static_cast<Session*>(data);
+    session->messages.push_back(message);
+    if (message == BFFM_INITIALIZED) {
+        session->dialog = window;
+        if (session->initialized)
+            session->initialized(window);
+    } else if (message == BFFM_SELCHANGED) {
+        session->selections.push_back(item ? item->path : "(none)");
+    }
+    return 0;
+}
+
+QDialog* openDialog()
+{
+    return qobject_cast<QDialog*>(QApplication::activeModalWidget());
+}
+
+QStringList childTexts(const QTreeWidgetItem* item)
+{
+    QStringList texts;
+    for (int i = 0; i < item->childCount(); ++i)
+        texts << item->child(i)->text(0);
+    return texts;
+}
+
+class FolderBrowserTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (const char* folder : {"/Beta/inner", "/alpha", "/.cache/pages"})
+            fs::create_directories(sandbox.driveC() + folder);
+        test::Sandbox::writeFile(sandbox.driveC() + "/file.txt", "x");
+        fs::create_directory_symlink(sandbox.driveC() + "/alpha", sandbox.driveC() + "/link");
+        fs::create_directories(sandbox.root() + "/d");
+        sandbox.setDrives("C:=" + sandbox.driveC() + ";D:=" + sandbox.root() +
+                          "/d;E:=" + sandbox.root() + "/absent");
+        info.lpszTitle = "Choose the cache folder";
+        info.ulFlags = platform::BIF_RETURNONLYFSDIRS | platform::BIF_STATUSTEXT;
+        info.lpfn = callback;
+        info.lParam = &session;
+        info.pidlRoot = &computer;
+    }
+
+    // Runs the dialog; then, after the callback's own steps, check runs on the open
+    // dialog and presses OK when it is enabled, else Cancel.
+    platform::LPITEMIDLIST browse(std::function<void(QDialog*)> check)
+    {
+        auto steps = session.initialized;
+        session.initialized = [steps, check](HWND window) {
+            if (steps)
+                steps(window);
+            QTimer::singleShot(0, [check] {
+                QDialog* dialog = openDialog();
+                ASSERT_NE(dialog, nullptr);
+                check(dialog);
+                auto* buttons = dialog->findChild<QDialogButtonBox*>();
+                QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+                (ok->isEnabled() ? ok : buttons->button(QDialogButtonBox::Cancel))->click();
+            });
+        };
+        return browser.browse(info);
+    }
+
+    test::Sandbox sandbox;
+    runtime::FolderBrowser browser;
+    platform::ITEMIDLIST computer;
+    platform::BROWSEINFOA info;
+    Session session;
+};
+
+} // namespace
+
+TEST_F(FolderBrowserTest, TheComputerHoldsTheDrivesAndFoldersHoldTheirSubfoldersOnly)
+{
+    QStringList drives, folders;
+    QString title, status;
+    QStringList inner;
+    std::vector<QTreeWidgetItem::ChildIndicatorPolicy> marks;
+    HWND handle = 0;
+    bool okOnComputer = true;
+    session.initialized = [&](HWND window) {
+        okOnComputer =
+            openDialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled();
+        browser.sendMessage(window, BFFM_SETSTATUSTEXTA, 0, "Looking");
+        EXPECT_EQ(browser.sendMessage(window, BFFM_SETSELECTIONA, PathParameter, "C:\\alpha"), 1);
+    };
+    const auto chosen = browse([&](QDialog* dialog) {
+        handle = runtime::windowHandle(dialog);
+        auto* tree = dialog->findChild<QTreeWidget*>();
+        const QTreeWidgetItem* top = tree->topLevelItem(0);
+        drives = childTexts(top);
+        QTreeWidgetItem* driveC = top->child(0);
+        folders = childTexts(driveC);
+        // Opening a folder reads its subfolders; one without any shows no mark to open it.
+        QTreeWidgetItem* beta = driveC->child(2);
+        marks = {beta->childIndicatorPolicy(), driveC->child(1)->childIndicatorPolicy()};
+        beta->setExpanded(true);
+        inner = childTexts(beta);
+        title = dialog->findChild<QLabel*>(QStringLiteral("title"))->text();
+        status = dialog->findChild<QLabel*>(QStringLiteral("status"))->text();
+    });
+    EXPECT_FALSE(okOnComputer);
+    EXPECT_EQ(session.dialog, handle);
+    // A letter whose folder is missing has no drive to show; Z: stands for "/".
+    EXPECT_EQ(drives.join('|').toStdString(),
+              "C: (" + sandbox.driveC() + ")|D: (" + sandbox.root() + "/d)|Z: (/)");
+    // Hidden folders are there, files and links are not; letters sort without case.
+    EXPECT_EQ(folders.join('|').toStdString(), ".cache|alpha|Beta");
+    EXPECT_EQ(inner, QStringList{"inner"});
+    EXPECT_EQ(marks, (std::vector{QTreeWidgetItem::ShowIndicator,
+                                  QTreeWidgetItem::DontShowIndicatorWhenChildless}));
+    EXPECT_EQ(title, QStringLiteral("Choose the cache folder"));
+    EXPECT_EQ(status, QStringLiteral("Looking"));
+    EXPECT_EQ(session.messages, (std::vector<unsigned>{BFFM_INITIALIZED, BFFM_SELCHANGED}));
+    EXPECT_EQ(session.selections, std::vector<std::string>{"C:\\alpha"});
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->path, "C:\\alpha");
+    EXPECT_EQ(info.pszDisplayName, "alpha");
+}
+
+TEST_F(FolderBrowserTest, SelectionByPathExpandsDownToTheFolder)
+{
+    const struct
+    {
+        std::string path;
+        std::string chosen; // empty: nothing selectable, so Cancel
+    } table[] = {
+        {"C:", "C:\\"},
+        {"c:/Beta//inner\\", "C:\\Beta\\inner"},
+        {"C:\\beta\\INNER", "C:\\Beta\\inner"},
+        {"C:\\.cache\\pages", "C:\\.cache\\pages"},
+        {"C:\\link", ""},
+        {"C:\\file.txt", ""},
+        {"E:\\", ""},
+        {"alpha", ""},
+    };
+    for (const auto& row : table) {
+        session = {};
+        info.lParam = &session;
+        session.initialized = [&](HWND window) {
+            browser.sendMessage(window, BFFM_SETSELECTIONA, PathParameter, row.path);
+        };
+        bool expanded = true;
+        const auto chosen = browse([&](QDialog* dialog) {
+            const QTreeWidgetItem* item = dialog->findChild<QTreeWidget*>()->currentItem();
+            for (const QTreeWidgetItem* parent = item->parent(); parent; parent = parent->parent())
+                expanded = expanded && parent->isExpanded();
+        });
+        EXPECT_TRUE(expanded) << row.path;
+        EXPECT_EQ(chosen ? chosen->path : "", row.chosen) << row.path;
+        // The first selection is reported even when the path found nothing.
+        EXPECT_EQ(session.selections.size(), 1u) << row.path;
+    }
+}
+
+TEST_F(FolderBrowserTest, AFolderRootKeepsTheTreeWithinIt)
+{
+    const platform::ITEMIDLIST beta{"C:\\Beta"};
+    info.pidlRoot = &beta;
+    info.ulFlags = platform::BIF_RETURNONLYFSDIRS;
+    std::intptr_t outside = 1;
+    session.initialized = [&](HWND window) {
+        outside = browser.sendMessage(window, BFFM_SETSELECTIONA, PathParameter, "C:\\alpha");
+        // No status line to set: nothing happens.
+        browser.sendMessage(window, BFFM_SETSTATUSTEXTA, 0, "Looking");
+    };
+    QStringList top;
+    bool hasStatus = true;
+    const auto chosen = browse([&](QDialog* dialog) {
+        auto* tree = dialog->findChild<QTreeWidget*>();
+        top = {tree->topLevelItem(0)->text(0)};
+        top << childTexts(tree->topLevelItem(0));
+        hasStatus = dialog->findChild<QLabel*>(QStringLiteral("status")) != nullptr;
+    });
+    EXPECT_EQ(outside, 0);
+    EXPECT_FALSE(hasStatus);
+    EXPECT_EQ(top, (QStringList{"Beta", "inner"}));
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->path, "C:\\Beta");
+    // Messages to a dialog that is gone reach nobody.
+    EXPECT_EQ(browser.sendMessage(session.dialog, BFFM_SETSELECTIONA, PathParameter, "C:\\"), 0);
+}
