@@ -27,7 +27,7 @@ namespace {
 constexpr std::uintptr_t PathParameter = ~std::uintptr_t{0};
 
 // What the callback saw, and what it does once the dialog is up.
-struct Session
+struct Browsing
 {
     std::vector<unsigned> messages;
     std::vector<std::string> selections;
@@ -37,14 +37,14 @@ struct Session
 
 int callback(HWND window, unsigned message, const platform::ITEMIDLIST* item, void* data)
 {
-    auto* session = static_cast<Session*>(data);
-    session->messages.push_back(message);
+    auto* browsing = static_cast<Browsing*>(data);
+    browsing->messages.push_back(message);
     if (message == BFFM_INITIALIZED) {
-        session->dialog = window;
-        if (session->initialized)
-            session->initialized(window);
+        browsing->dialog = window;
+        if (browsing->initialized)
+            browsing->initialized(window);
     } else if (message == BFFM_SELCHANGED) {
-        session->selections.push_back(item ? item->path : "(none)");
+        browsing->selections.push_back(item ? item->path : "(none)");
     }
     return 0;
 }
@@ -77,7 +77,7 @@ protected:
         info.lpszTitle = "Choose the cache folder";
         info.ulFlags = platform::BIF_RETURNONLYFSDIRS | platform::BIF_STATUSTEXT;
         info.lpfn = callback;
-        info.lParam = &session;
+        info.lParam = &browsing;
         info.pidlRoot = &computer;
     }
 
@@ -85,8 +85,8 @@ protected:
     // dialog and presses OK when it is enabled, else Cancel.
     platform::LPITEMIDLIST browse(std::function<void(QDialog*)> check)
     {
-        auto steps = session.initialized;
-        session.initialized = [steps, check](HWND window) {
+        auto steps = browsing.initialized;
+        browsing.initialized = [steps, check](HWND window) {
             if (steps)
                 steps(window);
             QTimer::singleShot(0, [check] {
@@ -105,7 +105,7 @@ protected:
     runtime::FolderBrowser browser;
     platform::ITEMIDLIST computer;
     platform::BROWSEINFOA info;
-    Session session;
+    Browsing browsing;
 };
 
 } // namespace
@@ -118,7 +118,7 @@ TEST_F(FolderBrowserTest, TheComputerHoldsTheDrivesAndFoldersHoldTheirSubfolders
     std::vector<QTreeWidgetItem::ChildIndicatorPolicy> marks;
     HWND handle = 0;
     bool okOnComputer = true;
-    session.initialized = [&](HWND window) {
+    browsing.initialized = [&](HWND window) {
         okOnComputer =
             openDialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled();
         browser.sendMessage(window, BFFM_SETSTATUSTEXTA, 0, "Looking");
@@ -140,7 +140,7 @@ TEST_F(FolderBrowserTest, TheComputerHoldsTheDrivesAndFoldersHoldTheirSubfolders
         status = dialog->findChild<QLabel*>(QStringLiteral("status"))->text();
     });
     EXPECT_FALSE(okOnComputer);
-    EXPECT_EQ(session.dialog, handle);
+    EXPECT_EQ(browsing.dialog, handle);
     // A letter whose folder is missing has no drive to show; Z: stands for "/".
     EXPECT_EQ(drives.join('|').toStdString(),
               "C: (" + sandbox.driveC() + ")|D: (" + sandbox.root() + "/d)|Z: (/)");
@@ -151,8 +151,8 @@ TEST_F(FolderBrowserTest, TheComputerHoldsTheDrivesAndFoldersHoldTheirSubfolders
                                   QTreeWidgetItem::DontShowIndicatorWhenChildless}));
     EXPECT_EQ(title, QStringLiteral("Choose the cache folder"));
     EXPECT_EQ(status, QStringLiteral("Looking"));
-    EXPECT_EQ(session.messages, (std::vector<unsigned>{BFFM_INITIALIZED, BFFM_SELCHANGED}));
-    EXPECT_EQ(session.selections, std::vector<std::string>{"C:\\alpha"});
+    EXPECT_EQ(browsing.messages, (std::vector<unsigned>{BFFM_INITIALIZED, BFFM_SELCHANGED}));
+    EXPECT_EQ(browsing.selections, std::vector<std::string>{"C:\\alpha"});
     ASSERT_TRUE(chosen);
     EXPECT_EQ(chosen->path, "C:\\alpha");
     EXPECT_EQ(info.pszDisplayName, "alpha");
@@ -175,9 +175,9 @@ TEST_F(FolderBrowserTest, SelectionByPathExpandsDownToTheFolder)
         {"alpha", ""},
     };
     for (const auto& row : table) {
-        session = {};
-        info.lParam = &session;
-        session.initialized = [&](HWND window) {
+        browsing = {};
+        info.lParam = &browsing;
+        browsing.initialized = [&](HWND window) {
             browser.sendMessage(window, BFFM_SETSELECTIONA, PathParameter, row.path);
         };
         bool expanded = true;
@@ -189,7 +189,7 @@ TEST_F(FolderBrowserTest, SelectionByPathExpandsDownToTheFolder)
         EXPECT_TRUE(expanded) << row.path;
         EXPECT_EQ(chosen ? chosen->path : "", row.chosen) << row.path;
         // The first selection is reported even when the path found nothing.
-        EXPECT_EQ(session.selections.size(), 1u) << row.path;
+        EXPECT_EQ(browsing.selections.size(), 1u) << row.path;
     }
 }
 
@@ -199,7 +199,7 @@ TEST_F(FolderBrowserTest, AFolderRootKeepsTheTreeWithinIt)
     info.pidlRoot = &beta;
     info.ulFlags = platform::BIF_RETURNONLYFSDIRS;
     std::intptr_t outside = 1;
-    session.initialized = [&](HWND window) {
+    browsing.initialized = [&](HWND window) {
         outside = browser.sendMessage(window, BFFM_SETSELECTIONA, PathParameter, "C:\\alpha");
         // No status line to set: nothing happens.
         browser.sendMessage(window, BFFM_SETSTATUSTEXTA, 0, "Looking");
@@ -218,5 +218,5 @@ TEST_F(FolderBrowserTest, AFolderRootKeepsTheTreeWithinIt)
     ASSERT_TRUE(chosen);
     EXPECT_EQ(chosen->path, "C:\\Beta");
     // Messages to a dialog that is gone reach nobody.
-    EXPECT_EQ(browser.sendMessage(session.dialog, BFFM_SETSELECTIONA, PathParameter, "C:\\"), 0);
+    EXPECT_EQ(browser.sendMessage(browsing.dialog, BFFM_SETSELECTIONA, PathParameter, "C:\\"), 0);
 }
