@@ -1,5 +1,7 @@
 #include "platform/X11Keyboard.h"
 
+#include "platform/X11Connection.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -51,14 +53,8 @@ KeySym keysymOf(std::uint8_t virtualKey)
 
 } // namespace
 
-struct X11Keyboard::Connection
+struct X11Keyboard::Connection : X11Connection
 {
-    ~Connection()
-    {
-        if (xcb)
-            xcb_disconnect(xcb);
-    }
-
     void readMapping()
     {
         const xcb_setup_t* setup = xcb_get_setup(xcb);
@@ -105,8 +101,6 @@ struct X11Keyboard::Connection
         }
     }
 
-    xcb_connection_t* xcb = nullptr;
-    xcb_window_t root = XCB_NONE;
     bool mappingRead = false;
     xcb_keycode_t firstKeycode = 0;
     std::size_t perKeycode = 0;
@@ -116,17 +110,9 @@ struct X11Keyboard::Connection
 std::unique_ptr<X11Keyboard::Connection> X11Keyboard::connect(const std::string& display)
 {
     auto connection = std::make_unique<Connection>();
-    int screenNumber = 0;
-    connection->xcb = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
+    if (!connection->open(display))
+        return nullptr;
     xcb_connection_t* xcb = connection->xcb;
-    if (xcb_connection_has_error(xcb))
-        return nullptr;
-    xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(xcb));
-    for (int i = 0; i < screenNumber && screen.rem; ++i)
-        xcb_screen_next(&screen);
-    if (!screen.rem)
-        return nullptr;
-    connection->root = screen.data->root;
     const xcb_query_extension_reply_t* test = xcb_get_extension_data(xcb, &xcb_test_id);
     if (!test || !test->present)
         return nullptr;
@@ -150,11 +136,7 @@ X11Keyboard::~X11Keyboard() = default;
 
 X11Keyboard::Connection* X11Keyboard::connection()
 {
-    if (m_connection && xcb_connection_has_error(m_connection->xcb))
-        m_connection.reset();
-    if (!m_connection)
-        m_connection = connect(m_display);
-    return m_connection.get();
+    return liveConnection(m_connection, [this] { return connect(m_display); });
 }
 
 void X11Keyboard::keyEvent(std::uint8_t virtualKey, std::uint8_t, std::uint32_t flags,

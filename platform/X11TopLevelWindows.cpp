@@ -1,5 +1,6 @@
 #include "platform/X11TopLevelWindows.h"
 
+#include "platform/X11Connection.h"
 #include "platform/X11Text.h"
 
 #include <chrono>
@@ -104,14 +105,8 @@ std::string asciiOnly(std::string_view text)
 
 } // namespace
 
-struct X11TopLevelWindows::Connection
+struct X11TopLevelWindows::Connection : X11Connection
 {
-    ~Connection()
-    {
-        if (xcb)
-            xcb_disconnect(xcb);
-    }
-
     std::string titleFrom(const xcb_get_property_reply_t* netWmName,
                           const xcb_get_property_reply_t* wmName) const
     {
@@ -247,8 +242,6 @@ struct X11TopLevelWindows::Connection
         return window;
     }
 
-    xcb_connection_t* xcb = nullptr;
-    xcb_window_t root = XCB_NONE;
     xcb_atom_t wmState = XCB_NONE;
     xcb_atom_t netWmName = XCB_NONE;
     xcb_atom_t utf8String = XCB_NONE;
@@ -261,17 +254,9 @@ std::unique_ptr<X11TopLevelWindows::Connection>
 X11TopLevelWindows::connect(const std::string& display)
 {
     auto connection = std::make_unique<Connection>();
-    int screenNumber = 0;
-    connection->xcb = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
+    if (!connection->open(display))
+        return nullptr;
     xcb_connection_t* xcb = connection->xcb;
-    if (xcb_connection_has_error(xcb))
-        return nullptr;
-    xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(xcb));
-    for (int i = 0; i < screenNumber && screen.rem; ++i)
-        xcb_screen_next(&screen);
-    if (!screen.rem)
-        return nullptr;
-    connection->root = screen.data->root;
 
     const char* const names[] = {"WM_STATE",      "_NET_WM_NAME",       "UTF8_STRING",
                                  "COMPOUND_TEXT", "_NET_ACTIVE_WINDOW", "_NET_WM_PID"};
@@ -310,11 +295,7 @@ X11TopLevelWindows::~X11TopLevelWindows() = default;
 
 X11TopLevelWindows::Connection* X11TopLevelWindows::connection()
 {
-    if (m_connection && xcb_connection_has_error(m_connection->xcb))
-        m_connection.reset();
-    if (!m_connection)
-        m_connection = connect(m_display);
-    return m_connection.get();
+    return liveConnection(m_connection, [this] { return connect(m_display); });
 }
 
 HWND X11TopLevelWindows::firstWindow()
