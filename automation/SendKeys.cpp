@@ -221,11 +221,14 @@ void TSendKey::execute()
                                  work.begin() + static_cast<std::ptrdiff_t>(last) + 1, ']', '*');
                 }
             }
-            // Keys meant for that window must not reach whichever one took the focus
-            // since: Space may have closed it, and Enter would then land elsewhere.
-            if (target != 0 && platform::GetForegroundWindow() != target)
-                return;
-            sendToken(token);
+            {
+                // Keys meant for that window must not reach whichever one took the focus
+                // since: Space may have closed it, and Enter would then land elsewhere.
+                const platform::KeysForWindow keys(target);
+                if (!keys)
+                    return;
+                sendToken(token);
+            }
             pause();
         }
         position = last + 1;

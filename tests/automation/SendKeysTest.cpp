@@ -161,6 +161,9 @@ TEST_F(SendKeysTest, TheFirstMatchingWindowIsBroughtToTheFrontBeforeTyping)
     EXPECT_EQ(windows.raised, std::vector<platform::HWND>{2});
     EXPECT_EQ(raisedBeforeTyping, std::vector<platform::HWND>{2});
     EXPECT_EQ(keyboard.events, tap(0x20, 0x39));
+    // Sent while the keyboard held the focus there: a look at it just before would leave
+    // another program time to move it.
+    EXPECT_EQ(keyboard.heldFor, std::vector<platform::HWND>(2, 2));
 }
 
 TEST_F(SendKeysTest, NothingIsTypedUnlessTheWindowWasFoundAndKeepsTheFocus)
