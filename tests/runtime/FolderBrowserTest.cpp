@@ -158,6 +158,36 @@ TEST_F(FolderBrowserTest, TheComputerHoldsTheDrivesAndFoldersHoldTheirSubfolders
     EXPECT_EQ(info.pszDisplayName, "alpha");
 }
 
+// A folder's subfolders go in with one insertion, since the tree lays itself out after
+// each: a hundred thousand of them took minutes. A folder replaced by a link since it was
+// listed shows nothing inside.
+TEST_F(FolderBrowserTest, OpeningAFolderPutsItsSubfoldersInAtOnceAndNeverEntersALink)
+{
+    for (const char* folder : {"/many/a", "/many/b", "/many/c", "/swapped/x"})
+        fs::create_directories(sandbox.driveC() + folder);
+    int insertions = 0;
+    QStringList many, swapped;
+    browsing.initialized = [&](HWND window) {
+        browser.sendMessage(window, BFFM_SETSELECTIONA, PathParameter, "C:\\many");
+    };
+    browse([&](QDialog* dialog) {
+        auto* tree = dialog->findChild<QTreeWidget*>();
+        QTreeWidgetItem* manyItem = tree->currentItem();
+        QTreeWidgetItem* swappedItem =
+            manyItem->parent()->child(manyItem->parent()->childCount() - 1);
+        fs::remove_all(sandbox.driveC() + "/swapped");
+        fs::create_directory_symlink(sandbox.driveC() + "/Beta", sandbox.driveC() + "/swapped");
+        QObject::connect(tree->model(), &QAbstractItemModel::rowsInserted, [&] { ++insertions; });
+        manyItem->setExpanded(true);
+        swappedItem->setExpanded(true);
+        many = childTexts(manyItem);
+        swapped = childTexts(swappedItem);
+    });
+    EXPECT_EQ(many, (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(insertions, 1);
+    EXPECT_TRUE(swapped.isEmpty()) << swapped.join('|').toStdString();
+}
+
 TEST_F(FolderBrowserTest, SelectionByPathExpandsDownToTheFolder)
 {
     const struct
