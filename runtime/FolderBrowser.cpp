@@ -188,6 +188,8 @@ public:
     bool selectPath(const std::string& path);
     void setStatusText(const std::string& text);
 
+    void accept() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -195,6 +197,8 @@ private:
     QTreeWidgetItem* addFolder(QTreeWidgetItem* parent, const std::string& path,
                                const std::string& name);
     QTreeWidgetItem* newFolder(const std::string& path, const std::string& name);
+    // False for a listed folder that is gone or has been replaced by a link since.
+    bool stillThere(const QTreeWidgetItem* item) const;
     void fill(QTreeWidgetItem* item);
     QTreeWidgetItem* childNamed(QTreeWidgetItem* item, const std::string& name);
     void selectionChanged(QTreeWidgetItem* current);
@@ -317,11 +321,8 @@ void FolderBrowserDialog::fill(QTreeWidgetItem* item)
         return;
     item->setData(0, FilledRole, true);
     const std::string path = textOf(item->data(0, PathRole));
-    // A folder listed earlier may have been replaced by a link since: the tree never
-    // leads through one.
-    const QTreeWidgetItem* parent = item->parent();
-    if (parent && !textOf(parent->data(0, PathRole)).empty() &&
-        !isSubfolder(textOf(parent->data(0, PathRole)), textOf(item->data(0, NameRole)))) {
+    // The tree never leads through a link, not even one put in a listed folder's place.
+    if (!stillThere(item)) {
         item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
         return;
     }
@@ -340,6 +341,29 @@ void FolderBrowserDialog::fill(QTreeWidgetItem* item)
     }
     item->addChildren(children);
     item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+bool FolderBrowserDialog::stillThere(const QTreeWidgetItem* item) const
+{
+    // Drives and the root are not listed from a folder.
+    const QTreeWidgetItem* parent = item->parent();
+    if (!parent || textOf(parent->data(0, PathRole)).empty())
+        return true;
+    return isSubfolder(textOf(parent->data(0, PathRole)), textOf(item->data(0, NameRole)));
+}
+
+void FolderBrowserDialog::accept()
+{
+    // A folder gone or replaced by a link since it was listed is not handed back: its item
+    // goes, and its parent is selected instead.
+    QTreeWidgetItem* item = m_tree->currentItem();
+    if (item && !stillThere(item)) {
+        QTreeWidgetItem* parent = item->parent();
+        delete item;
+        m_tree->setCurrentItem(parent);
+        return;
+    }
+    QDialog::accept();
 }
 
 QTreeWidgetItem* FolderBrowserDialog::childNamed(QTreeWidgetItem* item, const std::string& name)
