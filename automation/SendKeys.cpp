@@ -119,19 +119,24 @@ std::string toWindowsCharacters(const std::string& text)
     return out;
 }
 
-void translateShifted(std::string& work)
+// One pass into a new string: a replacement in place would move the rest of the string
+// for every character, which a long key string made of them turns quadratic. The groups
+// put in hold no character of the table, so walking through them changes nothing.
+std::string translateShifted(const std::string& keys)
 {
-    for (std::size_t i = 0; i < work.size(); ++i) {
-        const char c = work[i];
+    std::string work;
+    work.reserve(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const char c = keys[i];
         const auto entry = std::find_if(ShiftedCharacters.begin(), ShiftedCharacters.end(),
                                         [c](const Shifted& s) { return s.character == c; });
-        if (entry == ShiftedCharacters.end())
-            continue;
         const bool modifier = c == '!' || c == '&' || c == '^';
-        if (modifier && i > 0 && work[i - 1] == '{')
-            continue;
-        work.replace(i, 1, entry->group);
+        if (entry == ShiftedCharacters.end() || (modifier && i > 0 && keys[i - 1] == '{'))
+            work += c;
+        else
+            work += entry->group;
     }
+    return work;
 }
 
 std::uintptr_t extraFor(unsigned mapped)
@@ -178,8 +183,11 @@ void TSendKey::execute()
         if (target == 0)
             return;
     }
-    std::string work = toWindowsCharacters(Keys);
-    translateShifted(work);
+    std::string work = translateShifted(toWindowsCharacters(Keys));
+    // Where the search for the first unused closer of each kind resumes. Closers are only
+    // ever overwritten, never added, so the first one only moves on; searching from the
+    // start each time would make many groups quadratic.
+    std::size_t firstBracket = 0, firstBrace = 0;
 
     std::size_t position = 0;
     while (position < work.size()) {
@@ -190,7 +198,9 @@ void TSendKey::execute()
             const char closer = opener == '[' ? ']' : '}';
             // The first closer of the whole string closes it; one before the opener is a
             // plain character sent earlier, and the part up to the next closer is malformed.
-            const std::size_t close = work.find(closer);
+            std::size_t& first = opener == '[' ? firstBracket : firstBrace;
+            first = work.find(closer, first);
+            const std::size_t close = first;
             if (close == std::string::npos || close < position) {
                 malformed = true;
                 const std::size_t next = work.find(closer, position);
@@ -211,11 +221,14 @@ void TSendKey::execute()
                                  work.begin() + static_cast<std::ptrdiff_t>(last) + 1, ']', '*');
                 }
             }
-            // Keys meant for that window must not reach whichever one took the focus
-            // since: Space may have closed it, and Enter would then land elsewhere.
-            if (target != 0 && platform::GetForegroundWindow() != target)
-                return;
-            sendToken(token);
+            {
+                // Keys meant for that window must not reach whichever one took the focus
+                // since: Space may have closed it, and Enter would then land elsewhere.
+                const platform::KeysForWindow keys(target);
+                if (!keys)
+                    return;
+                sendToken(token);
+            }
             pause();
         }
         position = last + 1;

@@ -104,6 +104,18 @@ void keybd_event(std::uint8_t bVk, std::uint8_t bScan, std::uint32_t dwFlags,
     Service<KeyboardService>::instance().keyEvent(bVk, bScan, dwFlags, dwExtraInfo);
 }
 
+KeysForWindow::KeysForWindow(HWND window)
+    : m_begun(window != 0),
+      m_allowed(!m_begun || Service<KeyboardService>::instance().beginKeys(window))
+{
+}
+
+KeysForWindow::~KeysForWindow()
+{
+    if (m_begun)
+        Service<KeyboardService>::instance().endKeys();
+}
+
 unsigned MapVirtualKeyA(unsigned uCode, unsigned uMapType)
 {
     switch (uMapType) {

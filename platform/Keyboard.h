@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/TopLevelWindows.h"
+
 #include <cstdint>
 #include <memory>
 
@@ -25,6 +27,12 @@ public:
     virtual ~KeyboardService() = default;
     virtual void keyEvent(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t flags,
                           std::uintptr_t extraInfo) = 0;
+    // Ours: the key events up to endKeys reach the window only. True when the input focus
+    // is in it now; it then stays there, whatever other programs ask, until endKeys. False
+    // when the focus is elsewhere: nothing may be sent then. endKeys follows either way.
+    // Here: a look at the focus, enough where no other program can move it meanwhile.
+    virtual bool beginKeys(HWND window) { return GetForegroundWindow() == window; }
+    virtual void endKeys() {}
 
     // Drops every event: which keyboard there is is the runtime's choice, made once it
     // knows the toolkit's platform (XTest on X11, posted events to its own windows else).
@@ -43,5 +51,22 @@ unsigned MapVirtualKeyA(unsigned uCode, unsigned uMapType);
 // byte, its shift state in the high byte (1 Shift, 2 Ctrl, 4 Alt); -1 when no key of the
 // layout types it.
 std::int16_t VkKeyScanA(char ch);
+
+// beginKeys and endKeys of the installed keyboard for one scope; a null window means
+// wherever the focus is, with no check.
+class KeysForWindow
+{
+public:
+    explicit KeysForWindow(HWND window);
+    ~KeysForWindow();
+    KeysForWindow(const KeysForWindow&) = delete;
+    KeysForWindow& operator=(const KeysForWindow&) = delete;
+    // Whether the events may be sent.
+    explicit operator bool() const { return m_allowed; }
+
+private:
+    bool m_begun;
+    bool m_allowed;
+};
 
 } // namespace platform

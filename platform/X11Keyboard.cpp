@@ -3,6 +3,7 @@
 #include "platform/X11Connection.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 #include <xcb/xcb.h>
@@ -101,6 +102,46 @@ struct X11Keyboard::Connection : X11Connection
         }
     }
 
+    // Whether the focus is the window, inside it, or the frame around it.
+    bool focusIn(xcb_window_t window)
+    {
+        xcb_generic_error_t* error = nullptr;
+        xcb_get_input_focus_reply_t* reply =
+            xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), &error);
+        std::free(error);
+        if (!reply)
+            return false;
+        const xcb_window_t focus = reply->focus;
+        std::free(reply);
+        if (focus == XCB_NONE || focus == XCB_INPUT_FOCUS_POINTER_ROOT || focus == root)
+            return false;
+        if (focus == window)
+            return true;
+        // Up from the focus to the window, or from the window to the frame with the focus.
+        return isAncestor(window, focus) || isAncestor(focus, window);
+    }
+
+    bool isAncestor(xcb_window_t ancestor, xcb_window_t window)
+    {
+        xcb_window_t current = window;
+        for (int step = 0; step < 64 && current != root; ++step) {
+            xcb_generic_error_t* error = nullptr;
+            xcb_query_tree_reply_t* tree =
+                xcb_query_tree_reply(xcb, xcb_query_tree(xcb, current), &error);
+            std::free(error);
+            if (!tree)
+                return false;
+            current = tree->parent;
+            std::free(tree);
+            if (current == ancestor)
+                return true;
+            if (current == XCB_NONE)
+                return false;
+        }
+        return false;
+    }
+
+    bool held = false;
     bool mappingRead = false;
     xcb_keycode_t firstKeycode = 0;
     std::size_t perKeycode = 0;
@@ -160,6 +201,27 @@ void X11Keyboard::keyEvent(std::uint8_t virtualKey, std::uint8_t, std::uint32_t 
     const std::uint8_t type = (flags & KEYEVENTF_KEYUP) ? XCB_KEY_RELEASE : XCB_KEY_PRESS;
     xcb_test_fake_input(x->xcb, type, keycode, XCB_CURRENT_TIME, x->root, 0, 0, 0);
     xcb_flush(x->xcb);
+}
+
+bool X11Keyboard::beginKeys(HWND window)
+{
+    Connection* x = connection();
+    if (!x || window == 0 || window > UINT32_MAX)
+        return false;
+    xcb_grab_server(x->xcb);
+    x->held = true;
+    return x->focusIn(static_cast<xcb_window_t>(window));
+}
+
+void X11Keyboard::endKeys()
+{
+    // The server handles the key events before the request after them, so they have
+    // reached their window once it lets go.
+    if (!m_connection || !m_connection->held)
+        return;
+    m_connection->held = false;
+    xcb_ungrab_server(m_connection->xcb);
+    xcb_flush(m_connection->xcb);
 }
 
 } // namespace platform

@@ -25,6 +25,11 @@ public:
     // carries, send nothing.
     void keyEvent(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t flags,
                   std::uintptr_t extraInfo) override;
+    // Holds the server, so no other client can move the focus between this look at it and
+    // the last key event; keys typed through XTest go wherever the focus is when they
+    // arrive. True when the focus is the window, a window inside it or its frame.
+    bool beginKeys(HWND window) override;
+    void endKeys() override;
 
 private:
     struct Connection;

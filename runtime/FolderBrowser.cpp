@@ -142,6 +142,23 @@ bool hasSubfolders(const std::string& folder)
     return found;
 }
 
+// Whether the entry of that name in the folder is a folder, not a link or anything else.
+// Compared by name, since a name may hold the search's wildcards.
+bool isSubfolder(const std::string& folder, const std::string& name)
+{
+    platform::WIN32_FIND_DATAA entry;
+    const platform::HANDLE search =
+        platform::FindFirstFileExA(joined(folder, name), entry, platform::FindFirstExDeferDetails);
+    if (search == platform::INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    do {
+        found = entry.cFileName == name;
+    } while (!found && platform::FindNextFileA(search, entry));
+    platform::FindClose(search);
+    return found && (entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // The top-level widget the installed window family knows by that handle.
 QWidget* widgetOf(platform::HWND window)
 {
@@ -171,12 +188,17 @@ public:
     bool selectPath(const std::string& path);
     void setStatusText(const std::string& text);
 
+    void accept() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     QTreeWidgetItem* addFolder(QTreeWidgetItem* parent, const std::string& path,
                                const std::string& name);
+    QTreeWidgetItem* newFolder(const std::string& path, const std::string& name);
+    // False for a listed folder that is gone or has been replaced by a link since.
+    bool stillThere(const QTreeWidgetItem* item) const;
     void fill(QTreeWidgetItem* item);
     QTreeWidgetItem* childNamed(QTreeWidgetItem* item, const std::string& name);
     void selectionChanged(QTreeWidgetItem* current);
@@ -186,6 +208,7 @@ private:
     void* m_data;
     bool m_onlyFileSystem;
     QTreeWidget* m_tree;
+    QIcon m_folderIcon;
     QLabel* m_status = nullptr;
     QPushButton* m_ok;
     QTreeWidgetItem* m_root;
@@ -208,6 +231,7 @@ FolderBrowserDialog::FolderBrowserDialog(const platform::BROWSEINFOA& info, QWid
     layout->addWidget(title);
 
     m_tree = new QTreeWidget(this);
+    m_folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
     m_tree->setObjectName(QStringLiteral("folders"));
     m_tree->setHeaderHidden(true);
     m_tree->setColumnCount(1);
@@ -272,11 +296,20 @@ FolderBrowserDialog::FolderBrowserDialog(const platform::BROWSEINFOA& info, QWid
 QTreeWidgetItem* FolderBrowserDialog::addFolder(QTreeWidgetItem* parent, const std::string& path,
                                                 const std::string& name)
 {
-    auto* item = parent ? new QTreeWidgetItem(parent, {shown(name)})
-                        : new QTreeWidgetItem(m_tree, {shown(name)});
+    QTreeWidgetItem* item = newFolder(path, name);
+    if (parent)
+        parent->addChild(item);
+    else
+        m_tree->addTopLevelItem(item);
+    return item;
+}
+
+QTreeWidgetItem* FolderBrowserDialog::newFolder(const std::string& path, const std::string& name)
+{
+    auto* item = new QTreeWidgetItem({shown(name)});
     item->setData(0, PathRole, bytesOf(path));
     item->setData(0, NameRole, bytesOf(name));
-    item->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
+    item->setIcon(0, m_folderIcon);
     // Whether it has subfolders is known once it is opened.
     item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     return item;
@@ -288,16 +321,49 @@ void FolderBrowserDialog::fill(QTreeWidgetItem* item)
         return;
     item->setData(0, FilledRole, true);
     const std::string path = textOf(item->data(0, PathRole));
+    // The tree never leads through a link, not even one put in a listed folder's place.
+    if (!stillThere(item)) {
+        item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+        return;
+    }
     // A folder without subfolders gets no mark to open it, as in the shell's own tree; on
     // network shares and discs that look costs too much, so they keep it until opened.
     const unsigned type = platform::GetDriveTypeA(path.substr(0, 2) + '\\');
     const bool look = type != platform::DRIVE_REMOTE && type != platform::DRIVE_CDROM;
+    // Put in all at once: the tree lays itself out again after every single insertion,
+    // which a folder of a hundred thousand subfolders made take minutes.
+    QList<QTreeWidgetItem*> children;
     for (const std::string& name : subfoldersOf(path)) {
-        QTreeWidgetItem* child = addFolder(item, joined(path, name), name);
+        QTreeWidgetItem* child = newFolder(joined(path, name), name);
         if (look && !hasSubfolders(joined(path, name)))
             child->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+        children.append(child);
     }
+    item->addChildren(children);
     item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+bool FolderBrowserDialog::stillThere(const QTreeWidgetItem* item) const
+{
+    // Drives and the root are not listed from a folder.
+    const QTreeWidgetItem* parent = item->parent();
+    if (!parent || textOf(parent->data(0, PathRole)).empty())
+        return true;
+    return isSubfolder(textOf(parent->data(0, PathRole)), textOf(item->data(0, NameRole)));
+}
+
+void FolderBrowserDialog::accept()
+{
+    // A folder gone or replaced by a link since it was listed is not handed back: its item
+    // goes, and its parent is selected instead.
+    QTreeWidgetItem* item = m_tree->currentItem();
+    if (item && !stillThere(item)) {
+        QTreeWidgetItem* parent = item->parent();
+        delete item;
+        m_tree->setCurrentItem(parent);
+        return;
+    }
+    QDialog::accept();
 }
 
 QTreeWidgetItem* FolderBrowserDialog::childNamed(QTreeWidgetItem* item, const std::string& name)

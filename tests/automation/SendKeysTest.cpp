@@ -123,6 +123,32 @@ TEST_F(SendKeysTest, MalformedPartsSendNothingAndTheRestGoesOn)
         EXPECT_EQ(send(c.keys), c.events) << c.keys;
 }
 
+// Long strings of one part give that part's events once per copy: used closers are
+// skipped, and a plain "]" keeps every later named key malformed, however far along.
+TEST_F(SendKeysTest, LongKeyStringsRepeatTheEventsOfTheirParts)
+{
+    const struct
+    {
+        std::string part;
+        std::vector<KeyEvent> events;
+    } cases[] = {
+        {"!", shifted(0x31, 0x02)},
+        {"{a}", tap(0x41, 0x1E)},
+        {"{^[F4]}[Tab]", join({{CtrlDown}, tap(0x73, 0), {CtrlUp}, tap(0x09, '\t')})},
+        {"]{a}[Tab]b", join({tap(0xDD, 0x1B), tap(0x41, 0x1E), tap(0x42, 0x30)})},
+    };
+    constexpr int Copies = 20000;
+    for (const auto& c : cases) {
+        std::string keys;
+        std::vector<KeyEvent> expected;
+        for (int i = 0; i < Copies; ++i) {
+            keys += c.part;
+            expected.insert(expected.end(), c.events.begin(), c.events.end());
+        }
+        EXPECT_EQ(send(keys), expected) << c.part;
+    }
+}
+
 TEST_F(SendKeysTest, TheFirstMatchingWindowIsBroughtToTheFrontBeforeTyping)
 {
     windows.titles = {"Editor", "ERROR DELETING FILE now", "Error Deleting File"};
@@ -135,6 +161,9 @@ TEST_F(SendKeysTest, TheFirstMatchingWindowIsBroughtToTheFrontBeforeTyping)
     EXPECT_EQ(windows.raised, std::vector<platform::HWND>{2});
     EXPECT_EQ(raisedBeforeTyping, std::vector<platform::HWND>{2});
     EXPECT_EQ(keyboard.events, tap(0x20, 0x39));
+    // Sent while the keyboard held the focus there: a look at it just before would leave
+    // another program time to move it.
+    EXPECT_EQ(keyboard.heldFor, std::vector<platform::HWND>(2, 2));
 }
 
 TEST_F(SendKeysTest, NothingIsTypedUnlessTheWindowWasFoundAndKeepsTheFocus)

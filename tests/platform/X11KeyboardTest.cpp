@@ -84,3 +84,38 @@ TEST_F(X11KeyboardTest, KeysReachTheWindowBroughtToTheFront)
 }
 
 } // namespace
+
+// Keys typed through XTest go wherever the focus is when they arrive; another client asking
+// for it between the look and the keys must wait until they are through.
+TEST_F(X11KeyboardTest, WhileKeysAreHeldNoOtherClientMovesTheFocus)
+{
+    test::X11Client client;
+    test::X11Client other;
+    const xcb_window_t window = client.create();
+    const xcb_window_t inside = client.create(window);
+    const xcb_window_t foreign = other.create();
+    client.watchKeys(window);
+    other.watchKeys(foreign);
+    client.map(inside);
+    client.map(window);
+    other.map(foreign);
+    other.sync();
+    ASSERT_TRUE(windows->bringToFront(window));
+
+    ASSERT_TRUE(keyboard->beginKeys(window));
+    other.setFocus(foreign, false);
+    keyboard->keyEvent(platform::VK_RETURN, 0, 0, 0);
+    keyboard->keyEvent(platform::VK_RETURN, 0, platform::KEYEVENTF_KEYUP, 0);
+    keyboard->endKeys();
+    EXPECT_EQ(client.keyEvents(2),
+              (std::vector<KeyEvent>{{true, XK_Return, 0}, {false, XK_Return, 0}}));
+    EXPECT_TRUE(other.keyEventsSoFar().empty());
+
+    // The focus elsewhere, or inside the window.
+    ASSERT_EQ(other.focus(), foreign);
+    EXPECT_FALSE(keyboard->beginKeys(window));
+    keyboard->endKeys();
+    client.setFocus(inside);
+    EXPECT_TRUE(keyboard->beginKeys(window));
+    keyboard->endKeys();
+}

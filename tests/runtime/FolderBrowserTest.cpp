@@ -158,6 +158,44 @@ TEST_F(FolderBrowserTest, TheComputerHoldsTheDrivesAndFoldersHoldTheirSubfolders
     EXPECT_EQ(info.pszDisplayName, "alpha");
 }
 
+// A folder's subfolders go in with one insertion, since the tree lays itself out after
+// each: a hundred thousand of them took minutes. A folder replaced by a link since it was
+// listed shows nothing inside, and cannot be chosen.
+TEST_F(FolderBrowserTest, OpeningAFolderPutsItsSubfoldersInAtOnceAndNeverEntersALink)
+{
+    for (const char* folder : {"/many/a", "/many/b", "/many/c", "/swapped/x"})
+        fs::create_directories(sandbox.driveC() + folder);
+    int insertions = 0;
+    QStringList many, swapped;
+    bool stillOpen = false;
+    browsing.initialized = [&](HWND window) {
+        browser.sendMessage(window, BFFM_SETSELECTIONA, PathParameter, "C:\\many");
+    };
+    const auto chosen = browse([&](QDialog* dialog) {
+        auto* tree = dialog->findChild<QTreeWidget*>();
+        QTreeWidgetItem* manyItem = tree->currentItem();
+        QTreeWidgetItem* swappedItem =
+            manyItem->parent()->child(manyItem->parent()->childCount() - 1);
+        fs::remove_all(sandbox.driveC() + "/swapped");
+        fs::create_directory_symlink(sandbox.driveC() + "/Beta", sandbox.driveC() + "/swapped");
+        QObject::connect(tree->model(), &QAbstractItemModel::rowsInserted, [&] { ++insertions; });
+        manyItem->setExpanded(true);
+        swappedItem->setExpanded(true);
+        many = childTexts(manyItem);
+        swapped = childTexts(swappedItem);
+        // Nor is it handed back: OK leaves the dialog open on its parent.
+        tree->setCurrentItem(swappedItem);
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        stillOpen = dialog->isVisible();
+    });
+    EXPECT_EQ(many, (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(insertions, 1);
+    EXPECT_TRUE(swapped.isEmpty()) << swapped.join('|').toStdString();
+    EXPECT_TRUE(stillOpen);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->path, "C:\\");
+}
+
 TEST_F(FolderBrowserTest, SelectionByPathExpandsDownToTheFolder)
 {
     const struct

@@ -36,8 +36,16 @@ void FakeKeyboard::keyEvent(std::uint8_t virtualKey, std::uint8_t scanCode, std:
                             std::uintptr_t extraInfo)
 {
     events.push_back({virtualKey, scanCode, flags, extraInfo});
+    heldFor.push_back(m_heldFor);
     if (onEvent)
         onEvent(events.back());
+}
+
+bool FakeKeyboard::beginKeys(platform::HWND window)
+{
+    const bool focused = KeyboardService::beginKeys(window);
+    m_heldFor = focused ? window : 0;
+    return focused;
 }
 
 } // namespace test

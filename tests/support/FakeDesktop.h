@@ -46,9 +46,16 @@ class FakeKeyboard : public platform::KeyboardService
 public:
     void keyEvent(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t flags,
                   std::uintptr_t extraInfo) override;
+    bool beginKeys(platform::HWND window) override;
+    void endKeys() override { m_heldFor = 0; }
 
     std::vector<KeyEvent> events;
+    // For each event, the window whose focus was held when it came; 0 when none was.
+    std::vector<platform::HWND> heldFor;
     std::function<void(const KeyEvent&)> onEvent;
+
+private:
+    platform::HWND m_heldFor = 0;
 };
 
 } // namespace test

@@ -57,10 +57,13 @@ void X11Client::destroy(xcb_window_t window)
     std::erase(m_created, window);
 }
 
-void X11Client::setFocus(xcb_window_t window)
+void X11Client::setFocus(xcb_window_t window, bool wait)
 {
     xcb_set_input_focus(m_xcb, XCB_INPUT_FOCUS_NONE, window, XCB_CURRENT_TIME);
-    sync();
+    if (wait)
+        sync();
+    else
+        xcb_flush(m_xcb);
 }
 
 xcb_window_t X11Client::focus()
@@ -78,13 +81,15 @@ void X11Client::watchKeys(xcb_window_t window)
     sync();
 }
 
-std::vector<X11Client::KeyEvent> X11Client::keyEvents(std::size_t count)
+std::vector<X11Client::KeyEvent> X11Client::keyEvents(std::size_t count, bool wait)
 {
     std::vector<KeyEvent> events;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (events.size() < count && std::chrono::steady_clock::now() < deadline) {
         xcb_generic_event_t* event = xcb_poll_for_event(m_xcb);
         if (!event) {
+            if (!wait)
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
@@ -96,6 +101,13 @@ std::vector<X11Client::KeyEvent> X11Client::keyEvents(std::size_t count)
         std::free(event);
     }
     return events;
+}
+
+std::vector<X11Client::KeyEvent> X11Client::keyEventsSoFar()
+{
+    // Events the server sent before its reply come before the reply.
+    sync();
+    return keyEvents(SIZE_MAX, false);
 }
 
 xcb_atom_t X11Client::atom(const std::string& name)

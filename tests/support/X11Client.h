@@ -29,7 +29,8 @@ public:
     void setNormalState(xcb_window_t window);
     void map(xcb_window_t window) { xcb_map_window(m_xcb, window); }
     void destroy(xcb_window_t window);
-    void setFocus(xcb_window_t window);
+    // wait false: the request is only sent, for a server that another client holds.
+    void setFocus(xcb_window_t window, bool wait = true);
     xcb_window_t focus();
     // Everything sent so far has been carried out once this returns.
     void sync() { focus(); }
@@ -49,9 +50,12 @@ public:
     // Key events that reach the window from now on.
     void watchKeys(xcb_window_t window);
     // The key events received, once count have arrived or a few seconds have passed.
-    std::vector<KeyEvent> keyEvents(std::size_t count);
+    std::vector<KeyEvent> keyEvents(std::size_t count) { return keyEvents(count, true); }
+    // The key events that reached the window before this call.
+    std::vector<KeyEvent> keyEventsSoFar();
 
 private:
+    std::vector<KeyEvent> keyEvents(std::size_t count, bool wait);
     xcb_atom_t atom(const std::string& name);
     std::uint32_t keysymOf(xcb_keycode_t keycode);
 
