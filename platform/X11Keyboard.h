@@ -27,7 +27,9 @@ public:
                   std::uintptr_t extraInfo) override;
     // Holds the server, so no other client can move the focus between this look at it and
     // the last key event; keys typed through XTest go wherever the focus is when they
-    // arrive. True when the focus is the window, a window inside it or its frame.
+    // arrive. True when the focus is the window, a window inside it or its frame. Until
+    // endKeys nothing may wait for an answer on another connection to this server (the
+    // toolkit's, the window family's): it would wait for the hold forever.
     bool beginKeys(HWND window) override;
     void endKeys() override;
 
