@@ -43,6 +43,13 @@ std::vector<KeyEvent> shifted(std::uint8_t vk, unsigned m)
     return join({{ShiftDown}, tap(vk, m), {ShiftUp}});
 }
 
+// A key string and the events it gives.
+struct KeyCase
+{
+    std::string keys;
+    std::vector<KeyEvent> events;
+};
+
 class SendKeysTest : public ::testing::Test
 {
 protected:
@@ -66,11 +73,7 @@ protected:
 
 TEST_F(SendKeysTest, KeyStringsGiveTheEventsOfTheKeyTable)
 {
-    const struct
-    {
-        std::string keys;
-        std::vector<KeyEvent> events;
-    } cases[] = {
+    const KeyCase cases[] = {
         {" \r", join({tap(0x20, 0x39), tap(0x0D, 0x1C)})},
         {"A", shifted(0x41, 0x1E)},
         {"a1", join({tap(0x41, 0x1E), tap(0x31, 0x02)})},
@@ -103,11 +106,7 @@ TEST_F(SendKeysTest, KeyStringsGiveTheEventsOfTheKeyTable)
 
 TEST_F(SendKeysTest, MalformedPartsSendNothingAndTheRestGoesOn)
 {
-    const struct
-    {
-        std::string keys;
-        std::vector<KeyEvent> events;
-    } cases[] = {
+    const KeyCase cases[] = {
         {"a[Return", tap(0x41, 0x1E)},
         {"a{^b", tap(0x41, 0x1E)},
         {"{}a", tap(0x41, 0x1E)},
@@ -127,11 +126,7 @@ TEST_F(SendKeysTest, MalformedPartsSendNothingAndTheRestGoesOn)
 // skipped, and a plain "]" keeps every later named key malformed, however far along.
 TEST_F(SendKeysTest, LongKeyStringsRepeatTheEventsOfTheirParts)
 {
-    const struct
-    {
-        std::string part;
-        std::vector<KeyEvent> events;
-    } cases[] = {
+    const KeyCase cases[] = {
         {"!", shifted(0x31, 0x02)},
         {"{a}", tap(0x41, 0x1E)},
         {"{^[F4]}[Tab]", join({{CtrlDown}, tap(0x73, 0), {CtrlUp}, tap(0x09, '\t')})},
@@ -142,10 +137,10 @@ TEST_F(SendKeysTest, LongKeyStringsRepeatTheEventsOfTheirParts)
         std::string keys;
         std::vector<KeyEvent> expected;
         for (int i = 0; i < Copies; ++i) {
-            keys += c.part;
+            keys += c.keys;
             expected.insert(expected.end(), c.events.begin(), c.events.end());
         }
-        EXPECT_EQ(send(keys), expected) << c.part;
+        EXPECT_EQ(send(keys), expected) << c.keys;
     }
 }
 
