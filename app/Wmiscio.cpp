@@ -1,5 +1,6 @@
 #include "app/Wmiscio.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/Folders.h"
 #include "platform/TopLevelWindows.h"
 
@@ -12,13 +13,6 @@ namespace {
 constexpr std::size_t folderBufferSize = 255;
 constexpr int titleBufferSize = 256;
 constexpr int furtherWindows = 1000;
-
-std::string lowerAscii(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    return text;
-}
 
 // What a zeroed buffer holds after the call: nothing when the folder does not fit.
 std::string fromFolderBuffer(const std::string& folder)
@@ -34,7 +28,7 @@ namespace {
 
 bool titleFound(const std::string& Text, bool ownOnly)
 {
-    const std::string wanted = lowerAscii(Text);
+    const std::string wanted = platform::lowerAscii(Text);
     const std::uint32_t ownProcess = platform::GetCurrentProcessId();
     platform::HWND window = platform::FindWindowA();
     int further = 0;
@@ -44,7 +38,7 @@ bool titleFound(const std::string& Text, bool ownOnly)
             !ownOnly || (window != 0 && platform::GetWindowThreadProcessId(window, &process) != 0 &&
                          process == ownProcess);
         if (eligible && !wanted.empty() &&
-            lowerAscii(platform::GetWindowTextA(window, titleBufferSize)).find(wanted) !=
+            platform::lowerAscii(platform::GetWindowTextA(window, titleBufferSize)).find(wanted) !=
                 std::string::npos)
             return true;
         if (window == 0 || further >= furtherWindows)

@@ -1,5 +1,6 @@
 #include "automation/SendKeys.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/Keyboard.h"
 #include "platform/System.h"
 #include "runtime/Application.h"
@@ -60,15 +61,6 @@ constexpr int FurtherWindows = 1000;
 
 // A character no key types: VkKeyScanA answers -1 for it.
 constexpr char Untypable = '\x81';
-
-std::string lowerAscii(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    }
-    return text;
-}
 
 std::string trimControls(const std::string& text)
 {
@@ -237,7 +229,7 @@ void TSendKey::execute()
 
 platform::HWND TSendKey::activateTarget() const
 {
-    const std::string wanted = lowerAscii(TitleText);
+    const std::string wanted = platform::lowerAscii(TitleText);
     const std::uint32_t ownProcess = platform::GetCurrentProcessId();
     platform::HWND window = platform::FindWindowA();
     for (int further = 0;; ++further) {
@@ -246,8 +238,9 @@ platform::HWND TSendKey::activateTarget() const
             !OwnWindowsOnly ||
             (window != 0 && platform::GetWindowThreadProcessId(window, &process) != 0 &&
              process == ownProcess);
-        if (eligible && lowerAscii(platform::GetWindowTextA(window, TitleBuffer)).find(wanted) !=
-                            std::string::npos)
+        if (eligible &&
+            platform::lowerAscii(platform::GetWindowTextA(window, TitleBuffer)).find(wanted) !=
+                std::string::npos)
             return platform::SetForegroundWindow(window) ? window : 0;
         if (window == 0 || further >= FurtherWindows)
             return 0;
@@ -287,9 +280,9 @@ void TSendKey::sendToken(const std::string& token) const
 
     if (isNamed) {
         unwrap(rest, '[', ']');
-        const std::string name = trimControls(lowerAscii(rest));
+        const std::string name = trimControls(platform::lowerAscii(rest));
         for (const KeyName& entry : KeyNames) {
-            if (trimControls(lowerAscii(std::string(entry.name))) == name)
+            if (trimControls(platform::lowerAscii(entry.name)) == name)
                 pressAndRelease(entry.code,
                                 platform::MapVirtualKeyA(entry.code, platform::MAPVK_VK_TO_CHAR));
         }

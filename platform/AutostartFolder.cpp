@@ -1,5 +1,6 @@
 #include "platform/AutostartFolder.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/Drives.h"
 #include "platform/FileStorage.h"
 #include "platform/Folders.h"

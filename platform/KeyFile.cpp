@@ -1,5 +1,7 @@
 #include "platform/KeyFile.h"
 
+#include "platform/AsciiCase.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -19,22 +21,6 @@ std::string_view trimmed(std::string_view text)
         return text.substr(0, 0);
     const auto last = text.find_last_not_of(blanks);
     return text.substr(first, last - first + 1);
-}
-
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    }
-    return true;
 }
 
 // memchr rather than find_first_of: a large file is searched byte by byte only once.

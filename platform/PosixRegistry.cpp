@@ -1,3 +1,4 @@
+#include "platform/AsciiCase.h"
 #include "platform/AutostartFolder.h"
 #include "platform/Drives.h"
 #include "platform/FileStorage.h"

@@ -1,4 +1,6 @@
 #include "platform/RegistryHive.h"
+
+#include "platform/AsciiCase.h"
 #include "platform/HexDigit.h"
 
 #include <algorithm>
@@ -13,11 +15,6 @@ namespace {
 
 const char* const header = "REGEDIT4";
 
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string_view trimmedView(std::string_view text)
 {
     const auto begin = text.find_first_not_of(" \t\r");
@@ -30,13 +27,6 @@ std::string_view trimmedView(std::string_view text)
 std::string trimmed(const std::string& text)
 {
     return std::string(trimmedView(text));
-}
-
-std::string lowerCase(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lower);
-    return out;
 }
 
 bool isStringType(std::uint32_t type)
@@ -168,8 +158,7 @@ std::optional<RegistryHive::Value> parseData(const std::string& text)
     const auto colon = text.find(':');
     if (colon == std::string::npos)
         return std::nullopt;
-    std::string kind = text.substr(0, colon);
-    std::transform(kind.begin(), kind.end(), kind.begin(), lower);
+    const std::string kind = lowerAscii(text.substr(0, colon));
     const std::string rest = trimmed(text.substr(colon + 1));
     if (kind == "dword") {
         const auto number = parseHexNumber(rest);
@@ -230,12 +219,6 @@ std::string fullPath(HKEY root, const std::string& path)
 
 } // namespace
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
-}
-
 std::string RegistryHive::rootName(HKEY root)
 {
     switch (root) {
@@ -286,10 +269,10 @@ RegistryHive RegistryHive::fromText(const std::string& text)
         if (made) {
             for (std::size_t k = 0; k < items.size(); ++k) {
                 if (items[k].value)
-                    index->second.try_emplace(lowerCase(items[k].value->name), k);
+                    index->second.try_emplace(lowerAscii(items[k].value->name), k);
             }
         }
-        return index->second.try_emplace(lowerCase(value.name), items.size()).first->second;
+        return index->second.try_emplace(lowerAscii(value.name), items.size()).first->second;
     };
     auto keep = [&](std::string kept) {
         if (current)
@@ -370,7 +353,7 @@ std::string RegistryHive::toText() const
 
 RegistryHive::Key* RegistryHive::findKey(const std::string& path)
 {
-    const auto found = m_keyIndex.find(lowerCase(path));
+    const auto found = m_keyIndex.find(lowerAscii(path));
     return found == m_keyIndex.end() ? nullptr : &m_keys[found->second];
 }
 
@@ -381,7 +364,7 @@ const RegistryHive::Key* RegistryHive::findKey(const std::string& path) const
 
 RegistryHive::Key& RegistryHive::addKey(const std::string& path)
 {
-    const auto [known, added] = m_keyIndex.try_emplace(lowerCase(path), m_keys.size());
+    const auto [known, added] = m_keyIndex.try_emplace(lowerAscii(path), m_keys.size());
     if (added)
         m_keys.push_back({path, {}, {}});
     return m_keys[known->second];

@@ -70,7 +70,4 @@ private:
     std::unordered_map<std::string, std::size_t> m_keyIndex;
 };
 
-// ASCII-only, as the registry compares names.
-bool equalsIgnoringCase(const std::string& a, const std::string& b);
-
 } // namespace platform

@@ -1,4 +1,5 @@
 #include "platform/Volumes.h"
+#include "platform/AsciiCase.h"
 #include "platform/HexDigit.h"
 
 #include "platform/Drives.h"
@@ -17,14 +18,6 @@ std::uint32_t saturated(std::uint64_t value)
 {
     return static_cast<std::uint32_t>(
         std::min<std::uint64_t>(value, std::numeric_limits<std::uint32_t>::max()));
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
 }
 
 } // namespace
