@@ -1,5 +1,6 @@
 #include "runtime/FolderBrowser.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/Drives.h"
 #include "platform/Files.h"
 #include "platform/Service.h"
@@ -52,23 +53,12 @@ std::string joined(const std::string& folder, const std::string& name)
     return folder.ends_with('\\') ? folder + name : folder + '\\' + name;
 }
 
-char folded(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameIgnoringCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return folded(x) == folded(y);
-           });
-}
-
 // The order of the shell's tree: letters without regard to case, then the bytes.
 bool before(const std::string& a, const std::string& b)
 {
     const auto less = [](char x, char y) {
-        return static_cast<unsigned char>(folded(x)) < static_cast<unsigned char>(folded(y));
+        return static_cast<unsigned char>(platform::lowerAscii(x)) <
+               static_cast<unsigned char>(platform::lowerAscii(y));
     };
     if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), less))
         return true;
@@ -106,39 +96,46 @@ std::optional<SplitPath> split(const std::string& path)
     return result;
 }
 
-// Subfolder names, hidden ones included. A link never carries the directory bit, so the
-// tree never leads through one.
+// Calls visit with each entry the search finds, until it returns false.
+template <class Visit> void forEachEntry(const std::string& pattern, Visit visit)
+{
+    platform::WIN32_FIND_DATAA entry;
+    const platform::HANDLE search =
+        platform::FindFirstFileExA(pattern, entry, platform::FindFirstExDeferDetails);
+    if (search == platform::INVALID_HANDLE_VALUE)
+        return;
+    while (visit(entry) && platform::FindNextFileA(search, entry)) {
+    }
+    platform::FindClose(search);
+}
+
+// A link never carries the directory bit, so the tree never leads through one.
+bool isFolder(const platform::WIN32_FIND_DATAA& entry)
+{
+    return (entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY) &&
+           entry.cFileName != "." && entry.cFileName != "..";
+}
+
+// Subfolder names, hidden ones included.
 std::vector<std::string> subfoldersOf(const std::string& folder)
 {
     std::vector<std::string> names;
-    platform::WIN32_FIND_DATAA entry;
-    const platform::HANDLE search =
-        platform::FindFirstFileExA(joined(folder, "*"), entry, platform::FindFirstExDeferDetails);
-    if (search == platform::INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if ((entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY) &&
-            entry.cFileName != "." && entry.cFileName != "..")
+    forEachEntry(joined(folder, "*"), [&](const platform::WIN32_FIND_DATAA& entry) {
+        if (isFolder(entry))
             names.push_back(entry.cFileName);
-    } while (platform::FindNextFileA(search, entry));
-    platform::FindClose(search);
+        return true;
+    });
     std::sort(names.begin(), names.end(), before);
     return names;
 }
 
 bool hasSubfolders(const std::string& folder)
 {
-    platform::WIN32_FIND_DATAA entry;
-    const platform::HANDLE search =
-        platform::FindFirstFileExA(joined(folder, "*"), entry, platform::FindFirstExDeferDetails);
-    if (search == platform::INVALID_HANDLE_VALUE)
-        return false;
     bool found = false;
-    do {
-        found = (entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY) &&
-                entry.cFileName != "." && entry.cFileName != "..";
-    } while (!found && platform::FindNextFileA(search, entry));
-    platform::FindClose(search);
+    forEachEntry(joined(folder, "*"), [&](const platform::WIN32_FIND_DATAA& entry) {
+        found = isFolder(entry);
+        return !found;
+    });
     return found;
 }
 
@@ -146,17 +143,14 @@ bool hasSubfolders(const std::string& folder)
 // Compared by name, since a name may hold the search's wildcards.
 bool isSubfolder(const std::string& folder, const std::string& name)
 {
-    platform::WIN32_FIND_DATAA entry;
-    const platform::HANDLE search =
-        platform::FindFirstFileExA(joined(folder, name), entry, platform::FindFirstExDeferDetails);
-    if (search == platform::INVALID_HANDLE_VALUE)
-        return false;
     bool found = false;
-    do {
-        found = entry.cFileName == name;
-    } while (!found && platform::FindNextFileA(search, entry));
-    platform::FindClose(search);
-    return found && (entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY);
+    forEachEntry(joined(folder, name), [&](const platform::WIN32_FIND_DATAA& entry) {
+        if (entry.cFileName != name)
+            return true;
+        found = isFolder(entry);
+        return false;
+    });
+    return found;
 }
 
 // The top-level widget the installed window family knows by that handle.
@@ -376,7 +370,7 @@ QTreeWidgetItem* FolderBrowserDialog::childNamed(QTreeWidgetItem* item, const st
         const std::string childName = textOf(child->data(0, NameRole));
         if (childName == name)
             return child;
-        if (!caseless && sameIgnoringCase(childName, name))
+        if (!caseless && platform::equalsIgnoringCase(childName, name))
             caseless = child;
     }
     return caseless;
@@ -397,7 +391,7 @@ bool FolderBrowserDialog::selectPath(const std::string& path)
         if (!root || root->letter != target->letter || root->parts.size() > target->parts.size())
             return false;
         for (; next < root->parts.size(); ++next) {
-            if (!sameIgnoringCase(root->parts[next], target->parts[next]))
+            if (!platform::equalsIgnoringCase(root->parts[next], target->parts[next]))
                 return false;
         }
     }
