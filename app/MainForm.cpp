@@ -167,11 +167,14 @@ TForm1::TForm1(int paramCount, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Vorlax 1.2"));
-    // The captions were laid out for a narrow sans serif; Arial's metric twins come closest.
+    // The captions and the banner were laid out for Arial's widths. Where Arial itself is
+    // missing, its metric twins keep every caption whole; a wider face would cut them.
+    const QStringList arialTwins = {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                    QStringLiteral("Nimbus Sans"),
+                                    QStringLiteral("DejaVu Sans Condensed")};
+    QFont::insertSubstitutions(QStringLiteral("Arial"), arialTwins);
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                                QStringLiteral("Nimbus Sans"),
-                                QStringLiteral("DejaVu Sans Condensed")});
+                               QStringList{QStringLiteral("Arial")} + arialTwins);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
