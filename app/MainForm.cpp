@@ -7,7 +7,6 @@
 #include "runtime/MessageBoxes.h"
 #include "runtime/OwnWindows.h"
 #include "sysinfo/DriveList.h"
-#include "widgets/RecycleBinPicture.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -256,8 +255,7 @@ void TForm1::buildMainPage(QWidget* page)
     GradLabel1->setShadow(true);
     GradLabel1->setShadowColor(runtime::clBtnShadow);
     GradLabel1->setShadowDeep(1);
-    Image1 = place(new QLabel(page), 4, 28, 160, 120);
-    Image1->setPixmap(QPixmap::fromImage(rubbishPicture()));
+    Image1 = place(new RecycleBinPicture(page), 4, 28, 160, 120);
     Bevel3 = bevel(page, 172, 4, 209, 145);
     ListBox1 = place(new QListWidget(page), 176, 8, 201, 137);
     ListBox1->setFrameShape(QFrame::NoFrame);

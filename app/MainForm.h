@@ -11,6 +11,7 @@
 #include "sysinfo/SystemInfo.h"
 #include "widgets/Gradlabl.h"
 #include "widgets/Label3dB.h"
+#include "widgets/RecycleBinPicture.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -116,7 +117,7 @@ public:
     // Main tab
     TTabbedNotebook* TabbedNotebook1;
     TGradLabel* GradLabel1;
-    QLabel* Image1;
+    RecycleBinPicture* Image1;
     QFrame* Bevel3;
     QListWidget* ListBox1;
     TLabel3DBorder* Label3DBorder1;

@@ -1,5 +1,7 @@
 #include "widgets/Gradlabl.h"
 
+#include "widgets/PaintDensity.h"
+
 #include <QPainter>
 #include <cstdint>
 #include <cstdlib>
@@ -192,6 +194,7 @@ QFont TGradLabel::paintFont() const
 {
     QFont face = font();
     face.setStyleStrategy(QFont::NoAntialias);
+    face.setHintingPreference(QFont::PreferNoHinting);
     return face;
 }
 
@@ -229,7 +232,8 @@ void TGradLabel::shadow(QPainter& canvas, int x, int y, int offset, TColor color
 }
 
 // The letters take the picture, stretched over the text's bounding box; everything around
-// them keeps what was there. Background XOR picture, AND the letters' mask, XOR picture.
+// them keeps what was there. Background XOR picture, AND the letters' mask, XOR picture,
+// all in the surface's own pixels, so a dense screen gets letters of its own density.
 void TGradLabel::pictureFill(QPainter& canvas, const QImage& surface, int x, int y,
                              const QImage& picture) const
 {
@@ -237,8 +241,11 @@ void TGradLabel::pictureFill(QPainter& canvas, const QImage& surface, int x, int
     const QSize size(metrics.horizontalAdvance(m_caption), metrics.height());
     if (size.isEmpty())
         return;
+    const qreal ratio = surface.devicePixelRatio();
+    const QSize pixels = (QSizeF(size) * ratio).toSize();
 
-    QImage mask(size, QImage::Format_RGB32);
+    QImage mask(pixels, QImage::Format_RGB32);
+    mask.setDevicePixelRatio(ratio);
     mask.fill(Qt::white);
     {
         QPainter letters(&mask);
@@ -247,12 +254,12 @@ void TGradLabel::pictureFill(QPainter& canvas, const QImage& surface, int x, int
         letters.drawText(QPoint(0, metrics.ascent()), m_caption);
     }
 
-    QImage work = surface.copy(QRect(QPoint(x, y), size));
+    QImage work = surface.copy(QRect((QPointF(x, y) * ratio).toPoint(), pixels));
     // An empty picture stretches to nothing: the letters end up black.
-    const QImage stretched = picture.isNull()
-                                 ? QImage()
-                                 : picture.convertToFormat(work.format())
-                                       .scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const QImage stretched =
+        picture.isNull() ? QImage()
+                         : picture.convertToFormat(work.format())
+                               .scaled(pixels, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     if (!stretched.isNull())
         xorPixels(work, stretched);
     andMask(work, mask);
@@ -278,11 +285,12 @@ void TGradLabel::Paint(QPainter& canvas, const QImage& surface)
         outline(canvas, x, y, m_borderColor);
         pictureFill(canvas, surface, x, y, m_texture);
         break;
+    // The control's size in the surface's pixels is the gradient's resolution.
     case TyHGradient:
-        pictureFill(canvas, surface, x, y, horizontalGradient(size()));
+        pictureFill(canvas, surface, x, y, horizontalGradient(surface.size()));
         break;
     case TyVGradient:
-        pictureFill(canvas, surface, x, y, verticalGradient(size()));
+        pictureFill(canvas, surface, x, y, verticalGradient(surface.size()));
         break;
     case TyOutline:
         outline(canvas, x, y, m_borderColor);
@@ -290,15 +298,21 @@ void TGradLabel::Paint(QPainter& canvas, const QImage& surface)
     }
 }
 
+QImage TGradLabel::paintedLayer(qreal ratio)
+{
+    QImage surface((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    surface.setDevicePixelRatio(ratio);
+    surface.fill(Qt::transparent);
+    QPainter canvas(&surface);
+    Paint(canvas, surface);
+    return surface;
+}
+
 void TGradLabel::paintEvent(QPaintEvent*)
 {
     // The control has no surface of its own: it paints on a clear layer laid over its
-    // parent, so the picture fill can read back what is already drawn.
-    QImage surface(size(), QImage::Format_ARGB32_Premultiplied);
-    surface.fill(Qt::transparent);
-    {
-        QPainter canvas(&surface);
-        Paint(canvas, surface);
-    }
-    QPainter(this).drawImage(0, 0, surface);
+    // parent, so the picture fill can read back what is already drawn. The layer has the
+    // density of what is really painted on: the window on its screen, or a grab's image.
+    QPainter target(this);
+    target.drawImage(0, 0, paintedLayer(paintedDensity(target, *this)));
 }

@@ -13,7 +13,9 @@ enum TextureType : std::uint8_t { TyBitmap, TyHGradient, TyVGradient, TyOutline 
 // A caption painted in a large decorative style from the control's top-left corner: the
 // letters filled with a gradient or a picture, outlined, with a drop shadow. It takes no
 // focus, no keys and never sizes itself. Letters are drawn without smoothing, so they can
-// serve as the exact mask of the picture fill.
+// serve as the exact mask of the picture fill, and without hinting, which at banner sizes
+// can close the gap a face keeps between letters (a bold "1." became one bar). The layer
+// it paints has the pixel density of what it is painted on.
 class TGradLabel : public QWidget
 {
     Q_OBJECT
@@ -50,10 +52,12 @@ public:
     QImage horizontalGradient(const QSize& size) const;
     QImage verticalGradient(const QSize& size) const;
 
-    // The font the caption is painted with: the control's font, never smoothed.
+    // The font the caption is painted with: the control's font, never smoothed or hinted.
     QFont paintFont() const;
     // The rectangle of the caption's text at (1, 1), as wide and high as the text.
     QRect textBounds() const;
+    // What the control paints, on a clear layer of its size at a device pixel ratio.
+    QImage paintedLayer(qreal ratio);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,5 +1,7 @@
 #include "widgets/RecycleBinPicture.h"
 
+#include "widgets/PaintDensity.h"
+
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -222,4 +224,25 @@ QImage programIcon(int size)
     bin(painter, 12, 22, 40, 40);
     page(painter, QPointF(32, 13), 15, 18);
     return icon;
+}
+
+RecycleBinPicture::RecycleBinPicture(QWidget* parent) : QWidget(parent)
+{
+    resize(sizeHint());
+}
+
+const QImage& RecycleBinPicture::picture(qreal ratio)
+{
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (m_picture.size() != pixels || m_picture.devicePixelRatio() != ratio) {
+        m_picture = rubbishPicture(pixels);
+        m_picture.setDevicePixelRatio(ratio);
+    }
+    return m_picture;
+}
+
+void RecycleBinPicture::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.drawImage(0, 0, picture(paintedDensity(painter, *this)));
 }

@@ -38,15 +38,15 @@ protected:
 
     QImage render() { return test::renderChild(*window, *label); }
 
-    // Where the letters are: the caption in the label's font, unsmoothed, its line's
-    // top-left corner at (1, 1).
+    // Where the letters are: the caption in the label's font, unsmoothed and unhinted, its
+    // line's top-left corner at (1, 1).
     QImage letters() const
     {
         QImage mask(label->size(), QImage::Format_RGB32);
         mask.fill(Qt::white);
         QPainter painter(&mask);
-        QFont font = label->font();
-        font.setStyleStrategy(QFont::NoAntialias);
+        const QFont font = label->paintFont();
+        EXPECT_EQ(font.styleStrategy() & QFont::NoAntialias, QFont::NoAntialias);
         painter.setFont(font);
         painter.setPen(Qt::black);
         painter.drawText(QPoint(1, 1 + QFontMetrics(font).ascent()), label->Caption());
