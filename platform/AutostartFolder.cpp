@@ -174,10 +174,12 @@ DesktopEntry parseEntry(const std::string& text)
     return entry;
 }
 
-// The entry with its Exec line set and any switch that disabled it turned back on; every
-// other line stays as it was, byte for byte, so keys a desktop or the user added (a delay,
-// an icon, translations) survive. Nothing when the text has no main group to edit.
-std::optional<std::string> editedEntry(const std::string& text, const std::string& exec)
+// The entry with its Exec line set, its TryExec (if it has one) naming the new program, and
+// any switch that disabled it turned back on; every other line stays as it was, byte for
+// byte, so keys a desktop or the user added (a delay, an icon, translations) survive.
+// Nothing when the text has no main group to edit.
+std::optional<std::string> editedEntry(const std::string& text, const std::string& exec,
+                                       const std::string& tryExec)
 {
     KeyFileDocument document(freedesktopSyntax, text);
     if (!document.hasGroup(mainGroup))
@@ -186,6 +188,9 @@ std::optional<std::string> editedEntry(const std::string& text, const std::strin
         if (disables(line))
             document.replaceEntry(line.line, line.key, line.key == "Hidden" ? "false" : "true");
     }
+    // A stale one would make the desktop skip the entry as if the program were gone.
+    if (document.value(mainGroup, "TryExec"))
+        document.setValue(mainGroup, "TryExec", tryExec);
     document.setValue(mainGroup, "Exec", exec);
     return document.text();
 }
@@ -196,6 +201,30 @@ std::optional<std::string> readEntryText(const std::string& path)
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return readWholeFile(path);
+}
+
+// The lines a new entry shows the program with, as its menu entry shows it: the icon and
+// the description of the entry a desktop finds for the program's file name. Without one,
+// the icon is named after the program, as installed programs name theirs.
+std::string presentationLines(const std::string& program)
+{
+    const std::string name = program.substr(program.rfind('/') + 1);
+    if (name.empty())
+        return {};
+    for (const auto& folder : dataFoldersNative()) {
+        const auto text = readEntryText(folder + "/applications/" + name + suffix);
+        if (!text)
+            continue;
+        const KeyFileDocument menu(freedesktopSyntax, *text);
+        if (!menu.hasGroup(mainGroup))
+            continue;
+        // Both are strings already escaped as the file holds them.
+        const auto comment = menu.value(mainGroup, "Comment");
+        const auto icon = menu.value(mainGroup, "Icon");
+        return (comment && !comment->empty() ? "Comment=" + *comment + "\n" : "") +
+               "Icon=" + (icon && !icon->empty() ? *icon : escapeString(name)) + "\n";
+    }
+    return "Icon=" + escapeString(name) + "\n";
 }
 
 std::optional<DesktopEntry> readEntry(const std::string& path)
@@ -265,20 +294,23 @@ long AutostartFolder::write(const std::string& name, const std::string& commandL
         return ERROR_INVALID_PARAMETER;
     const std::string path = entryPath(name);
     const std::string exec = execValue(*arguments);
+    const std::string tryExec = escapeString(arguments->front());
     if (const auto old = readEntryText(path)) {
         const DesktopEntry entry = parseEntry(*old);
         if (entry.found && !entry.disabled && entry.exec &&
             execArguments(*entry.exec) == *arguments)
             return ERROR_SUCCESS;
-        if (const auto edited = editedEntry(*old, exec))
+        if (const auto edited = editedEntry(*old, exec, tryExec))
             return registryErrorFromErrno(writeFileAtomically(path, *edited));
     }
     std::error_code ec;
     fs::create_directories(m_folder, ec);
     if (ec)
         return registryErrorFromErrno(ec.value());
-    const std::string text =
-        "[Desktop Entry]\nType=Application\nName=" + escapeString(name) + "\nExec=" + exec + "\n";
+    // TryExec lets a desktop pass over the entry once the program is removed.
+    const std::string text = "[Desktop Entry]\nType=Application\nName=" + escapeString(name) +
+                             "\n" + presentationLines(arguments->front()) + "TryExec=" + tryExec +
+                             "\nExec=" + exec + "\n";
     return registryErrorFromErrno(writeFileAtomically(path, text));
 }
 

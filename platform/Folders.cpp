@@ -98,6 +98,23 @@ std::string configHomeNative()
     return absoluteFolder(homeFolder() + "/.config");
 }
 
+std::vector<std::string> dataFoldersNative()
+{
+    const std::string home = envOr("XDG_DATA_HOME", "");
+    std::vector<std::string> folders{home.starts_with('/')
+                                         ? normalizeNativePath(home)
+                                         : absoluteFolder(homeFolder() + "/.local/share")};
+    const std::string system = envOr("XDG_DATA_DIRS", "/usr/local/share/:/usr/share/");
+    for (std::size_t start = 0; start <= system.size();) {
+        const std::size_t end = std::min(system.find(':', start), system.size());
+        const std::string folder = system.substr(start, end - start);
+        if (folder.starts_with('/'))
+            folders.push_back(normalizeNativePath(folder));
+        start = end + 1;
+    }
+    return folders;
+}
+
 std::string desktopFolderNative()
 {
     // The file is shell assignments, each value "$HOME/..." or an absolute path in double

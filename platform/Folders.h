@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -11,6 +12,11 @@ std::string windowsDirectoryNative();
 // $XDG_CONFIG_HOME, or ~/.config when it is unset, empty or relative (a relative value is
 // invalid and ignored, so every reader of it agrees on the folder).
 std::string configHomeNative();
+
+// Where the desktop looks for menu entries and icons, the user's own first: $XDG_DATA_HOME
+// (or ~/.local/share), then each folder of $XDG_DATA_DIRS (or /usr/local/share and
+// /usr/share). Relative entries are invalid and left out.
+std::vector<std::string> dataFoldersNative();
 
 // The desktop folder as `xdg-user-dir DESKTOP` names it: XDG_DESKTOP_DIR of
 // user-dirs.dirs in the config folder, else ~/Desktop. It need not exist.

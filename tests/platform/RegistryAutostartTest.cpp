@@ -4,6 +4,7 @@
 
 #include "support/Sandbox.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -29,6 +30,8 @@ class RunKey : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // Menu entries installed on this machine stay out of the entries written here.
+        sandbox.setEnv("XDG_DATA_DIRS", sandbox.root() + "/share");
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, runKey, key), ERROR_SUCCESS);
     }
     void TearDown() override { RegCloseKey(key); }
@@ -67,10 +70,15 @@ TEST_F(RunKey, AStringValueIsADesktopEntryStartingTheNativeProgram)
     ASSERT_FALSE(windows.empty());
     ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, windows + " /a"), ERROR_SUCCESS);
 
+    // Without a menu entry for the program, its icon is named after it.
     EXPECT_EQ(entry("Vorlax"), "[Desktop Entry]\n"
                                "Type=Application\n"
                                "Name=Vorlax\n"
-                               "Exec=\"" +
+                               "Icon=vorlax\n"
+                               "TryExec=" +
+                                   native +
+                                   "\n"
+                                   "Exec=\"" +
                                    native + "\" /a\n");
     // Nothing of it goes to the hive.
     EXPECT_FALSE(test::Sandbox::exists(sandbox.windir() + "/registry.reg"));
@@ -93,6 +101,34 @@ TEST_F(RunKey, AStringValueIsADesktopEntryStartingTheNativeProgram)
     EXPECT_FALSE(test::Sandbox::exists(sandbox.autostartDir() + "/Vorlax.desktop"));
     EXPECT_EQ(query("Vorlax", data), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteValueA(key, "Vorlax"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RunKey, ANewEntryShowsTheProgramAsItsMenuEntryDoes)
+{
+    const std::string menuEntry =
+        test::Sandbox::readFile(VORLAX_TEST_DATA "/../data/vorlax.desktop");
+    test::Sandbox::writeFile(sandbox.dataHome() + "/applications/vorlax.desktop", menuEntry);
+    const auto [native, windows] = program("bin/vorlax");
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, windows + " /a"), ERROR_SUCCESS);
+
+    const std::string text = entry("Vorlax");
+    const auto comment = menuEntry.find("\nComment=");
+    ASSERT_NE(comment, std::string::npos);
+    const std::string commentLine =
+        menuEntry.substr(comment + 1, menuEntry.find('\n', comment + 1) - comment);
+    EXPECT_EQ(text, "[Desktop Entry]\nType=Application\nName=Vorlax\n" + commentLine +
+                        "Icon=vorlax\nTryExec=" + native + "\nExec=" + native + " /a\n");
+    std::string data;
+    ASSERT_EQ(query("Vorlax", data), ERROR_SUCCESS);
+    EXPECT_EQ(data, windows + " /a");
+
+    // The desktop's own checker, where the machine has it.
+    const std::string check = "desktop-file-validate '" + sandbox.autostartDir() +
+                              "/Vorlax.desktop' > '" + sandbox.root() + "/check' 2>&1";
+    if (std::system("command -v desktop-file-validate > /dev/null") == 0) {
+        EXPECT_EQ(std::system(check.c_str()), 0);
+        EXPECT_EQ(test::Sandbox::readFile(sandbox.root() + "/check"), "");
+    }
 }
 
 TEST_F(RunKey, TheProgramPartIsFoundBeforeItIsConverted)
@@ -229,6 +265,7 @@ TEST_F(RunKey, ChangingAnEntryReplacesOnlyItsExecLine)
                                "Name=Vorlax\r\n"
                                "Comment[de]=R\xc3\xa4umt auf\r\n"
                                "Exec=/old/place/vorlax /a\r\n"
+                               "TryExec=/old/place/vorlax\r\n"
                                "Icon=vorlax\r\n"
                                "X-GNOME-Autostart-Delay=30\r\n"
                                "\r\n"
@@ -238,6 +275,8 @@ TEST_F(RunKey, ChangingAnEntryReplacesOnlyItsExecLine)
     ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm /a"), ERROR_SUCCESS);
     std::string after = before;
     after.replace(after.find("Exec=/old/place/vorlax /a"), 25, "Exec=xterm /a");
+    // A TryExec that still named the old program would hide the entry.
+    after.replace(after.find("TryExec=/old/place/vorlax"), 25, "TryExec=xterm");
     EXPECT_EQ(test::Sandbox::readFile(path), after);
 }
 
@@ -267,7 +306,8 @@ TEST_F(RunKey, ADisabledEntryOrOneWithoutExecIsMendedInPlace)
     // A file of that name that is no desktop entry at all is replaced by one.
     test::Sandbox::writeFile(path, "just text");
     ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, "xterm"), ERROR_SUCCESS);
-    EXPECT_EQ(entry("Vorlax"), "[Desktop Entry]\nType=Application\nName=Vorlax\nExec=xterm\n");
+    EXPECT_EQ(entry("Vorlax"), "[Desktop Entry]\nType=Application\nName=Vorlax\nIcon=xterm\n"
+                               "TryExec=xterm\nExec=xterm\n");
 }
 
 TEST_F(RunKey, AnEntryThatAlreadyStartsTheCommandIsNotWritten)
