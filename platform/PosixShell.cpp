@@ -123,6 +123,7 @@ struct Kind
     const char* verb;
 };
 
+// The titles are the shell's own, and the window's timer looks for the first of them.
 Kind kindOf(unsigned function)
 {
     switch (function) {
@@ -266,11 +267,14 @@ public:
 
 private:
     bool flag(std::uint16_t value) const { return m_request.fFlags & value; }
+    // Says what did not happen: the entry is still where it was.
     void fail(const std::string& windowsPath, const FileFailure& failure)
     {
         m_result = windowsError(failure.error);
+        const bool toTrash = m_request.wFunc == FO_DELETE && flag(FOF_ALLOWUNDO);
         m_dialogs.reportError(m_request.hwnd, m_kind.errorTitle,
-                              "Cannot " + std::string(m_kind.verb) + " " + windowsPath + ": " +
+                              std::string("Could not ") + (toTrash ? "move" : m_kind.verb) + " " +
+                                  windowsPath + (toTrash ? " to the trash: " : ": ") +
                                   failure.reason);
     }
     bool abort()

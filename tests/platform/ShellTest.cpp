@@ -58,7 +58,7 @@ TEST_F(Shell, PathsThatAreNotFullyQualifiedAreRefusedAndTheRestGoesOn)
         EXPECT_NE(request(FO_DELETE, path + "\0C:\\b.tmp"s, FOF_NOCONFIRMATION), 0) << path;
         ASSERT_EQ(dialogs.errors.size(), 1u) << path;
         EXPECT_EQ(dialogs.errors[0].title, "Error Deleting File");
-        EXPECT_EQ(dialogs.errors[0].text.rfind("Cannot delete " + path + ": ", 0), 0u)
+        EXPECT_EQ(dialogs.errors[0].text.rfind("Could not delete " + path + ": ", 0), 0u)
             << dialogs.errors[0].text;
         EXPECT_TRUE(exists("a.tmp"));
         EXPECT_FALSE(exists("b.tmp"));
@@ -101,6 +101,8 @@ TEST_F(Shell, CopyMoveAndRename)
         Files present;
         std::vector<std::string> absent;
         const char* errorTitle = nullptr;
+        // How the error box's text starts.
+        const char* errorText = nullptr;
     };
     constexpr std::uint16_t quiet = FOF_NOCONFIRMATION;
     const Case cases[] = {
@@ -146,7 +148,8 @@ TEST_F(Shell, CopyMoveAndRename)
          quiet,
          Files{{"src/sub/s.txt", "src/sub/s.txt"}, {"dst/sub/other.txt", "dst/sub/other.txt"}},
          {"dst/sub/s.txt"},
-         "Error Moving File"},
+         "Error Moving File",
+         "Could not move C:\\src\\sub: "},
         {"copy a folder into itself",
          FO_COPY,
          "C:\\src",
@@ -154,7 +157,8 @@ TEST_F(Shell, CopyMoveAndRename)
          quiet,
          Files{{"src/a.txt", "src/a.txt"}},
          {"src/sub/src"},
-         "Error Copying File"},
+         "Error Copying File",
+         "Could not copy C:\\src: "},
         {"rename something missing",
          FO_RENAME,
          "C:\\src\\none.txt",
@@ -162,7 +166,8 @@ TEST_F(Shell, CopyMoveAndRename)
          quiet,
          Files{},
          {"src/x.txt"},
-         "Error Renaming File"},
+         "Error Renaming File",
+         "Could not rename C:\\src\\none.txt: "},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -174,6 +179,8 @@ TEST_F(Shell, CopyMoveAndRename)
         if (testCase.errorTitle) {
             ASSERT_EQ(dialogs.errors.size(), 1u);
             EXPECT_EQ(dialogs.errors[0].title, testCase.errorTitle);
+            EXPECT_EQ(dialogs.errors[0].text.rfind(testCase.errorText, 0), 0u)
+                << dialogs.errors[0].text;
         } else {
             EXPECT_TRUE(dialogs.errors.empty()) << dialogs.errors[0].text;
         }

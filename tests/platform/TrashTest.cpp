@@ -188,7 +188,8 @@ TEST_F(Trash, RefusedEntriesAreReportedAndStay)
         EXPECT_NE(request(FO_DELETE, windows, CollectionFlags), 0);
         ASSERT_EQ(dialogs.errors.size(), 1u);
         EXPECT_EQ(dialogs.errors[0].title, "Error Deleting File");
-        EXPECT_NE(dialogs.errors[0].text.find("Cannot delete " + windows + ": "), std::string::npos)
+        EXPECT_NE(dialogs.errors[0].text.find("Could not move " + windows + " to the trash: "),
+                  std::string::npos)
             << dialogs.errors[0].text;
         EXPECT_NE(dialogs.errors[0].text.find(testCase.reason), std::string::npos)
             << dialogs.errors[0].text;
@@ -327,8 +328,9 @@ TEST_F(Trash, AFileAnotherProgramHoldsOpenIsInUseAndStays)
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     ASSERT_EQ(dialogs.errors.size(), 1u);
-    EXPECT_EQ(dialogs.errors[0].text, "Cannot delete C:\\held.tmp: The file is in use by another "
-                                      "program.");
+    EXPECT_EQ(dialogs.errors[0].text,
+              "Could not move C:\\held.tmp to the trash: The file is in use "
+              "by another program.");
     EXPECT_EQ(test::Sandbox::readFile(c("held.tmp")), "busy");
     EXPECT_TRUE(fs::is_empty(homeTrash() + "/info"));
 }
@@ -420,9 +422,10 @@ TEST_F(TopdirTrash, TheTrashOfAnotherFilesystemIsChosenAndChecked)
         } else {
             EXPECT_NE(result, 0);
             ASSERT_EQ(dialogs.errors.size(), 1u);
-            EXPECT_EQ(dialogs.errors[0].text.rfind("Cannot delete D:\\sub\\x.tmp: The Recycle Bin "
-                                                   "folder D:\\.Trash-0 cannot be used: ",
-                                                   0),
+            EXPECT_EQ(dialogs.errors[0].text.rfind(
+                          "Could not move D:\\sub\\x.tmp to the trash: The Recycle Bin "
+                          "folder D:\\.Trash-0 cannot be used: ",
+                          0),
                       0u)
                 << dialogs.errors[0].text;
             EXPECT_EQ(test::Sandbox::readFile(d("sub/x.tmp")), "on D");

@@ -318,7 +318,7 @@ TEST_F(OwnKeyboardTest, SpaceClosesTheShellsErrorDialog)
     rescue.start(10000);
     const runtime::ModalResult answer = runtime::showMessageBox(
         {runtime::MessageType::Error, "Error Deleting File",
-         "Cannot delete report.doc: it is being used by another person or program.",
+         "Could not move report.doc to the trash: it is being used by another person or program.",
          runtime::ButtonOk});
     EXPECT_TRUE(typed);
     EXPECT_EQ(answer, runtime::ModalResult::Ok);

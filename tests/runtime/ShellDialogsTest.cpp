@@ -44,7 +44,8 @@ TEST(ShellDialogsTest, RequestsAskAndReportThroughTheToolkitsBoxesWithTheirOwnTi
     EXPECT_EQ(shown[1].type, MessageType::Error);
     EXPECT_EQ(shown[1].title, "Error Deleting File");
     EXPECT_EQ(shown[1].text,
-              "Cannot delete C:\\missing.tmp: The system cannot find the file specified.");
+              "Could not move C:\\missing.tmp to the trash: The system cannot find the file "
+              "specified.");
     EXPECT_EQ(shown[1].buttons, ButtonOk);
     EXPECT_EQ(shown[2].text, "Are you sure you want to send 'a.tmp' to the Recycle Bin?");
     EXPECT_TRUE(test::Sandbox::exists(sandbox.driveC() + "/a.tmp"));
@@ -64,9 +65,10 @@ TEST(ShellDialogsTest, TheErrorBoxHasItsTitleAndOneOkThatEnterPresses)
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
         QApplication::sendEvent(box, &enter);
     });
-    EXPECT_EQ(showMessageBox({MessageType::Error, "Error Deleting File",
-                              "Cannot delete C:\\a.tmp: The file is in use by another program.",
-                              ButtonOk}),
+    EXPECT_EQ(showMessageBox(
+                  {MessageType::Error, "Error Deleting File",
+                   "Could not move C:\\a.tmp to the trash: The file is in use by another program.",
+                   ButtonOk}),
               ModalResult::Ok);
     EXPECT_EQ(title, QStringLiteral("Error Deleting File"));
     ASSERT_EQ(buttons.size(), 1);
