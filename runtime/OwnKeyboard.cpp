@@ -1,5 +1,7 @@
 #include "runtime/OwnKeyboard.h"
 
+#include "runtime/OwnWindows.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
@@ -88,9 +90,17 @@ void OwnKeyboard::keyEvent(std::uint8_t virtualKey, std::uint8_t, std::uint32_t 
         break;
     }
 
-    QWidget* target = QApplication::focusWidget();
-    if (!target)
-        target = QApplication::activeWindow();
+    QWidget* target = nullptr;
+    if (m_window != 0) {
+        // Keys meant for a window that has gone since go nowhere else.
+        target = OwnWindows::shownWindowOf(m_window);
+        if (target && target->focusWidget())
+            target = target->focusWidget();
+    } else {
+        target = QApplication::focusWidget();
+        if (!target)
+            target = QApplication::activeWindow();
+    }
     if (!target)
         return;
 
@@ -114,6 +124,17 @@ void OwnKeyboard::keyEvent(std::uint8_t virtualKey, std::uint8_t, std::uint32_t 
     QCoreApplication::postEvent(
         target,
         new QKeyEvent(release ? QEvent::KeyRelease : QEvent::KeyPress, key, modifiers, text));
+}
+
+bool OwnKeyboard::beginKeys(platform::HWND window)
+{
+    m_window = window;
+    return OwnWindows::shownWindowOf(window) != nullptr;
+}
+
+void OwnKeyboard::endKeys()
+{
+    m_window = 0;
 }
 
 } // namespace runtime

@@ -61,27 +61,34 @@ std::string OwnWindows::windowText(platform::HWND window)
     return (native ? native->title() : widget->windowTitle()).toStdString();
 }
 
+QWidget* OwnWindows::shownWindowOf(platform::HWND window)
+{
+    if (window == 0)
+        return nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (handleOf(widget) == window)
+            return widget->isVisible() ? widget : nullptr;
+    }
+    return nullptr;
+}
+
 bool OwnWindows::bringToFront(platform::HWND window)
 {
     QWidget* widget = widgetOf(window);
-    if (!widget)
+    if (!widget || !widget->isVisible())
         return false;
     if (widget->isMinimized())
         widget->setWindowState(widget->windowState() & ~Qt::WindowMinimized);
     widget->raise();
     widget->activateWindow();
-    // Activation reaches the toolkit as an event of its own; keys posted before it would
-    // go to the window that was active.
+    // Activation, where the desktop grants it, reaches the toolkit as an event of its own.
     QElapsedTimer waited;
     waited.start();
-    for (;;) {
+    while (QApplication::activeWindow() != widget && waited.elapsed() <= ActivationLimitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (QApplication::activeWindow() == widget)
-            return true;
-        if (waited.elapsed() > ActivationLimitMs)
-            return false;
         QThread::msleep(5);
     }
+    return widget->isVisible();
 }
 
 platform::HWND OwnWindows::focusWindow()

@@ -16,12 +16,16 @@ class OwnWindows : public platform::WindowService
 {
 public:
     static platform::HWND handleOf(const QWidget* widget);
+    // The visible top-level widget a handle names; none for a widget that is gone or hidden.
+    static QWidget* shownWindowOf(platform::HWND window);
 
     platform::HWND firstWindow() override;
     platform::HWND nextWindow(platform::HWND window) override;
     std::string windowText(platform::HWND window) override;
-    // Activates the window and lets the toolkit work until it is the active one, within a
-    // short limit.
+    // Asks for the window to be activated and lets the toolkit work until it is the active
+    // one, within a short limit. True for any visible window of the process: a Wayland
+    // desktop decides on its own which window gets the focus, and keys posted by the
+    // process's own keyboard reach the window whether or not it has it.
     bool bringToFront(platform::HWND window) override;
     platform::HWND focusWindow() override;
     // Every window listed is the process's own.

@@ -3,12 +3,16 @@
 #include "support/ProgramRun.h"
 #include "support/Sandbox.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -31,6 +35,43 @@ void stop(QProcess& process)
     }
 }
 
+// Settings under which a start with a parameter collects *.tmp on C: today.
+void writeDueSettings(const test::Sandbox& sandbox)
+{
+    test::Sandbox::writeFile(sandbox.iniPath(),
+                             "[Drives]\r\nDrive0=1\r\n[Actions]\r\nAutoStart=0\r\nDelTMP=1\r\n"
+                             "Frequency1=1\r\n[NextDate]\r\nDate=" +
+                                 test::localDateText(0) + "\r\n");
+}
+
+// A real run with a file another program holds open: the shell's error box for it can
+// only be closed by the timer's keystrokes, since nobody else is there, so a run that ends
+// at all ended through them.
+void expectTheRunGoesOnPastItsErrorBox(const test::Sandbox& sandbox,
+                                       const QProcessEnvironment& environment)
+{
+    const std::string docs = sandbox.driveC() + "/docs";
+    for (const char* name : {"a.tmp", "held.tmp", "z.tmp"})
+        test::Sandbox::writeFile(docs + "/" + name, name);
+    QProcess held;
+    held.setStandardInputFile(QString::fromStdString(docs + "/held.tmp"));
+    held.start(QStringLiteral("sleep"), {QStringLiteral("120")});
+    ASSERT_TRUE(held.waitForStarted());
+
+    const test::Outcome outcome = test::runProgram({QStringLiteral("/a")}, environment, 90000);
+    stop(held);
+    EXPECT_TRUE(outcome.finished) << "the error box was never closed";
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
+    // The error went to a box on screen, not to standard error as it does without a display.
+    EXPECT_EQ(outcome.errors.find("Error Deleting File"), std::string::npos) << outcome.errors;
+    // The run went on after the box and ended normally: the next date moved on.
+    EXPECT_NE(test::Sandbox::readFile(sandbox.iniPath()).find("Date=" + test::localDateText(1)),
+              std::string::npos);
+    EXPECT_TRUE(fs::exists(docs + "/held.tmp"));
+    EXPECT_FALSE(fs::exists(docs + "/a.tmp"));
+    EXPECT_FALSE(fs::exists(docs + "/z.tmp"));
+}
+
 // Another program's window titled like the shell's error box is on screen all along, from
 // before Vorlax starts: xmessage takes Space or Enter as its default button and ends, so
 // it is still there only if it never received a key.
@@ -46,10 +87,7 @@ protected:
         windows = platform::X11TopLevelWindows::open();
         ASSERT_TRUE(windows);
         sandbox.setDrives("C:=" + sandbox.driveC() + "@fixed");
-        test::Sandbox::writeFile(sandbox.iniPath(),
-                                 "[Drives]\r\nDrive0=1\r\n[Actions]\r\nAutoStart=0\r\nDelTMP=1\r\n"
-                                 "Frequency1=1\r\n[NextDate]\r\nDate=" +
-                                     test::localDateText(0) + "\r\n");
+        writeDueSettings(sandbox);
         other.start(QStringLiteral("xmessage"),
                     {QStringLiteral("-title"), QString::fromStdString(OtherTitle),
                      QStringLiteral("-default"), QStringLiteral("okay"),
@@ -58,11 +96,7 @@ protected:
         ASSERT_TRUE(waitForWindow(OtherTitle, other)) << "xmessage never showed its window";
     }
 
-    void TearDown() override
-    {
-        stop(other);
-        stop(held);
-    }
+    void TearDown() override { stop(other); }
 
     bool waitForWindow(const std::string& title, QProcess& owner)
     {
@@ -84,7 +118,6 @@ protected:
     std::unique_ptr<platform::X11TopLevelWindows> windows;
     test::Sandbox sandbox;
     QProcess other;
-    QProcess held;
 };
 
 } // namespace
@@ -103,29 +136,51 @@ TEST_F(ErrorDialogTest, AnotherProgramsWindowNeverReceivesKeys)
     EXPECT_TRUE(vorlax.waitForFinished(10000));
 }
 
-// A real run with a file another program holds open: the shell's error box for it can
-// only be closed by the timer's keystrokes, since nobody else is there, so a run that ends
-// at all ended through them.
 TEST_F(ErrorDialogTest, TheTimerClosesItsOwnErrorBoxAndTheRunGoesOn)
 {
-    const std::string docs = sandbox.driveC() + "/docs";
-    for (const char* name : {"a.tmp", "held.tmp", "z.tmp"})
-        test::Sandbox::writeFile(docs + "/" + name, name);
-    held.setStandardInputFile(QString::fromStdString(docs + "/held.tmp"));
-    held.start(QStringLiteral("sleep"), {QStringLiteral("120")});
-    ASSERT_TRUE(held.waitForStarted());
-
-    const test::Outcome outcome =
-        test::runProgram({QStringLiteral("/a")}, test::programEnvironment(true), 90000);
-    EXPECT_TRUE(outcome.finished) << "the error box was never closed";
-    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
-    // The error went to a box on screen, not to standard error as it does without a display.
-    EXPECT_EQ(outcome.errors.find("Error Deleting File"), std::string::npos) << outcome.errors;
-    // The run went on after the box and ended normally: the next date moved on.
-    EXPECT_NE(test::Sandbox::readFile(sandbox.iniPath()).find("Date=" + test::localDateText(1)),
-              std::string::npos);
-    EXPECT_TRUE(fs::exists(docs + "/held.tmp"));
-    EXPECT_FALSE(fs::exists(docs + "/a.tmp"));
-    EXPECT_FALSE(fs::exists(docs + "/z.tmp"));
+    expectTheRunGoesOnPastItsErrorBox(sandbox, test::programEnvironment(true));
     expectOtherWindowUntouched();
+}
+
+// On a Wayland desktop with the toolkit's Wayland plugin there is no X server to ask: the
+// window probe sees the process's own windows, and the keys are posted to them, whichever
+// window the compositor gives the focus. A headless compositor has no keyboard at all.
+TEST(WaylandErrorDialogTest, TheTimerClosesItsOwnErrorBoxAndTheRunGoesOn)
+{
+    const QString weston = QStandardPaths::findExecutable(QStringLiteral("weston"));
+    if (weston.isEmpty())
+        GTEST_SKIP() << "needs weston (package weston)";
+    const QDir plugins(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                       QStringLiteral("/platforms"));
+    if (plugins.entryList({QStringLiteral("libqwayland*")}).isEmpty())
+        GTEST_SKIP() << "needs the toolkit's Wayland plugin (package qt6-wayland)";
+
+    test::Sandbox sandbox;
+    writeDueSettings(sandbox);
+    const QString runtimeDir = QString::fromStdString(sandbox.root() + "/run");
+    ASSERT_TRUE(QDir().mkpath(runtimeDir));
+    QFile::setPermissions(runtimeDir,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString socket = QStringLiteral("vorlax-test-%1").arg(::getpid());
+    QProcessEnvironment environment = test::programEnvironment(false);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+
+    QProcess compositor;
+    compositor.setProcessEnvironment(environment);
+    compositor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    compositor.setStandardOutputFile(QProcess::nullDevice());
+    compositor.start(weston, {QStringLiteral("--backend=headless-backend.so"),
+                              QStringLiteral("--socket=") + socket, QStringLiteral("--no-config"),
+                              QStringLiteral("--idle-time=0")});
+    ASSERT_TRUE(compositor.waitForStarted());
+    const QFileInfo listening(runtimeDir + QStringLiteral("/") + socket);
+    for (int i = 0; i < 100 && !listening.exists() && compositor.state() == QProcess::Running; ++i)
+        compositor.waitForFinished(100);
+    ASSERT_TRUE(QFileInfo::exists(listening.filePath())) << "weston did not start";
+
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    // Nothing else: a toolkit that cannot reach the compositor fails the run.
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    expectTheRunGoesOnPastItsErrorBox(sandbox, environment);
+    stop(compositor);
 }

@@ -288,6 +288,44 @@ TEST_F(OwnKeyboardTest, EachKeyCarriesTheToolkitsKeyModifiersAndText)
     EXPECT_EQ(window.presses.front().key, Qt::Key_A);
 }
 
+// A Wayland desktop may leave the focus where it was when a window of the process asks for
+// it: the keys meant for that window still reach it, and never the one that kept it.
+TEST_F(OwnKeyboardTest, KeysForAWindowReachItWhereverTheDesktopLeftTheFocus)
+{
+    PressRecorder main;
+    main.setFocusPolicy(Qt::StrongFocus);
+    main.show();
+    ASSERT_TRUE(activate(&main));
+    main.setFocus();
+    PressRecorder box;
+    box.setWindowTitle("Error Deleting File");
+    box.show();
+    const HWND window = OwnWindows::handleOf(&box);
+    EXPECT_TRUE(platform::SetForegroundWindow(window));
+    // The desktop gives the focus back to the other window.
+    ASSERT_TRUE(activate(&main));
+    {
+        const platform::KeysForWindow keys(window);
+        ASSERT_TRUE(keys);
+        type(platform::VK_SPACE);
+    }
+    ASSERT_TRUE(settle([&] { return !box.presses.empty(); }));
+    EXPECT_EQ(box.presses.front().key, Qt::Key_Space);
+
+    // Once it is gone, nothing is let through for it, nor typed anywhere else.
+    box.hide();
+    EXPECT_FALSE(platform::SetForegroundWindow(window));
+    {
+        const platform::KeysForWindow keys(window);
+        EXPECT_FALSE(keys);
+        type(platform::VK_RETURN);
+    }
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_TRUE(main.presses.empty());
+    EXPECT_EQ(box.presses.size(), 1u);
+}
+
 TEST_F(OwnKeyboardTest, SpaceClosesTheShellsErrorDialog)
 {
     auto main = shownWindow("Vorlax");
