@@ -156,8 +156,13 @@ TEST(DebianPackageTest, PackageInstallsProgramMenuEntryManualAndUserUnits)
     EXPECT_EQ(field(deb, "Version"), VORLAX_VERSION);
     EXPECT_EQ(field(deb, "Architecture"), hostArch);
     const std::string depends = field(deb, "Depends");
-    for (const char* library : {"libc6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libxcb1"})
+    // The toolkit's libraries, and Arial's metric twin, without which captions are cut.
+    for (const char* library :
+         {"libc6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libxcb1", "fonts-liberation"})
         EXPECT_TRUE(contains(depends, library)) << library << " missing in: " << depends;
+    const std::string suggests = field(deb, "Suggests");
+    for (const char* package : {"trash-cli", "qt6-wayland"})
+        EXPECT_TRUE(contains(suggests, package)) << package << " missing in: " << suggests;
 
     const std::string root = sandbox.root() + "/root";
     const Outcome unpack =
