@@ -241,14 +241,21 @@ protected:
     }
 };
 
+// Shows the recorder as the active window, with the focus in it.
+bool showFocused(PressRecorder& window)
+{
+    window.setFocusPolicy(Qt::StrongFocus);
+    window.show();
+    if (!activate(&window))
+        return false;
+    window.setFocus();
+    return settle([&] { return QApplication::focusWidget() == &window; });
+}
+
 TEST_F(OwnKeyboardTest, EachKeyCarriesTheToolkitsKeyModifiersAndText)
 {
     PressRecorder window;
-    window.setFocusPolicy(Qt::StrongFocus);
-    window.show();
-    ASSERT_TRUE(activate(&window));
-    window.setFocus();
-    ASSERT_TRUE(settle([&] { return QApplication::focusWidget() == &window; }));
+    ASSERT_TRUE(showFocused(window));
 
     struct Case
     {
@@ -293,10 +300,7 @@ TEST_F(OwnKeyboardTest, EachKeyCarriesTheToolkitsKeyModifiersAndText)
 TEST_F(OwnKeyboardTest, KeysForAWindowReachItWhereverTheDesktopLeftTheFocus)
 {
     PressRecorder main;
-    main.setFocusPolicy(Qt::StrongFocus);
-    main.show();
-    ASSERT_TRUE(activate(&main));
-    main.setFocus();
+    ASSERT_TRUE(showFocused(main));
     PressRecorder box;
     box.setWindowTitle("Error Deleting File");
     box.show();
