@@ -112,20 +112,17 @@ TEST_F(RunKey, ANewEntryShowsTheProgramAsItsMenuEntryDoes)
     ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, windows + " /a"), ERROR_SUCCESS);
 
     const std::string text = entry("Vorlax");
+    // The menu entry's description, line and all.
     const auto comment = menuEntry.find("\nComment=");
     ASSERT_NE(comment, std::string::npos);
     const std::string commentLine =
         menuEntry.substr(comment + 1, menuEntry.find('\n', comment + 1) - comment);
     EXPECT_EQ(text, "[Desktop Entry]\nType=Application\nName=Vorlax\n" + commentLine +
                         "Icon=vorlax\nTryExec=" + native + "\nExec=" + native + " /a\n");
-    std::string data;
-    ASSERT_EQ(query("Vorlax", data), ERROR_SUCCESS);
-    EXPECT_EQ(data, windows + " /a");
-
-    // The desktop's own checker, where the machine has it.
-    const std::string check = "desktop-file-validate '" + sandbox.autostartDir() +
-                              "/Vorlax.desktop' > '" + sandbox.root() + "/check' 2>&1";
+    // The desktop's own checker, where the machine has it, says nothing.
     if (std::system("command -v desktop-file-validate > /dev/null") == 0) {
+        const std::string check = "desktop-file-validate '" + sandbox.autostartDir() +
+                                  "/Vorlax.desktop' > '" + sandbox.root() + "/check' 2>&1";
         EXPECT_EQ(std::system(check.c_str()), 0);
         EXPECT_EQ(test::Sandbox::readFile(sandbox.root() + "/check"), "");
     }
