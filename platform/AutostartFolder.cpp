@@ -8,9 +8,12 @@
 #include "platform/Registry.h"
 #include "platform/RegistryHive.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
+#include <glib.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -195,12 +198,21 @@ std::optional<std::string> editedEntry(const std::string& text, const std::strin
     return document.text();
 }
 
-std::optional<std::string> readEntryText(const std::string& path)
+std::optional<std::string> readEntryText(const std::string& path,
+                                         off_t limit = std::numeric_limits<off_t>::max())
 {
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > limit)
         return std::nullopt;
     return readWholeFile(path);
+}
+
+// A value a desktop can show: UTF-8 without control characters.
+bool isShowable(const std::string& value)
+{
+    return g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr) &&
+           std::none_of(value.begin(), value.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
 // The lines a new entry shows the program with, as its menu entry shows it: the icon and
@@ -212,7 +224,8 @@ std::string presentationLines(const std::string& program)
     if (name.empty())
         return {};
     for (const auto& folder : dataFoldersNative()) {
-        const auto text = readEntryText(folder + "/applications/" + name + suffix);
+        // A menu entry is a few kilobytes, translations and all.
+        const auto text = readEntryText(folder + "/applications/" + name + suffix, 1 << 20);
         if (!text)
             continue;
         const KeyFileDocument menu(freedesktopSyntax, *text);
@@ -221,8 +234,10 @@ std::string presentationLines(const std::string& program)
         // Both are strings already escaped as the file holds them.
         const auto comment = menu.value(mainGroup, "Comment");
         const auto icon = menu.value(mainGroup, "Icon");
-        return (comment && !comment->empty() ? "Comment=" + *comment + "\n" : "") +
-               "Icon=" + (icon && !icon->empty() ? *icon : escapeString(name)) + "\n";
+        const bool hasComment = comment && !comment->empty() && isShowable(*comment);
+        const bool hasIcon = icon && !icon->empty() && isShowable(*icon);
+        return (hasComment ? "Comment=" + *comment + "\n" : "") +
+               "Icon=" + (hasIcon ? *icon : escapeString(name)) + "\n";
     }
     return "Icon=" + escapeString(name) + "\n";
 }

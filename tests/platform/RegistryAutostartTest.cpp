@@ -126,6 +126,15 @@ TEST_F(RunKey, ANewEntryShowsTheProgramAsItsMenuEntryDoes)
         EXPECT_EQ(std::system(check.c_str()), 0);
         EXPECT_EQ(test::Sandbox::readFile(sandbox.root() + "/check"), "");
     }
+
+    // What a desktop could not show is left out, never copied into an entry of ours.
+    test::Sandbox::writeFile(sandbox.dataHome() + "/applications/vorlax.desktop",
+                             "[Desktop Entry]\nComment=\xff\x01\nIcon=\x7f\n");
+    ASSERT_EQ(RegDeleteValueA(key, "Vorlax"), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "Vorlax", REG_SZ, windows + " /a"), ERROR_SUCCESS);
+    EXPECT_EQ(entry("Vorlax"),
+              "[Desktop Entry]\nType=Application\nName=Vorlax\nIcon=vorlax\nTryExec=" + native +
+                  "\nExec=" + native + " /a\n");
 }
 
 TEST_F(RunKey, TheProgramPartIsFoundBeforeItIsConverted)
