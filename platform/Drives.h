@@ -7,6 +7,8 @@
 
 namespace platform {
 
+class MountTable;
+
 // Drive type codes, as GetDriveTypeA reports them.
 enum : unsigned {
     DRIVE_UNKNOWN = 0,
@@ -70,6 +72,8 @@ public:
     // False for a letter with no drive or no medium. A remote drive that does not answer
     // within a second counts as one with no medium.
     virtual bool volume(const std::string& rootPath, VolumeFigures& figures) = 0;
+    // The mount table as it is now; null where the map is not made from one.
+    virtual std::shared_ptr<const MountTable> mountTable() { return nullptr; }
 
     static std::unique_ptr<DriveService> createDefault();
 };

@@ -1,6 +1,7 @@
 #include "platform/Folders.h"
 
 #include "platform/Drives.h"
+#include "platform/MountTable.h"
 #include "platform/Service.h"
 
 #include <algorithm>
@@ -48,31 +49,79 @@ struct Identity
     bool operator==(const Identity&) const = default;
 };
 
-// The folder and every folder above it, links resolved; empty when it cannot be looked at.
-std::vector<Identity> chainOf(const std::string& nativeFolder)
+// Where a folder lies: its path with links resolved, and the identities of it and of every
+// folder above it. A filesystem that may not answer is never looked at: beyond its mount
+// point the path stays as written, and the identities begin at the folder that holds it.
+struct Place
 {
-    std::vector<Identity> chain;
+    std::vector<Identity> chain; // empty when the folder cannot be looked at
+    std::string path;
+    bool beyondSilentMount = false;
+};
+
+Place placeOf(const std::string& nativeFolder, const MountTable* table)
+{
+    Place place;
     if (nativeFolder.empty())
-        return chain;
-    std::error_code ec;
-    std::filesystem::path folder = std::filesystem::canonical(nativeFolder, ec);
-    if (ec)
-        return chain;
+        return place;
+    std::filesystem::path folder;
+    if (table) {
+        const ResolvedPath resolved = resolveShortOfSilentMounts(nativeFolder, *table);
+        if (!resolved.found)
+            return place;
+        place.path = resolved.path;
+        place.beyondSilentMount = !resolved.silentMount.empty();
+        folder = place.beyondSilentMount ? std::filesystem::path(resolved.silentMount).parent_path()
+                                         : std::filesystem::path(resolved.path);
+    } else {
+        std::error_code ec;
+        folder = std::filesystem::canonical(nativeFolder, ec);
+        if (ec)
+            return place;
+        place.path = folder.string();
+    }
     for (;;) {
         struct stat info;
-        if (::stat(folder.c_str(), &info) != 0)
-            return {};
-        chain.push_back({info.st_dev, info.st_ino});
+        if (::stat(folder.c_str(), &info) != 0) {
+            place.chain.clear();
+            return place;
+        }
+        place.chain.push_back({info.st_dev, info.st_ino});
         if (folder == folder.root_path())
-            return chain;
+            return place;
         folder = folder.parent_path();
     }
 }
 
-bool contains(const std::vector<Identity>& chain, const Identity& folder)
+bool isAtOrBelow(const std::string& path, const std::string& folder)
 {
-    return std::find(chain.begin(), chain.end(), folder) != chain.end();
+    return folder == "/" || (path.compare(0, folder.size(), folder) == 0 &&
+                             (path.size() == folder.size() || path[folder.size()] == '/'));
 }
+
+// Whether the outer folder is the inner one or lies above it; by path alone where a
+// filesystem that may not answer keeps the identities from being known.
+bool holds(const Place& outer, const Place& inner)
+{
+    if (outer.chain.empty() || inner.chain.empty())
+        return false;
+    if (!outer.beyondSilentMount &&
+        std::find(inner.chain.begin(), inner.chain.end(), outer.chain.front()) != inner.chain.end())
+        return true;
+    return (outer.beyondSilentMount || inner.beyondSilentMount) &&
+           isAtOrBelow(inner.path, outer.path);
+}
+
+// The folders every check of one question looks at against the same table.
+class Places
+{
+public:
+    Places() : m_table(Service<DriveService>::instance().mountTable()) {}
+    Place of(const std::string& nativeFolder) const { return placeOf(nativeFolder, m_table.get()); }
+
+private:
+    std::shared_ptr<const MountTable> m_table;
+};
 
 // "C:" is the root of C:, as the temporary folder of a drive root comes without its "\".
 std::string nativeFolderOf(const std::string& windowsFolder)
@@ -191,16 +240,17 @@ std::string GetTempPathA()
 
 bool isSameOrInside(const std::string& innerWindowsFolder, const std::string& outerWindowsFolder)
 {
-    const auto outer = chainOf(nativeFolderOf(outerWindowsFolder));
-    return !outer.empty() && contains(chainOf(nativeFolderOf(innerWindowsFolder)), outer.front());
+    const Places places;
+    return holds(places.of(nativeFolderOf(outerWindowsFolder)),
+                 places.of(nativeFolderOf(innerWindowsFolder)));
 }
 
 bool isFolderUnfitToEmpty(const std::string& windowsFolder)
 {
-    const auto chain = chainOf(nativeFolderOf(windowsFolder));
-    if (chain.empty())
+    const Places places;
+    const Place folder = places.of(nativeFolderOf(windowsFolder));
+    if (folder.chain.empty())
         return false;
-    const Identity folder = chain.front();
 
     // Folders that must never be emptied, nor anything that holds them.
     std::vector<std::string> kept = {"/",
@@ -217,21 +267,19 @@ bool isFolderUnfitToEmpty(const std::string& windowsFolder)
     for (const auto& mapping : Service<DriveService>::instance().driveMap())
         kept.push_back(mapping.nativeRoot);
     for (const auto& native : kept) {
-        if (contains(chainOf(native), folder))
+        if (holds(folder, places.of(native)))
             return true;
     }
 
     // The system's own trees, where nothing is the user's rubbish; the shared temporary
     // folders are the exception.
     for (const char* scratch : {"/tmp", "/var/tmp"}) {
-        const auto inner = chainOf(scratch);
-        if (!inner.empty() && contains(chain, inner.front()))
+        if (holds(places.of(scratch), folder))
             return false;
     }
     for (const char* tree : {"/etc", "/usr", "/var", "/boot", "/bin", "/sbin", "/lib", "/lib32",
                              "/lib64", "/libx32", "/run", "/proc", "/sys", "/dev", "/snap"}) {
-        const auto system = chainOf(tree);
-        if (!system.empty() && contains(chain, system.front()))
+        if (holds(places.of(tree), folder))
             return true;
     }
     return false;
@@ -239,14 +287,12 @@ bool isFolderUnfitToEmpty(const std::string& windowsFolder)
 
 bool liesOnlyOnRootDrive(const std::string& windowsFolder)
 {
-    const auto chain = chainOf(nativeFolderOf(windowsFolder));
-    if (chain.empty())
+    const Places places;
+    const Place folder = places.of(nativeFolderOf(windowsFolder));
+    if (folder.chain.empty())
         return false;
     for (const auto& mapping : Service<DriveService>::instance().driveMap()) {
-        if (mapping.nativeRoot == "/")
-            continue;
-        const auto root = chainOf(mapping.nativeRoot);
-        if (!root.empty() && contains(chain, root.front()))
+        if (mapping.nativeRoot != "/" && holds(places.of(mapping.nativeRoot), folder))
             return false;
     }
     return true;

@@ -5,7 +5,10 @@
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <deque>
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <pwd.h>
 #include <set>
 #include <sys/stat.h>
@@ -48,6 +51,27 @@ const std::vector<std::string> systemTrees{
     "/var/lib/kubelet",
     "/var/lib/lxcfs",
 };
+
+// Links followed in one path, as the kernel allows.
+constexpr int LinkLimit = 40;
+
+std::deque<std::string> pathParts(std::string_view path)
+{
+    std::deque<std::string> parts;
+    std::size_t at = 0;
+    while (at < path.size()) {
+        const std::size_t end = std::min(path.find('/', at), path.size());
+        if (end > at)
+            parts.emplace_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return parts;
+}
+
+std::string joinNative(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
 
 bool isUnder(const std::string& path, const std::string& folder)
 {
@@ -170,6 +194,13 @@ MountProbe MountProbe::system()
         char resolved[PATH_MAX];
         return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
     };
+    probe.temporaryFolder = [realPath = probe.realPath] {
+        const char* variable = std::getenv("TMPDIR");
+        const std::string folder =
+            variable && variable[0] == '/' ? normalizeNativePath(variable) : std::string("/tmp");
+        const std::string real = realPath(folder);
+        return real.empty() ? folder : real;
+    };
     return probe;
 }
 
@@ -245,6 +276,7 @@ std::vector<DriveMapping> MountTable::driveMap(const MountProbe& probe) const
         const std::string real = probe.realPath ? probe.realPath(home) : std::string();
         homeMount = mountHolding(real.empty() ? home : real);
     }
+    const std::string temp = probe.temporaryFolder ? probe.temporaryFolder() : std::string();
     std::set<std::tuple<unsigned, unsigned, std::string>> seen;
     char letter = 'D';
     for (const auto& mount : m_mounts) {
@@ -252,6 +284,11 @@ std::vector<DriveMapping> MountTable::driveMap(const MountProbe& probe) const
         if (letter > 'Y')
             break;
         if (mount.mountPoint == "/" || !isDiskCandidate(mount))
+            continue;
+        // A program's own filesystem in the temporary folder (an application image's, there
+        // while it runs) is its scratch, not a disk.
+        if (!temp.empty() && temp != "/" && mount.mountPoint != temp &&
+            isUnder(mount.mountPoint, temp))
             continue;
         // C: already stands for the home folder's filesystem, however often it is mounted.
         if (homeMount && mount.major == homeMount->major && mount.minor == homeMount->minor)
@@ -286,6 +323,95 @@ const MountEntry* MountTable::mountHolding(const std::string& path) const
             best = &mount;
     }
     return best;
+}
+
+MountTableWatch::~MountTableWatch()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::shared_ptr<const MountTable> MountTableWatch::readIfChanged()
+{
+    if (m_fd < 0) {
+        m_fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0)
+            return nullptr;
+    } else {
+        // The kernel flags the open table on every mount and unmount.
+        pollfd watch{m_fd, POLLPRI, 0};
+        if (::poll(&watch, 1, 0) <= 0 || !(watch.revents & (POLLPRI | POLLERR)))
+            return nullptr;
+    }
+    if (::lseek(m_fd, 0, SEEK_SET) != 0)
+        return nullptr;
+    std::string text;
+    char chunk[16384];
+    for (;;) {
+        const ssize_t count = ::read(m_fd, chunk, sizeof chunk);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        text.append(chunk, static_cast<std::size_t>(count));
+    }
+    return std::make_shared<const MountTable>(MountTable::fromMountInfo(text));
+}
+
+ResolvedPath resolveShortOfSilentMounts(const std::string& path, const MountTable& table)
+{
+    ResolvedPath result;
+    if (path.empty() || path.front() != '/')
+        return result;
+    // A root that does not answer leaves nothing to decide.
+    std::set<std::string, std::less<>> silent;
+    for (const auto& mount : table.mounts()) {
+        if (mount.mountPoint != "/" && MountTable::mayNotAnswer(mount))
+            silent.insert(mount.mountPoint);
+    }
+    std::deque<std::string> parts = pathParts(path);
+    std::string resolved = "/";
+    int links = 0;
+    while (!parts.empty()) {
+        std::string part = std::move(parts.front());
+        parts.pop_front();
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            resolved = resolved.substr(0, std::max<std::size_t>(resolved.rfind('/'), 1));
+            continue;
+        }
+        std::string next = joinNative(resolved, part);
+        if (silent.count(next)) {
+            result.silentMount = next;
+            for (const auto& rest : parts)
+                next = joinNative(next, rest);
+            result.found = true;
+            result.path = normalizeNativePath(next);
+            return result;
+        }
+        struct stat info
+        {
+        };
+        if (::lstat(next.c_str(), &info) != 0)
+            return result;
+        if (!S_ISLNK(info.st_mode)) {
+            resolved = std::move(next);
+            continue;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(next.c_str(), target, sizeof target);
+        if (++links > LinkLimit || length <= 0 || length == static_cast<ssize_t>(sizeof target))
+            return result;
+        const std::string_view text(target, static_cast<std::size_t>(length));
+        if (text.front() == '/')
+            resolved = "/";
+        const std::deque<std::string> inner = pathParts(text);
+        parts.insert(parts.begin(), inner.begin(), inner.end());
+    }
+    result.found = true;
+    result.path = std::move(resolved);
+    return result;
 }
 
 } // namespace platform

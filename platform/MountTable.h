@@ -3,6 +3,7 @@
 #include "platform/Drives.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,8 @@ struct MountProbe
     std::function<std::string()> accountHome;
     // The path with symbolic links resolved; empty when it cannot be resolved.
     std::function<std::string(const std::string& path)> realPath;
+    // The temporary folder (TMPDIR, or /tmp), symbolic links resolved; empty for none.
+    std::function<std::string()> temporaryFolder;
 
     static MountProbe system();
 };
@@ -56,7 +59,8 @@ public:
     const std::vector<MountEntry>& mounts() const { return m_mounts; }
 
     // C: for the user's home folder, D: to Y: for the other filesystems a person would
-    // call disks, leaving out the one that holds the home folder, and Z: for "/".
+    // call disks, leaving out the one that holds the home folder and those mounted inside
+    // the temporary folder, and Z: for "/".
     std::vector<DriveMapping> driveMap(const MountProbe& probe) const;
 
     // The filesystem that holds a path (absolute, symbolic links resolved); null when
@@ -75,5 +79,33 @@ public:
 private:
     std::vector<MountEntry> m_mounts;
 };
+
+// The mount table of the running process, read again only when the kernel reports a
+// change. It keeps the table of the mount namespace the process was in at the first call.
+class MountTableWatch
+{
+public:
+    MountTableWatch() = default;
+    ~MountTableWatch();
+    MountTableWatch(const MountTableWatch&) = delete;
+    MountTableWatch& operator=(const MountTableWatch&) = delete;
+
+    // The table as it is now, on the first call and after every change; null when nothing
+    // changed since the last call, or when there is no table to read.
+    std::shared_ptr<const MountTable> readIfChanged();
+
+private:
+    int m_fd = -1;
+};
+
+// A path with its links resolved one part at a time, as far as that is safe: a part that
+// is the mount point of a filesystem that may not answer is never looked at.
+struct ResolvedPath
+{
+    bool found = false;      // false when a part is missing or links loop
+    std::string path;        // resolved up to silentMount, the rest as written
+    std::string silentMount; // where it stopped; empty when the whole path was resolved
+};
+ResolvedPath resolveShortOfSilentMounts(const std::string& path, const MountTable& table);
 
 } // namespace platform

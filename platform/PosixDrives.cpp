@@ -215,11 +215,6 @@ class PosixDrives : public DriveService
 {
 public:
     PosixDrives() : m_probe(MountProbe::system()) {}
-    ~PosixDrives() override
-    {
-        if (m_mountInfo >= 0)
-            ::close(m_mountInfo);
-    }
 
     std::vector<DriveMapping> driveMap() override
     {
@@ -236,11 +231,11 @@ public:
         // The table tells what holds the folder; asking a share that stopped answering
         // whether the folder exists would wait with it.
         refreshMounts();
-        const MountEntry* mount = m_mounts.mountHolding(mapping->nativeRoot);
-        if (mapping->type == DRIVE_REMOTE || (mount && MountTable::mayNotAnswer(*mount))) {
+        const ResolvedPath place = resolveShortOfSilentMounts(mapping->nativeRoot, *m_mounts);
+        if (mapping->type == DRIVE_REMOTE || !place.silentMount.empty()) {
             if (mapping->type != DRIVE_UNKNOWN)
                 return mapping->type;
-            return MountTable::driveType(*mount, m_probe);
+            return MountTable::driveType(*m_mounts->mountHolding(place.path), m_probe);
         }
         if (!m_probe.isDirectory(mapping->nativeRoot))
             return DRIVE_NO_ROOT_DIR;
@@ -257,22 +252,26 @@ public:
             return false;
         const std::string folder = mapping->nativeRoot;
         refreshMounts();
-        const MountEntry* mount = m_mounts.mountHolding(folder);
+        const ResolvedPath place = resolveShortOfSilentMounts(folder, *m_mounts);
+        const MountEntry* mount = m_mounts->mountHolding(place.found ? place.path : folder);
         struct statfs answer
         {
         };
-        if (mapping->type == DRIVE_REMOTE || (mount && MountTable::mayNotAnswer(*mount))) {
+        if (mapping->type == DRIVE_REMOTE || !place.silentMount.empty()) {
             if (!m_remoteQueries.ask(folder, answer))
                 return false;
-        } else {
-            if (::statfs(folder.c_str(), &answer) != 0)
-                return false;
-            char resolved[PATH_MAX];
-            if (::realpath(folder.c_str(), resolved))
-                mount = m_mounts.mountHolding(resolved);
+        } else if (::statfs(folder.c_str(), &answer) != 0) {
+            return false;
         }
         describeVolume(answer, mount, figures);
         return true;
+    }
+
+    std::shared_ptr<const MountTable> mountTable() override
+    {
+        std::lock_guard lock(m_mutex);
+        refreshMounts();
+        return m_mounts;
     }
 
 private:
@@ -312,12 +311,17 @@ private:
     const std::vector<DriveMapping>& mountedMap()
     {
         refreshMounts();
-        // C: follows HOME, which a script or a test may change.
+        // C: follows HOME, and the mounts left out TMPDIR, which a script or a test may change.
         auto home = m_probe.homeVariable();
-        if (m_mappedGeneration != m_mountsGeneration || home != m_mappedHome) {
-            m_mountedMap = m_mounts.driveMap(m_probe);
+        const char* temp = std::getenv("TMPDIR");
+        std::optional<std::string> tempVariable =
+            temp ? std::optional<std::string>(temp) : std::nullopt;
+        if (m_mappedGeneration != m_mountsGeneration || home != m_mappedHome ||
+            tempVariable != m_mappedTemp) {
+            m_mountedMap = m_mounts->driveMap(m_probe);
             m_mappedGeneration = m_mountsGeneration;
             m_mappedHome = std::move(home);
+            m_mappedTemp = std::move(tempVariable);
         }
         return m_mountedMap;
     }
@@ -328,46 +332,27 @@ private:
         if (!::realpath(folder.c_str(), resolved))
             return DRIVE_UNKNOWN;
         refreshMounts();
-        const MountEntry* mount = m_mounts.mountHolding(resolved);
+        const MountEntry* mount = m_mounts->mountHolding(resolved);
         return mount ? MountTable::driveType(*mount, m_probe) : DRIVE_UNKNOWN;
     }
 
-    // Re-reads the mount table when the kernel says it changed.
     void refreshMounts()
     {
-        if (m_mountInfo < 0) {
-            m_mountInfo = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-            if (m_mountInfo < 0)
-                return;
-        } else {
-            pollfd watch{m_mountInfo, POLLPRI, 0};
-            if (::poll(&watch, 1, 0) <= 0 || !(watch.revents & (POLLPRI | POLLERR)))
-                return;
+        if (auto table = m_watch.readIfChanged()) {
+            m_mounts = std::move(table);
+            ++m_mountsGeneration;
         }
-        std::string text;
-        char chunk[16384];
-        if (::lseek(m_mountInfo, 0, SEEK_SET) != 0)
-            return;
-        for (;;) {
-            const ssize_t count = ::read(m_mountInfo, chunk, sizeof chunk);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                break;
-            text.append(chunk, static_cast<std::size_t>(count));
-        }
-        m_mounts = MountTable::fromMountInfo(text);
-        ++m_mountsGeneration;
     }
 
     std::mutex m_mutex;
     MountProbe m_probe;
-    int m_mountInfo = -1;
-    MountTable m_mounts;
+    MountTableWatch m_watch;
+    std::shared_ptr<const MountTable> m_mounts = std::make_shared<const MountTable>();
     unsigned m_mountsGeneration = 0;
     std::vector<DriveMapping> m_mountedMap;
     unsigned m_mappedGeneration = ~0u;
     std::optional<std::string> m_mappedHome;
+    std::optional<std::string> m_mappedTemp;
     std::string m_parsedText;
     std::vector<DriveMapping> m_parsedMap;
     bool m_parsed = false;

@@ -43,6 +43,7 @@ MountProbe fakeProbe(std::vector<std::string> files = {})
     probe.homeVariable = [] { return std::optional<std::string>("/root"); };
     probe.accountHome = [] { return std::string("/root"); };
     probe.realPath = [](const std::string& path) { return path; };
+    probe.temporaryFolder = [] { return std::string("/tmp"); };
     return probe;
 }
 
@@ -117,6 +118,23 @@ TEST(MountDrives, SharesAreNeverAskedAboutTheirMountPoint)
         EXPECT_EQ(std::find(asked.begin(), asked.end(), share), asked.end()) << share;
         EXPECT_TRUE(std::any_of(map.begin(), map.end(),
                                 [share](const DriveMapping& m) { return m.nativeRoot == share; }));
+    }
+}
+
+TEST(MountDrives, FilesystemsMountedInsideTheTemporaryFolderGetNoLetter)
+{
+    const auto table = MountTable::fromMountInfo(
+        "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
+        "2 1 0:30 / /tmp rw - tmpfs tmpfs rw\n"
+        "3 2 0:31 / /tmp/.mount_Notes rw - fuse.Notes Notes.AppImage rw\n"
+        "4 1 0:32 / /root/scratch/.mount_Maps rw - fuse.Maps Maps.AppImage rw\n"
+        "5 1 8:18 / /mnt/data rw - ext4 /dev/sdb2 rw\n");
+    for (const auto& [temp, drives] : std::vector<std::pair<std::string, std::string>>{
+             {"/tmp", "D=/tmp@6\nE=/root/scratch/.mount_Maps@3\nF=/mnt/data@3\n"},
+             {"/root/scratch", "D=/tmp@6\nE=/tmp/.mount_Notes@3\nF=/mnt/data@3\n"}}) {
+        MountProbe probe = fakeProbe();
+        probe.temporaryFolder = [temp = temp] { return temp; };
+        EXPECT_EQ(drivesOf(table.driveMap(probe)), "C=/root@3\n" + drives + "Z=/@3\n") << temp;
     }
 }
 
