@@ -53,6 +53,10 @@ inline constexpr unsigned FindFirstExDeferDetails = 0x1;
 // - "." and ".." come first, except at the root of a drive, as on Windows.
 // - Names are the native bytes. A name with "\" in it has no Windows form and is left
 //   out; so is an entry that vanishes before its details are read.
+// - A folder on which another filesystem is mounted is left out, known from the mount
+//   table without any call on it: a share that stopped answering would hold the call,
+//   an automount point would be mounted. The table is read again, when the kernel says
+//   it changed, before each search starts.
 // - A folder's entries are read in one go when the search starts, so a folder that
 //   changes while it is searched gives what was there, and a search holds no open
 //   directory: any number of searches may be nested, deeper than the open-file limit.

@@ -1,6 +1,7 @@
 #include "platform/PosixFiles.h"
 
 #include "platform/Drives.h"
+#include "platform/MountPoints.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +19,9 @@
 
 #ifndef STATX_ATTR_MOUNT_ROOT
 #define STATX_ATTR_MOUNT_ROOT 0x00002000
+#endif
+#ifndef STATX_MNT_ID
+#define STATX_MNT_ID 0x00001000U
 #endif
 
 namespace platform {
@@ -130,6 +134,7 @@ struct Identity
 {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    FolderKey key;
     bool mountRoot = false;
     bool mountRootKnown = false;
 
@@ -139,23 +144,15 @@ struct Identity
     }
 };
 
-bool isMountRootUnopened(int parentFd, const std::string& name)
-{
-    struct statx status = {};
-    if (::statx(parentFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE,
-                &status) != 0)
-        return false;
-    return (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
-           (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-}
-
 bool identityOf(int fd, Identity& identity)
 {
     struct statx status = {};
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO, &status) != 0)
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO | STATX_MNT_ID, &status) !=
+        0)
         return false;
     identity.device = makedev(status.stx_dev_major, status.stx_dev_minor);
     identity.inode = status.stx_ino;
+    identity.key = folderKeyOf(status);
     identity.mountRootKnown = status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT;
     identity.mountRoot = status.stx_attributes & STATX_ATTR_MOUNT_ROOT;
     return true;
@@ -209,6 +206,8 @@ struct Search
     std::size_t end = 0;
     std::size_t next = 0;
     int dotsLeft = 0; // "." and ".." still to deliver
+    // The names of the folder's entries that are mount points.
+    MountPointIndex::Inside mountPoints;
 
     // The entry last delivered.
     const char* name = nullptr;
@@ -220,8 +219,13 @@ struct Search
 class PosixFiles::Impl
 {
 public:
-    explicit Impl(MountRootProbe probe) : isMountRoot(std::move(probe))
+    explicit Impl(MountSource source) : mountSource(std::move(source))
     {
+        if (!mountSource) {
+            mountSource = [watch = std::make_shared<MountTableWatch>()] {
+                return watch->readIfChanged();
+            };
+        }
         rlimit limit{};
         std::size_t budget = 64;
         if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
@@ -229,7 +233,8 @@ public:
         openBudget = std::max<std::size_t>(budget, 2);
     }
 
-    MountRootProbe isMountRoot;
+    MountSource mountSource;
+    MountPointIndex mountPoints;
     std::size_t openBudget = 2;
     // Folders that hold a descriptor, least recently used first. Declared before the
     // searches, which own folders that unlink themselves from it.
@@ -248,6 +253,18 @@ public:
 
     std::unique_ptr<char[]> readBuffer;
     std::size_t readCapacity = 0;
+
+    // Before each folder: a mount made meanwhile is left out from here on, in the folders
+    // still being searched too.
+    void refreshMountPoints()
+    {
+        const auto table = mountSource();
+        if (!table)
+            return;
+        mountPoints = MountPointIndex(*table);
+        for (const auto& search : open)
+            search->mountPoints = mountPoints.inside(search->folder->identity.key);
+    }
 
     Search* lookup(HANDLE handle)
     {
@@ -369,17 +386,15 @@ public:
     std::shared_ptr<Folder> openChild(const std::shared_ptr<Folder>& parent,
                                       const std::string& name)
     {
-        if (descriptorOf(*parent) < 0)
-            return nullptr;
-        // Opening an automount point would mount it (and may wait on a network share)
-        // only to be refused below: look first without triggering it.
-        if (!isMountRoot && isMountRootUnopened(parent->fd, name))
+        // Any call on a mount point may wait on its filesystem (a share that stopped
+        // answering) or mount it (an automount point): the table alone decides.
+        if (mountPoints.inside(parent->identity.key).contains(name) || descriptorOf(*parent) < 0)
             return nullptr;
         const int fd = openRelative(*parent, name);
         if (fd < 0)
             return nullptr;
         auto folder = std::make_shared<Folder>();
-        if (!identityOf(fd, folder->identity) || crossesMount(fd, *parent, folder->identity)) {
+        if (!identityOf(fd, folder->identity) || crossesMount(*parent, folder->identity)) {
             ::close(fd);
             return nullptr;
         }
@@ -389,10 +404,9 @@ public:
         return folder;
     }
 
-    bool crossesMount(int fd, const Folder& parent, const Identity& child) const
+    // For a mount the table did not show yet.
+    static bool crossesMount(const Folder& parent, const Identity& child)
     {
-        if (isMountRoot)
-            return isMountRoot(fd);
         if (child.mountRootKnown)
             return child.mountRoot;
         return child.device != parent.identity.device;
@@ -553,6 +567,8 @@ public:
             // Such a name would read back as a folder and a name.
             if (name.find('\\') != std::string_view::npos)
                 continue;
+            if (!search.mountPoints.empty() && search.mountPoints.contains(name))
+                continue;
             search.name = name.data();
             search.nameLength = name.size();
             data.cFileName.assign(name.data(), name.size());
@@ -613,6 +629,7 @@ public:
         if (search->folder.use_count() == 1)
             handToParent(*search->folder);
         search->folder.reset();
+        search->mountPoints = {};
         search->buffer.reset();
         search->name = nullptr;
         if (spare.size() < SpareSearches)
@@ -620,10 +637,7 @@ public:
     }
 };
 
-PosixFiles::PosixFiles(MountRootProbe isMountRoot)
-    : d(std::make_unique<Impl>(std::move(isMountRoot)))
-{
-}
+PosixFiles::PosixFiles(MountSource mounts) : d(std::make_unique<Impl>(std::move(mounts))) {}
 
 PosixFiles::~PosixFiles() = default;
 
@@ -633,6 +647,7 @@ HANDLE PosixFiles::findFirst(const std::string& pattern, WIN32_FIND_DATAA& data,
     if (cut == std::string::npos || cut + 1 == pattern.size() ||
         pattern.find('\0') != std::string::npos)
         return INVALID_HANDLE_VALUE;
+    d->refreshMountPoints();
     const std::string_view folderText(pattern.data(), cut);
     const std::string& key = d->keyOf(folderText);
     auto folder = d->openFolder(folderText, key);
@@ -645,6 +660,7 @@ HANDLE PosixFiles::findFirst(const std::string& pattern, WIN32_FIND_DATAA& data,
     search->literal = search->pattern.find_first_of("*?") == std::string::npos;
     search->flags = flags;
     search->dotsLeft = isDriveRoot(key) ? 0 : 2;
+    search->mountPoints = d->mountPoints.inside(folder->identity.key);
     d->readEntries(*search, folder->fd);
     search->folder = std::move(folder);
     search->onTrail = true;

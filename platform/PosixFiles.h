@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Files.h"
+#include "platform/MountTable.h"
 
 #include <cstddef>
 #include <functional>
@@ -12,12 +13,11 @@ namespace platform {
 class PosixFiles : public FileService
 {
 public:
-    // Tells whether a folder, open as the descriptor, is the root of a mounted filesystem
-    // other than its parent's. Without one the kernel's mount-root attribute decides, or a
-    // change of device where the kernel has none.
-    using MountRootProbe = std::function<bool(int folder)>;
+    // The mount table as it is now, on the first call and whenever it changed since the
+    // last; null otherwise. The default watches the running system's table.
+    using MountSource = std::function<std::shared_ptr<const MountTable>()>;
 
-    explicit PosixFiles(MountRootProbe isMountRoot = {});
+    explicit PosixFiles(MountSource mounts = {});
     ~PosixFiles() override;
     PosixFiles(const PosixFiles&) = delete;
     PosixFiles& operator=(const PosixFiles&) = delete;

@@ -1,6 +1,7 @@
 #include "scan/FilesScn.h"
 
 #include "platform/Drives.h"
+#include "platform/MountTable.h"
 #include "platform/PosixFiles.h"
 #include "platform/Service.h"
 #include "support/FakeDrives.h"
@@ -16,6 +17,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -361,24 +363,55 @@ TEST_F(FilesScanTest, AFolderThatMayNotBeReadGivesNothing)
     EXPECT_EQ(scan.added().size(), 4u);
 }
 
-TEST_F(FilesScanTest, AnotherFilesystemIsNotEntered)
+namespace {
+
+// A mount point as the kernel lists it, on the folder's own mount.
+std::string mountLine(int id, const std::string& folder)
+{
+    struct statx status = {};
+    EXPECT_EQ(::statx(AT_FDCWD, fs::path(folder).parent_path().c_str(), 0, STATX_MNT_ID, &status),
+              0);
+    std::string escaped;
+    for (const char ch : fs::canonical(folder).string()) {
+        if (ch == ' ')
+            escaped += "\\040";
+        else
+            escaped += ch;
+    }
+    return std::to_string(id) + " " + std::to_string(status.stx_mnt_id) + " 0:99 / " + escaped +
+           " rw shared:1 - fuse.sshfs silent rw\n";
+}
+
+} // namespace
+
+TEST_F(FilesScanTest, MountPointsAreNeverEnteredAlsoWhenMountedDuringTheScan)
 {
     makeTree();
-    struct stat mount = {};
-    ASSERT_EQ(::stat((c + "/t/sub").c_str(), &mount), 0);
-    PosixFiles files([&mount](int folder) {
-        struct stat status = {};
-        return ::fstat(folder, &status) == 0 && status.st_ino == mount.st_ino;
-    });
+    write("t/sub/with space/e.tmp");
+    const std::string before = mountLine(9001, c + "/t/sub.tmp");
+    std::shared_ptr<const MountTable> changed =
+        std::make_shared<MountTable>(MountTable::fromMountInfo(before));
+    PosixFiles files([&changed] { return std::exchange(changed, nullptr); });
     ScopedService<FileService> scoped(files);
     LoggingScan scan;
+    const auto logFolder = scan.OnProcess;
+    // Mounted when the scan enters the folder that holds the mount point.
+    scan.OnProcess = [&](TFilesScan* sender, const std::string& folder, int count,
+                         std::int64_t size) {
+        logFolder(sender, folder, count, size);
+        if (folder == "C:\\t\\sub")
+            changed = std::make_shared<MountTable>(
+                MountTable::fromMountInfo(before + mountLine(9002, c + "/t/sub/with space")));
+    };
     scan.FileMask = "*.tmp";
     scan.ScanOptions = soSpecifiedDir;
     scan.ScanDir = "C:\\t";
     scan.Execute();
-    for (const auto& path : scan.log)
-        EXPECT_EQ(path.find("C:\\t\\sub\\"), std::string::npos) << path;
-    EXPECT_EQ(scan.added().size(), 4u);
+    EXPECT_EQ(sorted(scan.entered()),
+              (std::vector<std::string>{"C:\\t", "C:\\t\\sub", "C:\\t\\sub\\deeper"}));
+    EXPECT_EQ(sorted(scan.added()),
+              (std::vector<std::string>{"C:\\t\\.hidden.tmp", "C:\\t\\a.tmp", "C:\\t\\ro.tmp",
+                                        "C:\\t\\sub\\b.tmp", "C:\\t\\sub\\deeper\\c.tmp"}));
 }
 
 TEST_F(FilesScanTest, NamesKeepTheirBytesAndSizesTheirHighBits)
