@@ -1,6 +1,7 @@
 #include "support/SilentShare.h"
 
 #include "platform/Drives.h"
+#include "platform/Files.h"
 #include "platform/Service.h"
 
 #include <fcntl.h>
@@ -20,8 +21,9 @@ bool ownMountNamespace()
         if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             return false;
-        // The drives read the mount table of the namespace they were made in.
+        // The drives and the search read the mount table of the namespace they were made in.
         platform::Service<platform::DriveService>::install(platform::DriveService::createDefault());
+        platform::Service<platform::FileService>::install(platform::FileService::createDefault());
         return true;
     }();
     return entered;
