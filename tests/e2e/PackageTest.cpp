@@ -195,8 +195,9 @@ TEST(DebianPackageTest, PackageInstallsProgramMenuEntryManualAndUserUnits)
 
     const std::string units = root + "/usr/lib/systemd/user";
     const std::string service = test::Sandbox::readFile(units + "/vorlax.service");
-    EXPECT_TRUE(contains(service, "\nType=oneshot\n")) << service;
-    EXPECT_TRUE(contains(service, "\nExecStart=/usr/bin/vorlax /a\n")) << service;
+    for (const char* line :
+         {"\nType=oneshot\n", "\nExecStart=/usr/bin/vorlax /a\n", "\nTimeoutStartSec=4h\n"})
+        EXPECT_TRUE(contains(service, line)) << line << " not in:\n" << service;
     const std::string timer = test::Sandbox::readFile(units + "/vorlax.timer");
     for (const char* line : {"\nOnCalendar=daily\n", "\nPersistent=true\n",
                              "\nRandomizedDelaySec=", "\nWantedBy=timers.target\n"})
