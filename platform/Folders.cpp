@@ -93,12 +93,6 @@ Place placeOf(const std::string& nativeFolder, const MountTable* table)
     }
 }
 
-bool isAtOrBelow(const std::string& path, const std::string& folder)
-{
-    return folder == "/" || (path.compare(0, folder.size(), folder) == 0 &&
-                             (path.size() == folder.size() || path[folder.size()] == '/'));
-}
-
 // Whether the outer folder is the inner one or lies above it; by path alone where a
 // filesystem that may not answer keeps the identities from being known.
 bool holds(const Place& outer, const Place& inner)

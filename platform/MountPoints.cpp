@@ -12,19 +12,9 @@
 #include <linux/openat2.h>
 #endif
 
-#ifndef STATX_MNT_ID
-#define STATX_MNT_ID 0x00001000U
-#endif
-
 namespace platform {
 
 namespace {
-
-bool isAtOrUnder(const std::string& path, const std::string& folder)
-{
-    return path.compare(0, folder.size(), folder) == 0 &&
-           (path.size() == folder.size() || path[folder.size()] == '/');
-}
 
 MountPointIndex::FolderLook lookAt(const std::string& folder)
 {
@@ -97,7 +87,7 @@ MountPointIndex::MountPointIndex(const MountTable& table, bool byMountId, const 
     }
     for (const auto& [folder, inside] : byFolder) {
         const bool risky = std::any_of(silent.begin(), silent.end(), [&](const std::string* m) {
-            return isAtOrUnder(folder, *m);
+            return isAtOrBelow(folder, *m);
         });
         FolderLook look;
         if (!risky)

@@ -11,6 +11,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#ifndef STATX_MNT_ID
+#define STATX_MNT_ID 0x00001000U
+#endif
+
 namespace platform {
 
 // A folder as the mount points inside it are filed: the mount it was reached through (the

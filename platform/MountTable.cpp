@@ -55,30 +55,29 @@ const std::vector<std::string> systemTrees{
 // Links followed in one path, as the kernel allows.
 constexpr int LinkLimit = 40;
 
-std::deque<std::string> pathParts(std::string_view path)
+// The non-empty runs between separators.
+std::vector<std::string_view> splitAt(std::string_view text, char separator)
 {
-    std::deque<std::string> parts;
+    std::vector<std::string_view> runs;
     std::size_t at = 0;
-    while (at < path.size()) {
-        const std::size_t end = std::min(path.find('/', at), path.size());
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find(separator, at), text.size());
         if (end > at)
-            parts.emplace_back(path.substr(at, end - at));
+            runs.push_back(text.substr(at, end - at));
         at = end + 1;
     }
-    return parts;
+    return runs;
+}
+
+std::deque<std::string> pathParts(std::string_view path)
+{
+    const auto runs = splitAt(path, '/');
+    return {runs.begin(), runs.end()};
 }
 
 std::string joinNative(const std::string& folder, const std::string& name)
 {
     return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-bool isUnder(const std::string& path, const std::string& folder)
-{
-    if (folder == "/")
-        return true;
-    return path.compare(0, folder.size(), folder) == 0 &&
-           (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
 // Undoes the \ooo escapes the kernel writes for blanks, tabs, newlines and "\".
@@ -108,14 +107,7 @@ template <class Number> bool parseNumber(std::string_view text, Number& value)
 
 bool parseLine(std::string_view line, MountEntry& entry)
 {
-    std::vector<std::string_view> fields;
-    std::size_t at = 0;
-    while (at < line.size()) {
-        const std::size_t end = std::min(line.find(' ', at), line.size());
-        if (end > at)
-            fields.push_back(line.substr(at, end - at));
-        at = end + 1;
-    }
+    const std::vector<std::string_view> fields = splitAt(line, ' ');
     // id parent major:minor root mount-point options [optional...] - type source options
     const auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
     if (fields.size() < 6 || dash == fields.end() || dash - fields.begin() < 6 ||
@@ -155,6 +147,14 @@ std::string passwordHome()
 }
 
 } // namespace
+
+bool isAtOrBelow(const std::string& path, const std::string& folder)
+{
+    if (folder == "/")
+        return true;
+    return path.compare(0, folder.size(), folder) == 0 &&
+           (path.size() == folder.size() || path[folder.size()] == '/');
+}
 
 MountProbe MountProbe::system()
 {
@@ -238,7 +238,7 @@ bool MountTable::isDiskCandidate(const MountEntry& mount)
         return false;
     for (const auto& tree : systemTrees) {
         // Desktops mount external media under /run/media/$USER.
-        if (isUnder(mount.mountPoint, tree) && !isUnder(mount.mountPoint, "/run/media"))
+        if (isAtOrBelow(mount.mountPoint, tree) && !isAtOrBelow(mount.mountPoint, "/run/media"))
             return false;
     }
     return true;
@@ -288,7 +288,7 @@ std::vector<DriveMapping> MountTable::driveMap(const MountProbe& probe) const
         // A program's own filesystem in the temporary folder (an application image's, there
         // while it runs) is its scratch, not a disk.
         if (!temp.empty() && temp != "/" && mount.mountPoint != temp &&
-            isUnder(mount.mountPoint, temp))
+            isAtOrBelow(mount.mountPoint, temp))
             continue;
         // C: already stands for the home folder's filesystem, however often it is mounted.
         if (homeMount && mount.major == homeMount->major && mount.minor == homeMount->minor)
@@ -318,7 +318,7 @@ const MountEntry* MountTable::mountHolding(const std::string& path) const
     const MountEntry* best = nullptr;
     for (const auto& mount : m_mounts) {
         // On a tie the later mount is the one on top.
-        if (isUnder(path, mount.mountPoint) &&
+        if (isAtOrBelow(path, mount.mountPoint) &&
             (!best || mount.mountPoint.size() >= best->mountPoint.size()))
             best = &mount;
     }

@@ -42,6 +42,9 @@ struct MountProbe
     static MountProbe system();
 };
 
+// Whether a path is the folder or lies inside it, by the text alone.
+bool isAtOrBelow(const std::string& path, const std::string& folder);
+
 // The folder drive C: stands for: HOME, or the account's home when HOME is unset or
 // empty. Empty when that is no absolute folder, or is "/".
 std::string userHomeFolder(const MountProbe& probe);

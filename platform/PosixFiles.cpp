@@ -20,9 +20,6 @@
 #ifndef STATX_ATTR_MOUNT_ROOT
 #define STATX_ATTR_MOUNT_ROOT 0x00002000
 #endif
-#ifndef STATX_MNT_ID
-#define STATX_MNT_ID 0x00001000U
-#endif
 
 namespace platform {
 
