@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <set>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -73,13 +74,20 @@ MountPointIndex::MountPointIndex(const MountTable& table)
 MountPointIndex::MountPointIndex(const MountTable& table, bool byMountId, const FolderProbe& probe)
 {
     std::unordered_map<int, const MountEntry*> byId;
+    std::set<std::pair<int, std::string>> covered; // parent id and mount point of each mount
+    for (const auto& mount : table.mounts()) {
+        byId[mount.id] = &mount;
+        covered.insert({mount.parentId, mount.mountPoint});
+    }
+    // Folders no look may pass: a share that may not answer, and an automount point
+    // nothing is mounted on yet, which a look would mount.
     std::vector<const std::string*> silent;
     std::unordered_map<std::string, std::vector<const MountEntry*>> byFolder;
     for (const auto& mount : table.mounts()) {
-        byId[mount.id] = &mount;
         if (mount.mountPoint == "/")
             continue;
-        if (MountTable::mayNotAnswer(mount))
+        if (MountTable::mayNotAnswer(mount) ||
+            (mount.fsType == "autofs" && !covered.count({mount.id, mount.mountPoint})))
             silent.push_back(&mount.mountPoint);
         const std::size_t slash = mount.mountPoint.rfind('/');
         byFolder[slash == 0 ? std::string("/") : mount.mountPoint.substr(0, slash)].push_back(

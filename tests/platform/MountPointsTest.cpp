@@ -12,7 +12,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // A home with a share that stopped answering (and a mount inside it), a stick under the
-// home, an application's FUSE mount in /tmp, and a mount that a later one on /var hides.
+// home, an application's FUSE mount in /tmp, a mount that a later one on /var hides, and an
+// automount point not mounted yet.
 const char* const table = "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
                           "50 1 0:60 / /home/ann/share rw - fuse.sshfs ann@host: rw\n"
                           "51 50 0:61 / /home/ann/share/inner rw - tmpfs tmpfs rw\n"
@@ -20,7 +21,9 @@ const char* const table = "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
                           "53 1 0:63 / /tmp/.mount_App rw - fuse.App App rw\n"
                           "54 1 8:2 / /var/x rw - ext4 /dev/sda2 rw\n"
                           "70 1 0:70 / /var rw - tmpfs tmpfs rw\n"
-                          "55 1 8:3 / /gone/y rw - ext4 /dev/sda3 rw\n";
+                          "55 1 8:3 / /gone/y rw - ext4 /dev/sda3 rw\n"
+                          "56 1 0:80 / /mnt/nas rw - autofs systemd-1 rw\n"
+                          "57 56 0:81 / /mnt/nas/a rw - autofs systemd-1 rw\n";
 
 struct Probe
 {
@@ -47,9 +50,10 @@ TEST(MountPointIndex, FilesEachMountPointInItsFolderWithoutLookingBeyondAShare)
 {
     std::set<std::string> asked;
     const MountPointIndex index(MountTable::fromMountInfo(table), true, Probe{&asked});
-    // Nothing under the share is looked at: that would wait on it.
-    EXPECT_EQ(asked,
-              (std::set<std::string>{"/", "/home/ann", "/home/ann/mnt", "/tmp", "/var", "/gone"}));
+    // Nothing under the share or the automount point is looked at: that would wait on the
+    // share, or mount the other.
+    EXPECT_EQ(asked, (std::set<std::string>{"/", "/home/ann", "/home/ann/mnt", "/tmp", "/var",
+                                            "/gone", "/mnt"}));
 
     struct Row
     {
@@ -63,6 +67,7 @@ TEST(MountPointIndex, FilesEachMountPointInItsFolderWithoutLookingBeyondAShare)
         {keyOf("/tmp"), ".mount_App", true},
         // The share's folders cannot be told apart: the name goes in every one of them.
         {{50, 12345}, "inner", true},
+        {{56, 12345}, "a", true},
         // A folder of the same name elsewhere, or the same folder through another mount.
         {keyOf("/home/ann"), "usb", false},
         {keyOf("/home/ann/mnt", 52), "usb", false},
