@@ -29,13 +29,14 @@ struct FILETIME
 struct WIN32_FIND_DATAA
 {
     std::uint32_t dwFileAttributes = 0;
+    FILETIME ftLastAccessTime;
     FILETIME ftLastWriteTime;
     std::uint64_t nFileSize = 0;
     std::string cFileName;
 };
 
 // A FindFirstFileExA flag of our own (Windows has none like it): leave out what only a
-// stat of the entry can tell (size, time and the read-only bit) until findFileDetails asks
+// stat of the entry can tell (size, times and the read-only bit) until findFileDetails asks
 // for it. The kind bits (directory, archive, system) and hidden are there at once, so a
 // caller can test the name and the kind first and pay for a stat only for the entries it
 // wants.
@@ -49,7 +50,8 @@ inline constexpr unsigned FindFirstExDeferDetails = 0x1;
 // - A directory has FILE_ATTRIBUTE_DIRECTORY; a regular file FILE_ATTRIBUTE_ARCHIVE;
 //   symbolic links, sockets, FIFOs and devices FILE_ATTRIBUTE_SYSTEM only. Read-only
 //   when the owner has no write permission, hidden when the name starts with ".".
-//   Sizes of anything but regular files are 0. The time is the modification time.
+//   Sizes of anything but regular files are 0. The times are the access and the
+//   modification time.
 // - "." and ".." come first, except at the root of a drive, as on Windows.
 // - Names are the native bytes. A name with "\" in it has no Windows form and is left
 //   out; so is an entry that vanishes before its details are read.
@@ -85,7 +87,7 @@ HANDLE FindFirstFileExA(const std::string& pattern, WIN32_FIND_DATAA& data, unsi
 // False when there are no more entries.
 bool FindNextFileA(HANDLE search, WIN32_FIND_DATAA& data);
 // Ours, not a Windows call: completes the entry last delivered by a search made with
-// FindFirstExDeferDetails: size, time and the read-only bit (and the kind bits again,
+// FindFirstExDeferDetails: size, times and the read-only bit (and the kind bits again,
 // should the entry have been replaced). False when the entry is gone; data is then
 // unchanged.
 bool findFileDetails(HANDLE search, WIN32_FIND_DATAA& data);

@@ -536,6 +536,7 @@ public:
             attributes |= FILE_ATTRIBUTE_READONLY;
         data.dwFileAttributes = attributes;
         data.nFileSize = S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0;
+        data.ftLastAccessTime = fileTimeFromUnix(status.st_atim.tv_sec, status.st_atim.tv_nsec);
         data.ftLastWriteTime = fileTimeFromUnix(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
         return true;
     }
@@ -575,6 +576,7 @@ public:
             } else {
                 data.dwFileAttributes = kindOfType(type) | hiddenBit(name);
                 data.nFileSize = 0;
+                data.ftLastAccessTime = {};
                 data.ftLastWriteTime = {};
             }
             return true;

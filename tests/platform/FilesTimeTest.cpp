@@ -143,18 +143,19 @@ TEST(FileTimes, LocalTimeUsesTheOffsetOfThatDate)
     EXPECT_FALSE(FileTimeToLocalFileTime(FILETIME{0, 0x80000000u}, local));
 }
 
-TEST(FileTimes, ASearchReportsTheModificationTime)
+TEST(FileTimes, ASearchReportsTheModificationAndAccessTimes)
 {
     test::Sandbox sandbox;
     const std::string path = sandbox.driveC() + "/old.txt";
     test::Sandbox::writeFile(path, "x");
-    const timespec times[2] = {{0, UTIME_OMIT}, {utc(2001, 2, 3, 4, 5, 6), 700}};
+    const timespec times[2] = {{utc(2002, 3, 4, 5, 6, 7), 800}, {utc(2001, 2, 3, 4, 5, 6), 700}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     WIN32_FIND_DATAA data;
     HANDLE handle = FindFirstFileA("C:\\old.txt", data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     FindClose(handle);
     EXPECT_EQ(ticks(data.ftLastWriteTime), ticks(fileTimeFromUnix(utc(2001, 2, 3, 4, 5, 6), 700)));
+    EXPECT_EQ(ticks(data.ftLastAccessTime), ticks(fileTimeFromUnix(utc(2002, 3, 4, 5, 6, 7), 800)));
     Dos dos;
     ASSERT_TRUE(FileTimeToDosDateTime(data.ftLastWriteTime, dos.date, dos.time));
     EXPECT_EQ(dos, pack(2001, 2, 3, 4, 5, 6));
