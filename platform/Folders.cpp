@@ -141,12 +141,22 @@ std::string configHomeNative()
     return absoluteFolder(homeFolder() + "/.config");
 }
 
+std::string dataHomeNative()
+{
+    const std::string data = envOr("XDG_DATA_HOME", "");
+    if (data.starts_with('/'))
+        return normalizeNativePath(data);
+    return absoluteFolder(homeFolder() + "/.local/share");
+}
+
+std::string homeNative()
+{
+    return homeFolder();
+}
+
 std::vector<std::string> dataFoldersNative()
 {
-    const std::string home = envOr("XDG_DATA_HOME", "");
-    std::vector<std::string> folders{home.starts_with('/')
-                                         ? normalizeNativePath(home)
-                                         : absoluteFolder(homeFolder() + "/.local/share")};
+    std::vector<std::string> folders{dataHomeNative()};
     const std::string system = envOr("XDG_DATA_DIRS", "/usr/local/share/:/usr/share/");
     for (std::size_t start = 0; start <= system.size();) {
         const std::size_t end = std::min(system.find(':', start), system.size());

@@ -12,6 +12,10 @@ std::string windowsDirectoryNative();
 // $XDG_CONFIG_HOME, or ~/.config when it is unset, empty or relative (a relative value is
 // invalid and ignored, so every reader of it agrees on the folder).
 std::string configHomeNative();
+// $XDG_DATA_HOME, or ~/.local/share, by the same rule.
+std::string dataHomeNative();
+// $HOME, else the account's home folder, else "/".
+std::string homeNative();
 
 // Where the desktop looks for menu entries and icons, the user's own first: $XDG_DATA_HOME
 // (or ~/.local/share), then each folder of $XDG_DATA_DIRS (or /usr/local/share and

@@ -5,6 +5,7 @@
 #include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "platform/RegistryHive.h"
+#include "platform/System.h"
 
 #include <array>
 #include <cerrno>
@@ -27,16 +28,6 @@ struct NaturalValue
     const char* name;
     std::string (*source)();
 };
-
-std::string trimmedLine(std::string text)
-{
-    const auto end = text.find_first_of("\r\n");
-    if (end != std::string::npos)
-        text.resize(end);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.pop_back();
-    return text;
-}
 
 std::string fullName()
 {
@@ -63,50 +54,9 @@ std::string loginName()
     return name ? name : "";
 }
 
-// PRETTY_NAME of os-release: shell-style, maybe quoted, with backslash escapes.
 std::string productName()
 {
-    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-        const auto text = readWholeFile(path);
-        if (!text)
-            continue;
-        std::size_t start = 0;
-        while (start < text->size()) {
-            std::size_t end = text->find('\n', start);
-            if (end == std::string::npos)
-                end = text->size();
-            const std::string line = text->substr(start, end - start);
-            start = end + 1;
-            if (!line.starts_with("PRETTY_NAME="))
-                continue;
-            std::string value = trimmedLine(line.substr(12));
-            std::string out;
-            const char quote =
-                !value.empty() && (value[0] == '"' || value[0] == '\'') ? value[0] : 0;
-            for (std::size_t i = quote ? 1 : 0; i < value.size(); ++i) {
-                if (quote && value[i] == quote)
-                    break;
-                if (value[i] == '\\' && quote != '\'' && i + 1 < value.size())
-                    ++i;
-                out += value[i];
-            }
-            return out;
-        }
-        return {};
-    }
-    return {};
-}
-
-std::string productId()
-{
-    for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
-        if (const auto text = readWholeFile(path)) {
-            const std::string id = trimmedLine(*text);
-            if (!id.empty())
-                return id;
-        }
-    }
-    return {};
+    return osReleaseValue("PRETTY_NAME");
 }
 
 std::string bootDir()
@@ -127,10 +77,10 @@ const char* const computerNameKey =
 const NaturalValue naturalValues[] = {
     {versionKey, "RegisteredOwner", fullName},
     {versionKey, "ProductName", productName},
-    {versionKey, "ProductId", productId},
+    {versionKey, "ProductId", machineId},
     {versionKeyNt, "RegisteredOwner", fullName},
     {versionKeyNt, "ProductName", productName},
-    {versionKeyNt, "ProductId", productId},
+    {versionKeyNt, "ProductId", machineId},
     {setupKey, "BootDir", bootDir},
     {controlKey, "Current User", loginName},
     {computerNameKey, "ComputerName", computerName},

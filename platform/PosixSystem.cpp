@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 #include <pwd.h>
+#include <string_view>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -107,7 +108,64 @@ private:
     std::optional<int> m_depth;
 };
 
+// The first line, without its trailing blanks.
+std::string trimmedLine(std::string text)
+{
+    const auto end = text.find_first_of("\r\n");
+    if (end != std::string::npos)
+        text.resize(end);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.pop_back();
+    return text;
+}
+
 } // namespace
+
+std::string osReleaseValue(std::string_view key)
+{
+    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+        const auto text = readWholeFile(path);
+        if (!text)
+            continue;
+        std::size_t start = 0;
+        while (start < text->size()) {
+            std::size_t end = text->find('\n', start);
+            if (end == std::string::npos)
+                end = text->size();
+            const std::string_view line(text->data() + start, end - start);
+            start = end + 1;
+            if (!line.starts_with(key) || line.size() == key.size() || line[key.size()] != '=')
+                continue;
+            // Shell-style: maybe quoted, with backslash escapes.
+            const std::string value = trimmedLine(std::string(line.substr(key.size() + 1)));
+            std::string out;
+            const char quote =
+                !value.empty() && (value[0] == '"' || value[0] == '\'') ? value[0] : 0;
+            for (std::size_t i = quote ? 1 : 0; i < value.size(); ++i) {
+                if (quote && value[i] == quote)
+                    break;
+                if (value[i] == '\\' && quote != '\'' && i + 1 < value.size())
+                    ++i;
+                out += value[i];
+            }
+            return out;
+        }
+        return {};
+    }
+    return {};
+}
+
+std::string machineId()
+{
+    for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+        if (const auto text = readWholeFile(path)) {
+            const std::string id = trimmedLine(*text);
+            if (!id.empty())
+                return id;
+        }
+    }
+    return {};
+}
 
 std::unique_ptr<SystemService> SystemService::createDefault()
 {

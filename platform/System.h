@@ -76,6 +76,12 @@ HDC GetDC(std::uintptr_t window);
 int GetDeviceCaps(HDC dc, int index);
 int ReleaseDC(std::uintptr_t window, HDC dc);
 
+// A field of os-release (/etc/os-release, else /usr/lib/os-release), its quotes and
+// backslash escapes undone; empty when it is missing.
+std::string osReleaseValue(std::string_view key);
+// The machine id (/etc/machine-id, else /var/lib/dbus/machine-id); empty without one.
+std::string machineId();
+
 // Figures of the Linux system, parsed from their texts.
 // The kernel release "6.8.0-45-generic" as major, minor and build.
 void versionFromRelease(std::string_view release, OSVERSIONINFOA& info);
