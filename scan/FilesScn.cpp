@@ -7,23 +7,50 @@
 #include <string_view>
 #include <utility>
 
-void ParseMaskList(TMaskList& List, const std::string& Text)
+namespace {
+
+// Each non-empty element of a mask list text, its blanks trimmed.
+template <class Use> void forEachMaskElement(const std::string& Text, Use use)
 {
     std::string element;
-    const auto addElement = [&] {
+    const auto endElement = [&] {
         while (!element.empty() && element.back() == ' ')
             element.pop_back();
         if (!element.empty())
-            List.push_back(std::make_unique<TMultiMask>(std::make_unique<TMask>(element)));
+            use(element);
         element.clear();
     };
     for (const char c : Text) {
         if (c == ',')
-            addElement();
+            endElement();
         else if (c != ' ' || !element.empty())
             element += c;
     }
-    addElement();
+    endElement();
+}
+
+} // namespace
+
+void ParseMaskList(TMaskList& List, const std::string& Text)
+{
+    forEachMaskElement(Text, [&List](const std::string& element) {
+        List.push_back(std::make_unique<TMultiMask>(std::make_unique<TMask>(element)));
+    });
+}
+
+std::string EveryNameMask(const std::string& Text)
+{
+    std::string found;
+    forEachMaskElement(Text, [&found](const std::string& element) {
+        if (!found.empty())
+            return;
+        try {
+            if (TMask(element).OnlyWildcardsAndDots())
+                found = element;
+        } catch (const EMaskException&) {
+        }
+    });
+    return found;
 }
 
 bool MatchesAny(const TMaskList& List, const std::string& Name)
@@ -206,10 +233,15 @@ void TFilesScan::ScanFolder(const std::string& Folder, std::uint32_t Required,
     for (;;) {
         if (more && !m_stopped) {
             const std::string& name = data.cFileName;
-            if (!isDotEntry(name)) {
+            const bool listedAsFolder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+            // A folder the filter skips is not even looked at.
+            if (!isDotEntry(name) &&
+                !(listedAsFolder && Filter && Filter->SkipsFolder(folder, name))) {
                 if ((data.dwFileAttributes & requiredBeforeStat) == requiredBeforeStat &&
-                    MatchesAny(Masks, name) && findFileDetails(levels.back().search, data) &&
-                    (data.dwFileAttributes & Required) == Required) {
+                    MatchesAny(Masks, name) && !(Filter && Filter->RefusesName(folder, name)) &&
+                    findFileDetails(levels.back().search, data) &&
+                    (data.dwFileAttributes & Required) == Required &&
+                    !(Filter && Filter->RefusesEntry(data))) {
                     const auto size = static_cast<std::int64_t>(data.nFileSize);
                     ++m_filesCount;
                     // Wraps like the 32-bit total always did, never undefined.
@@ -222,7 +254,9 @@ void TFilesScan::ScanFolder(const std::string& Folder, std::uint32_t Required,
                         AddFile(folder, entry);
                     }
                 }
-                if (Recursive && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                // An entry replaced by a folder since it was listed is asked about now.
+                if (Recursive && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                    (listedAsFolder || !Filter || !Filter->SkipsFolder(folder, name))) {
                     joinInPlace(folder, name);
                     if (enter()) {
                         more = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Files.h"
 #include "scan/Fllist.h"
 #include "scan/Masks.h"
 
@@ -19,6 +20,10 @@ using TMaskList = std::vector<std::unique_ptr<TMultiMask>>;
 void ParseMaskList(TMaskList& List, const std::string& Text);
 // Whether any mask of the list matches Name; an empty list matches nothing.
 bool MatchesAny(const TMaskList& List, const std::string& Name);
+// Ours: the first element of the list text made only of wildcards, sets and dots (see
+// TMask::OnlyWildcardsAndDots), trimmed as ParseMaskList trims it; empty when there is
+// none. An invalid element is none: the scan reports it.
+std::string EveryNameMask(const std::string& Text);
 
 // Where a scan searches.
 enum TScanOptions : std::uint8_t { soGlobal, soSpecifiedDisk, soSpecifiedDir };
@@ -63,6 +68,22 @@ struct TSearchRec
     std::string Name;
 };
 
+// Ours: lets a caller keep entries out of a scan, for reasons the masks cannot tell. Folder
+// is the folder text as the scan reached it.
+class TScanFilter
+{
+public:
+    virtual ~TScanFilter() = default;
+    // Asked for a folder entry before anything else: true, and it is neither tested
+    // against the masks nor entered.
+    virtual bool SkipsFolder(const std::string& Folder, const std::string& Name) = 0;
+    // Asked for an entry that the masks and the attributes known before its details
+    // accept: true, and it is not accepted.
+    virtual bool RefusesName(const std::string& Folder, const std::string& Name) = 0;
+    // Asked once its details (size, times, read-only) are read, before it is accepted.
+    virtual bool RefusesEntry(const platform::WIN32_FIND_DATAA& Entry) = 0;
+};
+
 class TFilesScan;
 using TOnProcessEvent = std::function<void(TFilesScan* Sender, const std::string& Dir,
                                            int FilesCount, std::int64_t FilesSize)>;
@@ -101,6 +122,8 @@ public:
     bool Recursive = true;
     TOnProcessEvent OnProcess;
     TOnChangedEvent OnChanged;
+    // Ours: asked about every entry when set; the caller owns it.
+    TScanFilter* Filter = nullptr;
 
 protected:
     // Called for every accepted entry while UpdateList is true; Folder is the folder text

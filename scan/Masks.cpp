@@ -171,3 +171,12 @@ bool TMask::Matches(const std::string& Filename) const
         i = retry.element;
     }
 }
+
+bool TMask::OnlyWildcardsAndDots() const
+{
+    for (const Element& element : m_elements) {
+        if (element.kind == Kind::Literal && element.literal != '.' && element.literal != 0)
+            return false;
+    }
+    return true;
+}

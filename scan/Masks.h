@@ -28,6 +28,9 @@ public:
 
     // Filename is a bare name without its folder. Allocates nothing.
     bool Matches(const std::string& Filename) const;
+    // Ours: whether the mask is made only of wildcards, sets and dots ("*", "*.*", "??*",
+    // "[!~]*"), so that it takes nearly every name there is.
+    bool OnlyWildcardsAndDots() const;
 
     // More than this many elements directly after a star make the mask invalid.
     static constexpr int MaxAfterStar = 30;

@@ -548,3 +548,39 @@ TEST_F(FilesScanTest, TheSizeTotalWrapsInsteadOfOverflowing)
     ASSERT_EQ(scanner.FilesList().Count(), 3);
     EXPECT_EQ(static_cast<std::uint64_t>(scanner.FilesList().Items(1)->Size()), huge);
 }
+
+// Skips the folder "skip", refuses the name "named.tmp" and entries of 3 bytes.
+class RecordingFilter : public TScanFilter
+{
+public:
+    bool SkipsFolder(const std::string& Folder, const std::string& Name) override
+    {
+        asked.push_back(TFilesScan::JoinPath(Folder, Name));
+        return Name == "skip";
+    }
+    bool RefusesName(const std::string&, const std::string& Name) override
+    {
+        return Name == "named.tmp";
+    }
+    bool RefusesEntry(const WIN32_FIND_DATAA& Entry) override { return Entry.nFileSize == 3; }
+    std::vector<std::string> asked;
+};
+
+TEST_F(FilesScanTest, AFilterKeepsFoldersUnenteredAndEntriesUnaccepted)
+{
+    for (const char* file :
+         {"t/a.tmp", "t/named.tmp", "t/big.tmp", "t/skip/in.tmp", "t/skip.tmp/in.tmp"})
+        write(file, file[2] == 'b' ? "bbb" : "x");
+    RecordingFilter filter;
+    LoggingScan scan;
+    scan.Attributes = {};
+    scan.Filter = &filter;
+    scan.ScanOptions = soSpecifiedDir;
+    scan.ScanDir = "C:\\t";
+    scan.Execute();
+    EXPECT_EQ(sorted(scan.entered()), (std::vector<std::string>{"C:\\t", "C:\\t\\skip.tmp"}));
+    // Only folders are asked whether they are skipped, each once; a skipped one is no entry.
+    EXPECT_EQ(sorted(filter.asked), (std::vector<std::string>{"C:\\t\\skip", "C:\\t\\skip.tmp"}));
+    EXPECT_EQ(sorted(scan.added()), (std::vector<std::string>{"C:\\t\\a.tmp", "C:\\t\\skip.tmp",
+                                                              "C:\\t\\skip.tmp\\in.tmp"}));
+}

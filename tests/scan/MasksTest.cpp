@@ -354,3 +354,19 @@ TEST(MaskList, MatchesAnyTriesEveryMask)
     EXPECT_FALSE(MatchesAny(list, "doc.~w"));
     EXPECT_FALSE(MatchesAny(list, "notes.txt"));
 }
+
+TEST(MaskList, ElementsOfWildcardsAndDotsAloneWouldTakeEveryFile)
+{
+    const struct
+    {
+        const char* list;
+        const char* every;
+    } rows[] = {
+        {"*", "*"},           {"*.*", "*.*"}, {"*.???", "*.???"}, {"??*", "??*"},
+        {"[!~]*", "[!~]*"},   {".*", ".*"},   {"*?", "*?"},       {"*.bak,  * ", "*"},
+        {"*.~??, *.ZIP", ""}, {"*.bak", ""},  {"a*", ""},         {"*.~??", ""},
+        {"[x", ""},           {"", ""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(EveryNameMask(row.list), row.every) << row.list;
+}
