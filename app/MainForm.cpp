@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "app/CollectionFilter.h"
 #include "app/Wmiscio.h"
 #include "platform/Folders.h"
 #include "runtime/Application.h"
@@ -17,6 +18,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <vector>
@@ -33,6 +35,8 @@ public:
         return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
     }
 };
+
+using Reach = platform::CollectionRules::Reach;
 
 const char* const SettingsFile = "vorlax.ini";
 
@@ -686,7 +690,7 @@ void TForm1::CollectRubbish()
             runtime::messageDlg("Can't delete temp files as no seperate temp folder",
                                 runtime::MessageType::Warning, runtime::ButtonOk);
             CheckBox1->setChecked(false);
-        } else if (!collectFrom("*", soSpecifiedDir, temp)) {
+        } else if (!collectFrom("*", soSpecifiedDir, temp, Reach::WholeFolder)) {
             return;
         }
     }
@@ -699,18 +703,23 @@ void TForm1::CollectRubbish()
             runtime::messageDlg(runtime::formatMessage("Can't delete cache files from %s", cache),
                                 runtime::MessageType::Warning, runtime::ButtonOk);
             CheckBox5->setChecked(false);
-        } else if (!collectFrom("*", soSpecifiedDir, cache)) {
+        } else if (!collectFrom("*", soSpecifiedDir, cache, Reach::WholeFolder)) {
             return;
         }
     }
 
+    if (std::any_of(SelectedDrives.begin(), SelectedDrives.end(),
+                    [](const std::string& slot) { return !isBlank(slot); })) {
+        refuseEveryNameMask(CheckBox8, Edit2);
+        refuseEveryNameMask(CheckBox9, Edit3);
+    }
     for (const std::string& slot : SelectedDrives) {
         if (isBlank(slot))
             continue;
         if (!CheckBox6->isChecked() && !CheckBox7->isChecked() && !CheckBox8->isChecked() &&
             !CheckBox9->isChecked() && !CheckBox4->isChecked())
             continue;
-        if (!collectFrom(driveMasks(), soSpecifiedDisk, slot + "\\"))
+        if (!collectFrom(driveMasks(), soSpecifiedDisk, slot + "\\", Reach::Masks))
             return;
     }
 
@@ -743,6 +752,19 @@ std::string TForm1::driveMasks() const
     return masks;
 }
 
+void TForm1::refuseEveryNameMask(QCheckBox* box, const QLineEdit* edit)
+{
+    if (!box->isChecked())
+        return;
+    // A slip such as "*" would send the whole drive to the trash.
+    const std::string mask = EveryNameMask(editText(edit));
+    if (mask.empty())
+        return;
+    runtime::messageDlg(runtime::formatMessage("'%s' would take every file", mask),
+                        runtime::MessageType::Warning, runtime::ButtonOk);
+    box->setChecked(false);
+}
+
 bool TForm1::tempFolderFit(const std::string& folder) const
 {
     // A trash holds what the user has already put aside, and its neighbours are their data.
@@ -758,8 +780,13 @@ bool TForm1::cacheFolderFit(const std::string& folder) const
            !platform::holdsTrash(folder);
 }
 
-bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const std::string& dir)
+bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const std::string& dir,
+                         platform::CollectionRules::Reach reach)
 {
+    // What the running system and the user still need stays, whatever the mask says.
+    TCollectionFilter filter(reach, dir);
+    FilesScanner1.Filter = &filter;
+    const auto filterEnd = qScopeGuard([this] { FilesScanner1.Filter = nullptr; });
     FilesScanner1.FileMask = mask;
     FilesScanner1.ScanOptions = options;
     FilesScanner1.Recursive = true;
@@ -781,7 +808,7 @@ bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const st
         // as wildcards: such a name could take other files with it. Another user's file,
         // or one inside a trash, is not ours to take.
         if (fullName.find_first_of(";*?") == std::string::npos &&
-            platform::isCollectable(fullName)) {
+            platform::isCollectable(fullName) && !filter.rules.usedLately(fullName)) {
             CollectedBytes += file->Size();
             FileOperation1.setFilesFrom(fullName);
             try {

@@ -4,6 +4,7 @@
 #include "automation/PathDialog.h"
 #include "automation/SendKeys.h"
 #include "automation/tarnwickAutostart.h"
+#include "platform/CollectionRules.h"
 #include "runtime/Dates.h"
 #include "scan/FileOp.h"
 #include "scan/FilesScn.h"
@@ -191,7 +192,10 @@ private:
     // Lets the window process its messages, then tells whether the run may go on.
     bool pumpAndContinue();
     // One scan and the deletion of what it found; false when the run finished as stopped.
-    bool collectFrom(const std::string& mask, TScanOptions options, const std::string& dir);
+    bool collectFrom(const std::string& mask, TScanOptions options, const std::string& dir,
+                     platform::CollectionRules::Reach reach);
+    // A ticked user mask that would take every file: warned about and cleared.
+    void refuseEveryNameMask(QCheckBox* box, const QLineEdit* edit);
     // Whether the temporary or the cache folder may be emptied at all.
     bool tempFolderFit(const std::string& folder) const;
     bool cacheFolderFit(const std::string& folder) const;

@@ -9,10 +9,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -53,6 +56,14 @@ protected:
     void file(const std::string& native, std::size_t size = 1)
     {
         test::Sandbox::writeFile(native, std::string(size, 'x'));
+        age(native);
+    }
+    // Two days old: the stages that empty a folder whole leave what was used lately.
+    static void age(const std::string& native)
+    {
+        const timespec old[2] = {{std::time(nullptr) - 2 * 86400, 0},
+                                 {std::time(nullptr) - 2 * 86400, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, native.c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
     }
     std::string tmp(const std::string& name) const { return sandbox->tmp() + "/" + name; }
     std::string c(const std::string& name) const { return sandbox->driveC() + "/" + name; }
@@ -336,6 +347,22 @@ TEST_F(CollectRubbishTest, OnlyFilesTheShellCanNameAndMayTakeAreHandedOver)
     EXPECT_TRUE(endedCollected(f));
 }
 
+TEST_F(CollectRubbishTest, AFileWrittenBeforeItsTurnStays)
+{
+    file(tmp("a.dat"));
+    file(tmp("b.dat"));
+    TForm1& f = window();
+    f.CheckBox1->setChecked(true);
+    // The first request writes to the other file, as a program still using it would.
+    shell.onRequest = [this](const platform::SHFILEOPSTRUCTA& request) {
+        const bool first = test::FakeShell::entries(request.pFrom).at(0).ends_with("a.dat");
+        test::Sandbox::writeFile(tmp(first ? "b.dat" : "a.dat"), "written");
+    };
+    f.CollectRubbish();
+    EXPECT_EQ(shell.requests.size(), 1u);
+    EXPECT_TRUE(endedCollected(f));
+}
+
 TEST_F(CollectRubbishTest, InvalidMaskLeavesTheRunUntilStop)
 {
     file(c("a.bak"));
@@ -417,6 +444,7 @@ TEST_F(CollectRubbishTest, AmountIsShownInWholeKilobytes)
             const std::string name = tmp("f" + std::to_string(n++));
             file(name, 0);
             fs::resize_file(name, size); // sparse: no disk space taken
+            age(name);
         }
         TForm1& f = window();
         f.CheckBox1->setChecked(true);
