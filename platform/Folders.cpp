@@ -34,11 +34,7 @@ std::string absoluteFolder(const std::string& dir)
 
 std::string homeFolder()
 {
-    std::string home = envOr("HOME", "");
-    if (home.empty()) {
-        if (const passwd* user = ::getpwuid(::getuid()))
-            home = user->pw_dir ? user->pw_dir : "";
-    }
+    const std::string home = homeFolderNative();
     return home.empty() ? "/" : home;
 }
 
@@ -132,6 +128,11 @@ std::string accountHome()
 }
 
 } // namespace
+
+std::string homeFolderNative()
+{
+    return userHomeFolder(MountProbe::system());
+}
 
 std::string configHomeNative()
 {

@@ -9,6 +9,11 @@ namespace platform {
 // ~/.config/vorlax); created when missing.
 std::string windowsDirectoryNative();
 
+// The user's home folder, one rule for the drive map, the settings and the trash: HOME, or
+// the home of the user's entry in the password database when HOME is unset, empty,
+// relative or "/". Empty when neither names a folder other than "/".
+std::string homeFolderNative();
+
 // $XDG_CONFIG_HOME, or ~/.config when it is unset, empty or relative (a relative value is
 // invalid and ignored, so every reader of it agrees on the folder).
 std::string configHomeNative();

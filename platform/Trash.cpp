@@ -2,6 +2,7 @@
 
 #include "platform/Drives.h"
 #include "platform/FileStorage.h"
+#include "platform/Folders.h"
 #include "platform/HexDigit.h"
 
 #include <cctype>
@@ -632,8 +633,9 @@ std::string homeTrashFolder()
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     if (dataHome && dataHome[0] == '/')
         return joinPath(dataHome, "Trash");
-    const char* home = std::getenv("HOME");
-    return std::string(home && home[0] == '/' ? home : "") + "/.local/share/Trash";
+    // The home the drive map and the settings use: never the top of "/" for want of HOME.
+    const std::string home = homeFolderNative();
+    return home.empty() ? std::string() : home + "/.local/share/Trash";
 }
 
 std::optional<FileFailure> moveToTrash(const std::string& nativePath)

@@ -61,7 +61,7 @@ private:
 // everything but unreserved characters and "/".
 std::string percentEncodePath(std::string_view path);
 
-// $XDG_DATA_HOME/Trash, or ~/.local/share/Trash.
+// $XDG_DATA_HOME/Trash, or .local/share/Trash in homeFolderNative(); empty without either.
 std::string homeTrashFolder();
 
 // Moves the file or folder at the absolute native path into the trash of its filesystem:
