@@ -53,7 +53,8 @@ int writeFileAtomically(const std::string& path, const std::string& content,
 
 // Removes what writeFileAtomically(path, ...) calls that were killed left behind: regular
 // files named as its temporaries for that file, and nothing else. Call only while every
-// writer of the file is held off (a FolderLock), or a running write loses its temporary.
+// writer of the file is held off (a FolderLock, or a SettingsLock's Write hold), or a
+// running write loses its temporary.
 // Does nothing for a path that is a link.
 void removeStaleTemporaries(const std::string& path);
 

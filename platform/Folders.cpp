@@ -215,10 +215,7 @@ std::string windowsDirectoryNative()
     std::string dir = envOr("VORLAX_WINDIR", "");
     if (dir.empty())
         dir = configHomeNative() + "/vorlax";
-    dir = absoluteFolder(dir);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    return dir;
+    return absoluteFolder(dir);
 }
 
 std::string GetWindowsDirectoryA()

@@ -6,7 +6,7 @@
 namespace platform {
 
 // The native Windows directory: $VORLAX_WINDIR, else $XDG_CONFIG_HOME/vorlax (or
-// ~/.config/vorlax); created when missing.
+// ~/.config/vorlax). Looking it up creates nothing; a write creates it (SettingsLock).
 std::string windowsDirectoryNative();
 
 // The user's home folder, one rule for the drive map, the settings and the trash: HOME, or

@@ -2,6 +2,7 @@
 #include "platform/Folders.h"
 #include "platform/Profile.h"
 #include "platform/ProfileDocument.h"
+#include "platform/SettingsLock.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -45,8 +46,12 @@ public:
             return false;
         }
         // Read, change and replace as one step, also for other programs writing the same
-        // file (the lock is per open folder, so it holds between threads too).
-        const FolderLock folderLock(windowsDirectoryNative());
+        // file. Without locks on the filesystem the write still goes ahead.
+        const SettingsLock lock(SettingsHold::Write);
+        if (!lock.held() && lock.error() != ENOLCK) {
+            errno = lock.error();
+            return false;
+        }
         const std::string target = pathOf(fileName);
         // Only writers holding this lock make these, so any still there were left by a
         // writer that was killed.

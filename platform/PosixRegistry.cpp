@@ -5,6 +5,7 @@
 #include "platform/Folders.h"
 #include "platform/Registry.h"
 #include "platform/RegistryHive.h"
+#include "platform/SettingsLock.h"
 #include "platform/System.h"
 
 #include <array>
@@ -224,7 +225,9 @@ private:
     // cannot be read is never overwritten.
     static long modifyHive(const std::function<bool(RegistryHive&)>& change)
     {
-        const FolderLock lock(windowsDirectoryNative());
+        const SettingsLock lock(SettingsHold::Write);
+        if (!lock.held() && lock.error() != ENOLCK)
+            return registryErrorFromErrno(lock.error());
         int error = 0;
         std::optional<RegistryHive> hive = load(&error);
         if (!hive)

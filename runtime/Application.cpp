@@ -5,6 +5,8 @@
 #include "runtime/OwnWindows.h"
 #include "runtime/ShellDialogs.h"
 
+#include "platform/Termination.h"
+
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -39,6 +41,7 @@ void onSignal(int)
 {
     // Only async-signal-safe work here: the loop picks the byte up.
     const int savedErrno = errno;
+    platform::noteTerminationSignal();
     const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(signalPipe[1], &byte, 1);
     errno = savedErrno;
@@ -169,6 +172,7 @@ int run()
 void resetTermination()
 {
     terminationRequested() = false;
+    platform::resetTerminationSignal();
 }
 
 void setSignalHandler(std::function<void()> handler)

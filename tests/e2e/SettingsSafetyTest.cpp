@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -244,6 +245,63 @@ TEST_F(SettingsSafetyTest, KillDuringASaveLeavesTheOldFileOrTheNewOneWhole)
     fs::create_symlink(sandbox.iniPath(), sandbox.windir() + "/.vorlax.ini.1.2.3");
     ASSERT_TRUE(test::runProgram({}, headless()).finished);
     EXPECT_EQ(temporaries(), (std::vector<std::string>{".vorlax.ini.1.2.3", ".vorlax.ini.backup"}));
+}
+
+// Another program holds the lock of the settings folder: the exit gives up after a few
+// seconds, says so and leaves the file as it was; a termination signal during the wait
+// ends it at once, without the wait running out.
+TEST_F(SettingsSafetyTest, ASaveWaitsForTheLockBrieflyAndASignalEndsTheWait)
+{
+    const std::string old = "[Actions]\r\nAutoStart=0\r\n[User]\r\nUser1=*.q\r\n";
+    test::Sandbox::writeFile(sandbox.iniPath(), old);
+    const std::string lockPath = sandbox.windir() + "/vorlax.lock";
+    const int holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    // A whole-file lock of the classic kind, as another locking program would take it.
+    struct flock range = {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(holder, F_SETLK, &range), 0);
+    const char* const Refused = "Unable to write to vorlax.ini";
+    const char* const RanOut = "stayed locked by another program";
+
+    const Outcome waited = test::runProgram({}, headless());
+    ASSERT_TRUE(waited.finished);
+    EXPECT_EQ(waited.exitCode, 1);
+    EXPECT_NE(waited.errors.find(Refused), std::string::npos) << waited.errors;
+    EXPECT_NE(waited.errors.find(RanOut), std::string::npos) << waited.errors;
+    EXPECT_EQ(test::Sandbox::readFile(sandbox.iniPath()), old);
+
+    QProcess process;
+    process.setProcessEnvironment(headless());
+    process.start(QStringLiteral(VORLAX_BINARY), {});
+    ASSERT_TRUE(process.waitForStarted());
+    // The lock file is open only while the exit's save waits for it.
+    const std::string fds = "/proc/" + std::to_string(process.processId()) + "/fd";
+    auto waiting = [&] {
+        std::error_code ec;
+        for (const auto& fd : fs::directory_iterator(fds, ec)) {
+            if (fs::read_symlink(fd.path(), ec) == lockPath)
+                return true;
+        }
+        return false;
+    };
+    bool inWait = false;
+    for (int k = 0; k < 20000 && !inWait && process.state() == QProcess::Running; ++k) {
+        inWait = waiting();
+        if (!inWait)
+            process.waitForFinished(1);
+    }
+    ASSERT_TRUE(inWait) << "the save never waited";
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    const std::string errors = process.readAllStandardError().toStdString();
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_NE(errors.find(Refused), std::string::npos) << errors;
+    EXPECT_EQ(errors.find(RanOut), std::string::npos) << errors;
+    EXPECT_EQ(test::Sandbox::readFile(sandbox.iniPath()), old);
+    ::close(holder);
 }
 
 TEST_F(SettingsSafetyTest, LostDisplaySavesWhatTheWindowHeld)

@@ -1,5 +1,6 @@
 #include "platform/Profile.h"
 #include "platform/Service.h"
+#include "platform/SettingsLock.h"
 
 #include "support/Sandbox.h"
 
@@ -39,8 +40,11 @@ protected:
     std::vector<std::string> windirEntries()
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(sandbox.windir()))
-            names.push_back(entry.path().filename().string());
+        // The lock file stays; only what a write leaves by mistake counts.
+        for (const auto& entry : fs::directory_iterator(sandbox.windir())) {
+            if (entry.path().filename() != platform::SettingsLockName)
+                names.push_back(entry.path().filename().string());
+        }
         std::sort(names.begin(), names.end());
         return names;
     }

@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 #include "platform/Drives.h"
+#include "platform/SettingsLock.h"
 
 #include "support/Sandbox.h"
 
@@ -45,8 +46,11 @@ public:
 std::vector<std::string> filesIn(const std::string& folder)
 {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
+    // The lock file stays; only what a write leaves by mistake counts.
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename() != platform::SettingsLockName)
+            names.push_back(entry.path().filename().string());
+    }
     return names;
 }
 
