@@ -1,4 +1,5 @@
 #include "app/MainForm.h"
+#include "app/Options.h"
 #include "runtime/Application.h"
 #include "runtime/MessageBoxes.h"
 #include "widgets/RecycleBinPicture.h"
@@ -6,13 +7,34 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPixmap>
+#include <iostream>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
+    // Decided before the toolkit or any service starts, so that asking for the usage or the
+    // version reads, creates and writes nothing, and starts no collection.
+    const TCommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (line.action) {
+    case TCommandLine::Action::Help:
+        printUsage(std::cout);
+        return 0;
+    case TCommandLine::Action::Version:
+        printVersion(std::cout);
+        return 0;
+    case TCommandLine::Action::Unknown:
+        std::cerr << "vorlax: unknown option " << line.unknown << "\n";
+        printUsage(std::cerr);
+        return 2;
+    case TCommandLine::Action::Run:
+        break;
+    }
     // Only the number of parameters counts; read it before the toolkit takes its own.
-    const int paramCount = argc - 1;
+    const int paramCount = line.paramCount;
     runtime::prepareEnvironment();
     QApplication application(argc, argv);
+    runtime::restoreEnvironment();
     QApplication::setApplicationName(QStringLiteral("Vorlax"));
     // The desktop matches the running window to its menu entry by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("vorlax"));

@@ -15,7 +15,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -77,13 +80,33 @@ std::function<void()>& exitHook()
 
 QtMessageHandler previousMessageHandler = nullptr;
 
-// cron and systemd timers give no XDG_RUNTIME_DIR; setting one would pass it on to every
-// program started from here, so only the notice goes.
+// The toolkit's start asks for its runtime folder, only to look for a sandbox's
+// flatpak-info in it, and without XDG_RUNTIME_DIR makes $TMPDIR/runtime-$USER for that: a
+// folder in the very folder a collection empties, left behind by every run. While it
+// starts, TMPDIR names a file, so the folder cannot be made and the answer is "none";
+// XDG_RUNTIME_DIR stays unset, as every program started from here must see it.
+constexpr const char* UnmakeableTemp = "/dev/null";
+std::optional<std::string> savedTemp;
+bool tempSwapped = false;
+
+bool isRuntimeFolderNotice(const QString& message)
+{
+    return message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) ||
+           (message.startsWith(QLatin1String("QStandardPaths: ")) &&
+            message.contains(QLatin1String(UnmakeableTemp)));
+}
+
 void filterMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+    if (isRuntimeFolderNotice(message))
         return;
     previousMessageHandler(type, context, message);
+}
+
+std::optional<bool>& headlessOverride()
+{
+    static std::optional<bool> value;
+    return value;
 }
 
 bool hasEnv(const char* name)
@@ -96,6 +119,8 @@ bool hasEnv(const char* name)
 
 bool isHeadless()
 {
+    if (headlessOverride())
+        return *headlessOverride();
     // Once the toolkit runs, its platform decides: a display that could not be reached
     // left it offscreen.
     if (QGuiApplication::instance()) {
@@ -105,10 +130,22 @@ bool isHeadless()
     return !hasEnv("DISPLAY") && !hasEnv("WAYLAND_DISPLAY");
 }
 
+void overrideHeadless(std::optional<bool> headless)
+{
+    headlessOverride() = headless;
+}
+
 void prepareEnvironment()
 {
     if (!previousMessageHandler)
         previousMessageHandler = qInstallMessageHandler(filterMessage);
+    struct stat null = {};
+    if (!tempSwapped && ::stat(UnmakeableTemp, &null) == 0 && S_ISCHR(null.st_mode)) {
+        if (const char* temp = std::getenv("TMPDIR"))
+            savedTemp = temp;
+        ::setenv("TMPDIR", UnmakeableTemp, 1);
+        tempSwapped = true;
+    }
     if (hasEnv("QT_QPA_PLATFORM"))
         return;
     // A display that is gone (a stale DISPLAY under cron) must not abort the start.
@@ -118,6 +155,18 @@ void prepareEnvironment()
         ::setenv("QT_QPA_PLATFORM", "wayland;xcb;offscreen", 1);
     else
         ::setenv("QT_QPA_PLATFORM", "xcb;offscreen", 1);
+}
+
+void restoreEnvironment()
+{
+    if (!tempSwapped)
+        return;
+    if (savedTemp)
+        ::setenv("TMPDIR", savedTemp->c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    savedTemp.reset();
+    tempSwapped = false;
 }
 
 void startServices()

@@ -2,14 +2,21 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 
 namespace runtime {
 
 // No display to show windows on: neither DISPLAY nor WAYLAND_DISPLAY is set.
 bool isHeadless();
-// Before the application object exists: choose the offscreen platform when headless, and
-// keep the toolkit's notice about a missing XDG_RUNTIME_DIR out of a scheduled run's output.
+// Tests decide it themselves; std::nullopt returns to the display's answer.
+void overrideHeadless(std::optional<bool> headless);
+// Before the application object exists: choose the offscreen platform when headless, keep
+// the toolkit from making a runtime folder in the temporary folder, and its notice about a
+// missing XDG_RUNTIME_DIR out of a scheduled run's output.
 void prepareEnvironment();
+// Right after the application object exists: the environment as it was, for everything
+// started from here on.
+void restoreEnvironment();
 // After it exists: the window family, the shell's dialogs and folder browser, and
 // SIGTERM, SIGINT and SIGHUP as orderly exits.
 void startServices();

@@ -61,6 +61,58 @@ TEST_F(StartupTest, FirstStartWithoutDisplayGreetsSavesAndEnds)
     EXPECT_FALSE(test::Sandbox::exists(desktopEntry()));
 }
 
+// Asking for the usage or the version, or giving an unknown option, on a due date: the
+// answer, and nothing read, moved or written.
+TEST_F(StartupTest, OptionsAnswerAndTouchNothing)
+{
+    test::Sandbox::writeFile(sandbox.iniPath(), "[Actions]\r\nAutoStart=0\r\nDelTempFiles=1\r\n"
+                                                "[NextDate]\r\nDate=" +
+                                                    dateText(0) + "\r\n");
+    test::Sandbox::writeFile(sandbox.tmp() + "/rubbish.tmp", "x");
+    test::Sandbox::writeFile(sandbox.driveC() + "/old.bak", "x");
+    const auto before = sandbox.snapshot();
+    struct Row
+    {
+        QStringList arguments;
+        int status;
+        const char* output; // the start of standard output
+        const char* errors; // the start of standard error
+    };
+    const Row rows[] = {
+        {{QStringLiteral("--help")}, 0, "Usage: vorlax [/a]\n", ""},
+        {{QStringLiteral("-h")}, 0, "Usage: vorlax [/a]\n", ""},
+        {{QStringLiteral("/a"), QStringLiteral("--help")}, 0, "Usage: vorlax [/a]\n", ""},
+        {{QStringLiteral("--version")}, 0, "vorlax " VORLAX_VERSION "\n", ""},
+        {{QStringLiteral("--preview")},
+         2,
+         "",
+         "vorlax: unknown option --preview\nUsage: vorlax [/a]\n"},
+        {{QStringLiteral("/a"), QStringLiteral("--")},
+         2,
+         "",
+         "vorlax: unknown option --\nUsage: vorlax [/a]\n"},
+    };
+    for (const Row& row : rows) {
+        QProcess process;
+        process.setProcessEnvironment(environment(false));
+        process.start(QStringLiteral(VORLAX_BINARY), row.arguments);
+        ASSERT_TRUE(process.waitForFinished(30000));
+        const std::string output = process.readAllStandardOutput().toStdString();
+        const std::string errors = process.readAllStandardError().toStdString();
+        const std::string what = row.arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(process.exitCode(), row.status) << what;
+        EXPECT_TRUE(output.starts_with(row.output)) << what << ": " << output;
+        EXPECT_EQ(output.empty(), *row.output == 0) << what;
+        EXPECT_TRUE(errors.starts_with(row.errors)) << what << ": " << errors;
+        EXPECT_EQ(errors.empty(), *row.errors == 0) << what;
+        EXPECT_EQ(sandbox.snapshot(), before) << what;
+    }
+    // The usage names the options and where the settings live.
+    const Outcome help = test::runProgram({QStringLiteral("--help")}, environment(false));
+    for (const char* part : {"-h, --help", "--version", "vorlax /a", "vorlax.ini"})
+        EXPECT_NE(help.output.find(part), std::string::npos) << part;
+}
+
 TEST_F(StartupTest, UnattendedStartCollectsOnlyOnTheDueDate)
 {
     test::Sandbox::writeFile(sandbox.iniPath(),

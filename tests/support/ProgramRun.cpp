@@ -28,6 +28,7 @@ Outcome runProgram(const QStringList& arguments, const QProcessEnvironment& envi
     }
     outcome.exitCode = process.exitCode();
     outcome.errors = process.readAllStandardError().toStdString();
+    outcome.output = process.readAllStandardOutput().toStdString();
     return outcome;
 }
 

@@ -11,6 +11,7 @@ struct Outcome
     int exitCode = -1;
     bool finished = false;
     std::string errors;
+    std::string output;
 };
 
 // The environment of the built program as a user would start it in the test's sandbox:

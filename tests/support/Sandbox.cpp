@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -71,6 +72,23 @@ void Sandbox::setEnv(const std::string& name, const std::optional<std::string>& 
         ::setenv(name.c_str(), value->c_str(), 1);
     else
         ::unsetenv(name.c_str());
+}
+
+std::map<std::string, std::string> Sandbox::snapshot() const
+{
+    std::map<std::string, std::string> entries;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(m_root, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        struct stat status = {};
+        if (::lstat(it->path().c_str(), &status) != 0)
+            continue;
+        entries[it->path().string()] =
+            std::to_string(status.st_mode) + " " + std::to_string(status.st_ino) + " " +
+            std::to_string(status.st_size) + " " + std::to_string(status.st_mtim.tv_sec) + "." +
+            std::to_string(status.st_mtim.tv_nsec);
+    }
+    return entries;
 }
 
 void Sandbox::writeFile(const std::string& path, const std::string& content)

@@ -31,6 +31,10 @@ public:
     void setDrives(const std::string& map);
     void setEnv(const std::string& name, const std::optional<std::string>& value);
 
+    // Every entry below the root with its kind, mode, identity, size and times, so that
+    // two snapshots differ when anything was created, removed, written or replaced.
+    std::map<std::string, std::string> snapshot() const;
+
     static void writeFile(const std::string& path, const std::string& content);
     static std::string readFile(const std::string& path);
     static bool exists(const std::string& path);

@@ -1,0 +1,79 @@
+#include "app/Options.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace {
+
+struct OptionSpec
+{
+    std::string_view longName;
+    std::string_view shortName; // empty when it has none
+    std::string_view help;
+    TCommandLine::Action action;
+};
+
+// One row for each option, in the order the usage lists them.
+constexpr OptionSpec Options[] = {
+    {"--help", "-h", "show this text and end", TCommandLine::Action::Help},
+    {"--version", "", "show the version and end", TCommandLine::Action::Version},
+};
+
+const OptionSpec* findOption(std::string_view parameter)
+{
+    for (const OptionSpec& option : Options) {
+        if (parameter == option.longName ||
+            (!option.shortName.empty() && parameter == option.shortName))
+            return &option;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TCommandLine parseCommandLine(const std::vector<std::string>& parameters)
+{
+    TCommandLine line;
+    for (const std::string& parameter : parameters) {
+        if (const OptionSpec* option = findOption(parameter)) {
+            line.action = option->action;
+            return line;
+        }
+        if (parameter.starts_with("--")) {
+            line.action = TCommandLine::Action::Unknown;
+            line.unknown = parameter;
+            return line;
+        }
+        ++line.paramCount;
+    }
+    return line;
+}
+
+void printUsage(std::ostream& out)
+{
+    out << "Usage: vorlax [/a]\n"
+           "Clears rubbish off local disks: every file found goes to the trash.\n"
+           "\n"
+           "  vorlax          open the window: collect now, or choose what to collect and\n"
+           "                  how often\n"
+           "  vorlax /a       the unattended start of the autostart entry and the timer:\n"
+           "                  collect once when the next date has come, then end (any\n"
+           "                  parameter that is no option does the same)\n"
+           "\n"
+           "Options:\n";
+    for (const OptionSpec& option : Options) {
+        std::string names(option.longName);
+        if (!option.shortName.empty())
+            names = std::string(option.shortName) + ", " + names;
+        names.resize(std::max<std::size_t>(names.size() + 1, 16), ' ');
+        out << "  " << names << option.help << "\n";
+    }
+    out << "\n"
+           "The settings live in vorlax.ini in $VORLAX_WINDIR, by default\n"
+           "$XDG_CONFIG_HOME/vorlax (~/.config/vorlax). More in vorlax(1).\n";
+}
+
+void printVersion(std::ostream& out)
+{
+    out << "vorlax " << VORLAX_VERSION << "\n";
+}

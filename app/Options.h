@@ -1,0 +1,27 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// What the command line asks for. Parameters that begin with "--" (and "-h") are options;
+// every other parameter keeps its old meaning: the unattended start.
+struct TCommandLine
+{
+    enum class Action { Run, Help, Version, Unknown };
+
+    Action action = Action::Run;
+    // The parameters that are no options; only their number counts.
+    int paramCount = 0;
+    // The option that was not understood, for Action::Unknown.
+    std::string unknown;
+};
+
+// Reads the parameters (argv without the program name) from left to right; the first help,
+// version or unknown option decides.
+TCommandLine parseCommandLine(const std::vector<std::string>& parameters);
+
+// What vorlax and vorlax /a do, the options, and where the settings live.
+void printUsage(std::ostream& out);
+// "vorlax" and the version of the build.
+void printVersion(std::ostream& out);
