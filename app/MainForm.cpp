@@ -4,6 +4,7 @@
 #include "app/Wmiscio.h"
 #include "platform/Folders.h"
 #include "runtime/Application.h"
+#include "runtime/Errors.h"
 #include "runtime/IniFile.h"
 #include "runtime/MessageBoxes.h"
 #include "runtime/OwnWindows.h"
@@ -19,6 +20,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <iostream>
 #include <vector>
@@ -84,6 +86,12 @@ const char* const AboutLines[] = {
 };
 
 const char* const ErrorDialogTitle = "Error Deleting File";
+
+const char* const UnchosenSettingsText = "Open Vorlax once to choose what it collects.";
+const char* const OtherCollectionText =
+    "Another Vorlax is collecting with these settings; this start ends without collecting.";
+const char* const OtherCollectionBoxText =
+    "Another Vorlax is collecting with these settings. Try again when it has finished.";
 
 template <class Control> Control* place(Control* control, int left, int top, int width, int height)
 {
@@ -429,9 +437,21 @@ void TForm1::FormCreate(QObject*)
     // never make a start overwrite an existing file with defaults. Anything there that
     // cannot be read is an error, not a file of defaults.
     if (runtime::IniFile(SettingsFile).exists()) {
+        // Held from before the load until after the save, so that of two unattended starts
+        // at once only one can find the date due and collect.
+        std::optional<platform::SettingsLock> hold;
+        if (m_paramCount > 0) {
+            hold.emplace(platform::SettingsHold::Collection);
+            if (hold->error() == EWOULDBLOCK) {
+                std::cerr << OtherCollectionText << std::endl;
+                runtime::terminate();
+                return;
+            }
+        }
         LoadSettings();
         if (m_paramCount > 0) {
             if (runtime::today() >= NextRunDate) {
+                m_collectionHold = std::move(hold);
                 AutoRun = true;
                 runtime::processMessages();
                 // A termination signal handled just now ends the program, not a run.
@@ -441,8 +461,13 @@ void TForm1::FormCreate(QObject*)
             runtime::terminate();
         }
     } else {
-        allowSave();
+        // Without a display nobody sees the defaults: saving them would have a later
+        // unattended start collect with settings nobody chose.
+        if (!runtime::isHeadless())
+            allowSave();
         runtime::messageDlg(WelcomeText, runtime::MessageType::Information, runtime::ButtonOk);
+        if (runtime::isHeadless())
+            std::cerr << UnchosenSettingsText << std::endl;
         TabbedNotebook1->setActivePage(QStringLiteral("Configure"));
     }
 }
@@ -633,7 +658,22 @@ void TForm1::writeSettings()
                 NextRunDate = today + intervals[k];
         }
     }
-    ini.writeString("NextDate", "Date", runtime::dateToStr(NextRunDate));
+    // A run of the timer may have moved the date on since this window read it, and an old
+    // date would have the collection run again: a save keeps the later of the two.
+    ini.writeMerged("NextDate", "Date", runtime::dateToStr(NextRunDate),
+                    [this](const std::optional<std::string>& current, const std::string& value) {
+                        if (!current)
+                            return value;
+                        try {
+                            const runtime::TDate onDisk = runtime::strToDate(*current);
+                            if (onDisk > NextRunDate) {
+                                NextRunDate = onDisk;
+                                return *current;
+                            }
+                        } catch (const runtime::Exception&) {
+                        }
+                        return value;
+                    });
     ini.updateFile();
 }
 
@@ -648,6 +688,16 @@ void TForm1::CollectRubbish()
     // A run inside a run would empty the found-file list the outer one is walking.
     if (m_runActive)
         return;
+    // One collection at a time for these settings, in this program or another.
+    std::optional<platform::SettingsLock> hold;
+    if (!m_collectionHold) {
+        hold.emplace(platform::SettingsHold::Collection);
+        if (hold->error() == EWOULDBLOCK) {
+            runtime::messageDlg(OtherCollectionBoxText, runtime::MessageType::Information,
+                                runtime::ButtonOk);
+            return;
+        }
+    }
     m_runActive = true;
     const auto runEnd = qScopeGuard([this] { m_runActive = false; });
 

@@ -5,6 +5,7 @@
 #include "automation/SendKeys.h"
 #include "automation/tarnwickAutostart.h"
 #include "platform/CollectionRules.h"
+#include "platform/SettingsLock.h"
 #include "runtime/Dates.h"
 #include "scan/FileOp.h"
 #include "scan/FilesScn.h"
@@ -210,5 +211,7 @@ private:
     bool m_sendingKeys = false;
     bool m_saveAllowed = false;
     TSettingsValues m_values;
+    // Held by an unattended start that collects, from before the load until after the save.
+    std::optional<platform::SettingsLock> m_collectionHold;
     std::map<const QLineEdit*, std::string> m_loadedTexts;
 };

@@ -64,8 +64,15 @@ public:
             return false;
         }
         ProfileDocument document(std::move(text).value_or(std::string()));
-        for (const ProfileEntry& entry : entries)
-            document.setValue(entry.section, entry.key, entry.value);
+        for (const ProfileEntry& entry : entries) {
+            std::string value = entry.value;
+            if (entry.merge) {
+                std::string merged = entry.merge(document.value(entry.section, entry.key), value);
+                if (ProfileDocument::isValidEntry(entry.section, entry.key, merged))
+                    value = std::move(merged);
+            }
+            document.setValue(entry.section, entry.key, value);
+        }
         const std::string changed = document.text();
         if (existed && changed == document.originalText())
             return true;

@@ -2,6 +2,7 @@
 
 #include "platform/ProfileDocument.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +15,11 @@ struct ProfileEntry
     std::string section;
     std::string key;
     std::string value;
+    // When set, the text written is merge(the key's value in the file as it is then, or
+    // nullopt, value): decided while the file is held, so that another program's change
+    // since the file was read is seen.
+    std::function<std::string(const std::optional<std::string>& current, const std::string& value)>
+        merge = {};
 };
 
 // Private-profile (INI) files in the Windows directory. fileName is always a bare file name

@@ -120,6 +120,13 @@ void MemIniFile::writeString(const std::string& section, const std::string& iden
         m_document->setValue(section, ident, value);
 }
 
+void MemIniFile::writeMerged(const std::string& section, const std::string& ident,
+                             const std::string& value, Merge merge)
+{
+    writeString(section, ident, value);
+    m_changes.back().merge = std::move(merge);
+}
+
 void MemIniFile::updateFile()
 {
     if (!platform::writeProfileEntries(fileName(), m_changes))

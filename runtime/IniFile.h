@@ -2,6 +2,7 @@
 
 #include "platform/Profile.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,12 @@ public:
     bool exists() const;
     void writeString(const std::string& section, const std::string& ident,
                      const std::string& value) override;
+    // As writeString, but what updateFile writes is merge(the value the file holds then, or
+    // nullopt, value), so a change another program made since the read is not undone.
+    using Merge = std::function<std::string(const std::optional<std::string>& current,
+                                            const std::string& value)>;
+    void writeMerged(const std::string& section, const std::string& ident, const std::string& value,
+                     Merge merge);
     void updateFile();
 
 protected:

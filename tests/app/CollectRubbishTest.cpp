@@ -1,5 +1,6 @@
 #include "platform/Drives.h"
 #include "platform/Service.h"
+#include "platform/SettingsLock.h"
 #include "runtime/Application.h"
 #include "runtime/OwnWindows.h"
 #include "support/FakeDrives.h"
@@ -470,4 +471,36 @@ TEST_F(CollectRubbishTest, FailedRequestsStillEndInRubbishCollected)
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(endedCollected(f));
     EXPECT_EQ(f.Label3DBorder2->text(), "3 Kb");
+}
+
+// Another Vorlax collecting with the same settings: the button says so and starts nothing,
+// and an unattended start ends at once without saving, leaving the saving to the other.
+TEST_F(CollectRubbishTest, OneCollectionAtATimeForTheSameSettings)
+{
+    file(tmp("t.dat"));
+    const std::string settingsText = "[Actions]\r\nAutoStart=0\r\n[NextDate]\r\nDate=\r\n";
+    writeSettings(settingsText);
+    const platform::SettingsLock other(platform::SettingsHold::Collection);
+    ASSERT_TRUE(other.held());
+
+    TForm1& f = window();
+    f.CheckBox1->setChecked(true);
+    f.CollectRubbish();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text,
+              "Another Vorlax is collecting with these settings. Try again when it has finished.");
+    EXPECT_TRUE(shell.requests.empty());
+    EXPECT_TRUE(f.BitBtn1->isEnabled());
+    exit();
+
+    writeSettings(settingsText);
+    testing::internal::CaptureStderr();
+    start(1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Another Vorlax is collecting"),
+              std::string::npos);
+    EXPECT_TRUE(runtime::terminated());
+    EXPECT_FALSE(form->Collected);
+    exit();
+    EXPECT_EQ(settings(), settingsText);
+    EXPECT_TRUE(shell.requests.empty());
 }

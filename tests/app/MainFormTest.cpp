@@ -712,3 +712,28 @@ TEST_F(MainFormTest, TimerTypesSpaceAndEnterIntoItsOwnErrorDialogOnly)
     EXPECT_EQ(keyboard.events[0].virtualKey, 0x20);
     EXPECT_EQ(keyboard.events[2].virtualKey, 0x0D);
 }
+
+// A window left open across a timer's run must not write its older date back, or the
+// collection would run again; a date on disk that is earlier, or no date, is replaced.
+TEST_F(MainFormTest, ASaveNeverMovesTheDateBack)
+{
+    runtime::overrideToday(Today);
+    const struct
+    {
+        std::string meanwhile; // the date on disk when the window saves
+        runtime::TDate saved;
+    } rows[] = {
+        {dateText(Today + 7), Today + 7},
+        {dateText(Today), Today + 1},
+        {"never", Today + 1},
+        {"", Today + 1},
+    };
+    for (const auto& row : rows) {
+        writeSettings("[Actions]\r\nAutoStart=0\r\n[NextDate]\r\nDate=" + dateText(Today + 1) +
+                      "\r\n");
+        start();
+        writeSettings("[Actions]\r\nAutoStart=0\r\n[NextDate]\r\nDate=" + row.meanwhile + "\r\n");
+        exit();
+        EXPECT_EQ(savedDate(), dateText(row.saved)) << row.meanwhile;
+    }
+}

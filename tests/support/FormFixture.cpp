@@ -9,6 +9,8 @@ namespace test {
 void FormFixture::SetUp()
 {
     sandbox = std::make_unique<Sandbox>();
+    // The window as a user sees it; tests of a run without a display say so.
+    runtime::overrideHeadless(false);
     runtime::resetTermination();
     TTarnwickAutostart::resetFirstAssignment();
     runtime::setMessageInterceptor([this](const runtime::MessageRequest& request) {
@@ -22,6 +24,7 @@ void FormFixture::TearDown()
     form.reset();
     runtime::setMessageInterceptor({});
     runtime::overrideToday(std::nullopt);
+    runtime::overrideHeadless(std::nullopt);
     runtime::resetTermination();
     sandbox.reset();
 }
