@@ -700,6 +700,13 @@ void TForm1::CollectRubbish()
     }
     m_runActive = true;
     const auto runEnd = qScopeGuard([this] { m_runActive = false; });
+    m_report.clear();
+    // Without a display the run's own line is all a scheduler's log or mail shows of it.
+    const auto reportLine = qScopeGuard([this] {
+        const std::string line = m_report.line(amountText());
+        if (runtime::isHeadless() && !line.empty())
+            std::cout << line << std::endl;
+    });
 
     show();
     repaint();
@@ -861,11 +868,16 @@ bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const st
             platform::isCollectable(fullName) && !filter.rules.usedLately(fullName)) {
             CollectedBytes += file->Size();
             FileOperation1.setFilesFrom(fullName);
+            bool moved = false;
             try {
-                FileOperation1.Execute();
+                moved = FileOperation1.Execute();
             } catch (...) {
                 // A file that cannot be taken stays where it is; the run goes on.
             }
+            if (moved)
+                m_report.moved();
+            else
+                m_report.refused(FileOperation1.FailureReason());
         }
         if (!pumpAndContinue()) {
             finishStopped();
@@ -877,6 +889,7 @@ bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const st
 
 void TForm1::finishStopped()
 {
+    m_report.stopped();
     Label3DBorder1->setText(QStringLiteral("Collection Stopped"));
     Label3DBorder2->setText(QString::fromStdString(amountText()));
     Collecting = false;

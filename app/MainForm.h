@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RunReport.h"
 #include "automation/Execfile.h"
 #include "automation/PathDialog.h"
 #include "automation/SendKeys.h"
@@ -211,6 +212,8 @@ private:
     bool m_sendingKeys = false;
     bool m_saveAllowed = false;
     TSettingsValues m_values;
+    // What the shell did with each file of the current run.
+    TRunReport m_report;
     // Held by an unattended start that collects, from before the load until after the save.
     std::optional<platform::SettingsLock> m_collectionHold;
     std::map<const QLineEdit*, std::string> m_loadedTexts;

@@ -6,6 +6,7 @@
 #include "platform/Trash.h"
 
 #include <cerrno>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -270,6 +271,7 @@ private:
     // Says what did not happen: the entry is still where it was.
     void fail(const std::string& windowsPath, const FileFailure& failure)
     {
+        m_request.failureReason = failure.reason;
         m_result = windowsError(failure.error);
         const bool toTrash = m_request.wFunc == FO_DELETE && flag(FOF_ALLOWUNDO);
         m_dialogs.reportError(m_request.hwnd, m_kind.errorTitle,
@@ -309,6 +311,12 @@ std::optional<std::string> Request::nativeOf(const std::string& windowsPath)
     std::string native = toNativePath(windowsPath);
     if (native.empty()) {
         fail(windowsPath, {ENOTDIR, "The drive or the path does not exist."});
+        return std::nullopt;
+    }
+    // Walked one folder at a time it could still be handled, but no other program could
+    // name it afterwards, nor put it back from the trash.
+    if (native.size() >= PATH_MAX) {
+        fail(windowsPath, failureOf(ENAMETOOLONG));
         return std::nullopt;
     }
     return native;
@@ -445,6 +453,7 @@ bool Request::transfer(const std::string& windowsPath, std::size_t index, bool m
 int Request::run()
 {
     m_request.fAnyOperationsAborted = false;
+    m_request.failureReason.clear();
     const unsigned function = m_request.wFunc;
     if (function != FO_MOVE && function != FO_COPY && function != FO_DELETE &&
         function != FO_RENAME)
@@ -481,8 +490,10 @@ bool PosixShell::isCollectable(const std::string& windowsPath)
 {
     const std::string native = toNativePath(windowsPath);
     struct stat status = {};
-    if (native.empty() || ::lstat(native.c_str(), &status) != 0)
+    if (native.empty())
         return false;
+    if (::lstat(native.c_str(), &status) != 0)
+        return errno == ENOENT || errno == ENAMETOOLONG;
     return status.st_uid == ::geteuid() && !liesInTrash(native);
 }
 

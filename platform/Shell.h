@@ -39,6 +39,9 @@ struct SHFILEOPSTRUCTA
     bool fAnyOperationsAborted = false;
     void* hNameMappings = nullptr;
     std::string lpszProgressTitle;
+    // Ours (Windows reports a code only): the system's reason, as the error dialog gave it,
+    // for the last entry that could not be handled; empty when every entry was.
+    std::string failureReason;
 };
 
 // Results of FindExecutableA at or below 32 are errors.
@@ -76,7 +79,8 @@ public:
 
     // Ours, for the collection run (Windows has no such call). Whether a found file may be
     // taken: the running user owns it and it lies in no trash folder (the home trash, a
-    // topdir .Trash or .Trash-$uid). False when it cannot be looked at.
+    // topdir .Trash or .Trash-$uid). A file gone since it was found, or with a path too long
+    // to look at, is the shell's to report; false when it cannot be looked at otherwise.
     virtual bool isCollectable(const std::string& windowsPath) = 0;
     // Whether emptying the folder would reach a trash: it is one, lies inside one, or holds
     // the home trash or its filesystem's topdir trash.
@@ -157,8 +161,9 @@ std::intptr_t SendMessageA(HWND window, unsigned message, std::uintptr_t wParam,
 // home trash for its filesystem, else the topdir trash of its mount), never copying across
 // filesystems and never deleting instead; without it, delete removes. Copy, move and
 // rename take files and folders, with wildcards in the last part of a source path. An
-// entry that cannot be handled is reported through ShellDialogs, the request goes on with
-// the next one and finally returns non-zero.
+// entry that cannot be handled (one whose native path is PATH_MAX long or longer among
+// them) is reported through ShellDialogs, the request goes on with the next one and
+// finally returns non-zero.
 int SHFileOperationA(SHFILEOPSTRUCTA& request);
 std::uintptr_t FindExecutableA(const std::string& file, const std::string& directory,
                                std::string& result);

@@ -58,7 +58,10 @@ bool TFileOperation::Execute()
     request.pTo = shellList(m_filesTo);
     request.fFlags = FlagWord(m_flags);
     request.lpszProgressTitle = m_progressTitle;
+    m_failureReason.clear();
     const int result = platform::SHFileOperationA(request);
     m_operationAborted = request.fAnyOperationsAborted;
+    if (result != 0)
+        m_failureReason = request.failureReason;
     return result == 0;
 }

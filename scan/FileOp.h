@@ -75,6 +75,9 @@ public:
     void setOperationAborted(bool) {}
     const std::string& ProgressTitle() const { return m_progressTitle; }
     void setProgressTitle(const std::string& Value) { m_progressTitle = Value; }
+    // Ours, so a run can tell what became of each file: after an Execute that failed, the
+    // shell's reason for the last entry it could not handle; empty after one that succeeded.
+    const std::string& FailureReason() const { return m_failureReason; }
 
     // One request from the current properties; true when the shell reports success.
     // Raises nothing of its own.
@@ -92,4 +95,5 @@ private:
     TFileOp m_operation = foCopy;
     bool m_operationAborted = false;
     std::string m_progressTitle;
+    std::string m_failureReason;
 };

@@ -473,6 +473,58 @@ TEST_F(CollectRubbishTest, FailedRequestsStillEndInRubbishCollected)
     EXPECT_EQ(f.Label3DBorder2->text(), "3 Kb");
 }
 
+// Without a display a run ends with one line of what the shell moved and refused, and the
+// amount as the window shows it; a run with nothing to tell says nothing.
+TEST_F(CollectRubbishTest, ARunWithoutADisplaySaysWhatTheShellDid)
+{
+    const char* const InUse = "The file is in use by another program.";
+    const char* const Denied = "Access is denied.";
+    const struct
+    {
+        const char* what;
+        int files;
+        std::map<std::size_t, const char*> refusals; // by request, from 1
+        bool stopAfterFirst;
+        const char* line;
+    } rows[] = {
+        {"all moved", 3, {}, false, "3 files moved to the trash, 3 Kb\n"},
+        {"one refused",
+         3,
+         {{2, InUse}},
+         false,
+         "2 files moved to the trash, 1 could not be moved (The file is in use by another "
+         "program.), 3 Kb\n"},
+        {"refused for two reasons",
+         3,
+         {{1, Denied}, {2, InUse}, {3, Denied}},
+         false,
+         "0 files moved to the trash, 3 could not be moved (most often: Access is denied.), 3 "
+         "Kb\n"},
+        {"stopped", 3, {}, true, "1 file moved to the trash, 1 Kb, stopped\n"},
+        {"nothing found", 0, {}, false, ""},
+    };
+    runtime::overrideHeadless(true);
+    for (const auto& row : rows) {
+        fs::remove_all(sandbox->tmp());
+        fs::create_directories(sandbox->tmp());
+        for (int k = 0; k < row.files; ++k)
+            file(tmp("f" + std::to_string(k)), 1024);
+        TForm1& f = window();
+        f.CheckBox1->setChecked(true);
+        shell.requests.clear();
+        shell.onRequest = [&](auto&) {
+            const auto refusal = row.refusals.find(shell.requests.size());
+            shell.result = refusal == row.refusals.end() ? 0 : 1;
+            shell.failureReason = shell.result ? refusal->second : "";
+            if (row.stopAfterFirst)
+                f.BitBtn2->click();
+        };
+        testing::internal::CaptureStdout();
+        f.CollectRubbish();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), row.line) << row.what;
+    }
+}
+
 // Another Vorlax collecting with the same settings: the button says so and starts nothing,
 // and an unattended start ends at once without saving, leaving the saving to the other.
 TEST_F(CollectRubbishTest, OneCollectionAtATimeForTheSameSettings)

@@ -248,6 +248,15 @@ TEST_F(CollectionTest, ExactlyTheRubbishGoesToTheTrashAndRestoresWhole)
     if (!mounted)
         trashed.merge(trashedUnder(driveD));
     EXPECT_EQ(trashed, rubbish) << outcome.errors;
+    // Its line tells what the trash shows: the files moved, the one in use, and the amount
+    // of everything handed over.
+    std::size_t handed = binaryContent(sandbox.driveC() + "/docs/held.tmp").size();
+    for (const std::string& path : rubbish)
+        handed += binaryContent(path).size();
+    EXPECT_EQ(outcome.output, std::to_string(trashed.size()) +
+                                  " files moved to the trash, 1 could not be moved (The file is "
+                                  "in use by another program.), " +
+                                  std::to_string(handed / 1024) + " Kb\n");
     for (const std::string& path : rubbish)
         EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << path;
     for (const std::string& path : keep)
@@ -389,4 +398,40 @@ TEST_F(CollectionTest, KilledWhileNamingATrashedFileLeavesNoPartOfItsInformation
     } else {
         EXPECT_TRUE(inPlace);
     }
+}
+
+// Two unattended starts at once (the autostart entry and the timer): one collects it all,
+// the other sees it at work and ends at once, collecting and saving nothing.
+TEST_F(CollectionTest, OfTwoStartsAtOnceOneCollectsAndTheOtherEnds)
+{
+    constexpr int files = 2000;
+    std::set<std::string> rubbish;
+    for (int i = 0; i < files; ++i)
+        rubbish.insert(file(sandbox.tmp() + "/f" + std::to_string(i / 100) + "/n" +
+                            std::to_string(i) + ".tmp"));
+    writeSettings();
+    QProcess first;
+    QProcess second;
+    for (QProcess* program : {&first, &second}) {
+        program->setProcessEnvironment(test::programEnvironment(false));
+        program->start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
+    }
+    std::string outputs;
+    int ended = 0;
+    for (QProcess* program : {&first, &second}) {
+        ASSERT_TRUE(program->waitForFinished(120000));
+        EXPECT_EQ(program->exitCode(), 0);
+        outputs += program->readAllStandardOutput().toStdString();
+        const std::string errors = program->readAllStandardError().toStdString();
+        ended +=
+            errors.find("Another Vorlax is collecting with these settings") != std::string::npos;
+    }
+    EXPECT_EQ(ended, 1);
+    std::size_t bytes = 0;
+    for (const std::string& path : rubbish)
+        bytes += binaryContent(path).size();
+    EXPECT_EQ(outputs, std::to_string(files) + " files moved to the trash, " +
+                           std::to_string(bytes / 1024) + " Kb\n");
+    EXPECT_EQ(trashedUnder(sandbox.root()), rubbish);
+    EXPECT_EQ(savedDate(), dateText(1));
 }

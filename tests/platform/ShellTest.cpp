@@ -1,7 +1,10 @@
 #include "support/ShellFixture.h"
 
+#include <climits>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <unistd.h>
 
 using namespace platform;
 using namespace std::string_literals;
@@ -234,4 +237,36 @@ TEST_F(Shell, SpecialFoldersAndTheBrowserWithoutAToolkit)
     EXPECT_FALSE(browser->browse(info));
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(browser->sendMessage(1, BFFM_SETSTATUSTEXTA, 0, "Looking"), 0);
+}
+
+// A file deeper than the system lets a path name it: the shell could walk to it, but no
+// other program could name it afterwards, nor restore it from the trash. It is refused
+// with its reason and stays.
+TEST_F(Shell, APathLongerThanTheSystemAllowsIsRefusedWithItsReason)
+{
+    const std::string part(200, 'd');
+    std::vector<int> folders = {::open(sandbox.driveC().c_str(), O_RDONLY | O_DIRECTORY)};
+    std::string windows = "C:";
+    while (windows.size() < PATH_MAX) {
+        ASSERT_EQ(::mkdirat(folders.back(), part.c_str(), 0700), 0);
+        folders.push_back(::openat(folders.back(), part.c_str(), O_RDONLY | O_DIRECTORY));
+        windows += "\\" + part;
+    }
+    ::close(::openat(folders.back(), "deep.tmp", O_WRONLY | O_CREAT, 0600));
+    windows += "\\deep.tmp";
+
+    EXPECT_TRUE(isCollectable(windows));
+    EXPECT_NE(request(FO_DELETE, windows, FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT), 0);
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_TRUE(dialogs.errors[0].text.ends_with(": The file name is too long."))
+        << dialogs.errors[0].text;
+    EXPECT_EQ(::faccessat(folders.back(), "deep.tmp", F_OK, 0), 0);
+
+    // Too deep for the sandbox's own clean-up, which names every entry by its path.
+    ::unlinkat(folders.back(), "deep.tmp", 0);
+    for (std::size_t k = folders.size() - 1; k > 0; --k) {
+        ::close(folders[k]);
+        ::unlinkat(folders[k - 1], part.c_str(), AT_REMOVEDIR);
+    }
+    ::close(folders.front());
 }

@@ -8,6 +8,7 @@ int FakeShell::fileOperation(platform::SHFILEOPSTRUCTA& request)
     if (onRequest)
         onRequest(request);
     request.fAnyOperationsAborted = aborted;
+    request.failureReason = result != 0 ? failureReason : std::string();
     return result;
 }
 

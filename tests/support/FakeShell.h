@@ -28,6 +28,8 @@ public:
     // What fileOperation answers, and what it sets in fAnyOperationsAborted.
     int result = 0;
     bool aborted = false;
+    // The reason a failed request gives.
+    std::string failureReason;
     // Runs inside every request, before it is answered; it may throw.
     std::function<void(const platform::SHFILEOPSTRUCTA&)> onRequest;
     std::function<bool(const std::string&)> collectable = [](const std::string&) { return true; };
