@@ -5,7 +5,7 @@
 
 namespace {
 
-struct OptionSpec
+struct OptionRow
 {
     std::string_view longName;
     std::string_view shortName; // empty when it has none
@@ -14,14 +14,14 @@ struct OptionSpec
 };
 
 // One row for each option, in the order the usage lists them.
-constexpr OptionSpec Options[] = {
+constexpr OptionRow Options[] = {
     {"--help", "-h", "show this text and end", TCommandLine::Action::Help},
     {"--version", "", "show the version and end", TCommandLine::Action::Version},
 };
 
-const OptionSpec* findOption(std::string_view parameter)
+const OptionRow* findOption(std::string_view parameter)
 {
-    for (const OptionSpec& option : Options) {
+    for (const OptionRow& option : Options) {
         if (parameter == option.longName ||
             (!option.shortName.empty() && parameter == option.shortName))
             return &option;
@@ -35,7 +35,7 @@ TCommandLine parseCommandLine(const std::vector<std::string>& parameters)
 {
     TCommandLine line;
     for (const std::string& parameter : parameters) {
-        if (const OptionSpec* option = findOption(parameter)) {
+        if (const OptionRow* option = findOption(parameter)) {
             line.action = option->action;
             return line;
         }
@@ -61,7 +61,7 @@ void printUsage(std::ostream& out)
            "                  parameter that is no option does the same)\n"
            "\n"
            "Options:\n";
-    for (const OptionSpec& option : Options) {
+    for (const OptionRow& option : Options) {
         std::string names(option.longName);
         if (!option.shortName.empty())
             names = std::string(option.shortName) + ", " + names;

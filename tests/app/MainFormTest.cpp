@@ -1,5 +1,6 @@
 #include "runtime/Application.h"
 #include "runtime/Dates.h"
+#include "support/DefaultSettings.h"
 #include "support/FakeDesktop.h"
 #include "support/FormFixture.h"
 
@@ -171,13 +172,7 @@ TEST_F(MainFormTest, FirstStartGreetsAndWritesANewFileInOrder)
     EXPECT_EQ(f.TabbedNotebook1->activePage(), "Configure");
     EXPECT_FALSE(runtime::terminated());
     exit();
-    EXPECT_EQ(settings(), "[Drives]\r\nDrive0=1\r\nDrive1=0\r\nDrive2=0\r\nDrive3=0\r\n"
-                          "[Actions]\r\nRunScanDisk=0\r\nDelCHK=1\r\nDelTempFiles=1\r\n"
-                          "DelCache=0\r\nDelBAK=1\r\nDelTMP=1\r\nDelUser1=1\r\nDelUser2=0\r\n"
-                          "Cache=\r\nAutoStart=0\r\nFrequency1=1\r\nFrequency2=0\r\n"
-                          "Frequency3=0\r\nFrequency4=0\r\n"
-                          "[User]\r\nUser1=*.~??\r\nUser2=*.ZIP\r\n"
-                          "[NextDate]\r\nDate=1899/12/30\r\n");
+    EXPECT_EQ(settings(), test::FirstSavedSettings);
 
     // The next start turns the zero date into tomorrow.
     runtime::overrideToday(Today);

@@ -1,8 +1,7 @@
 #include "support/LocalDate.h"
+#include "support/ProgramRun.h"
 #include "support/Sandbox.h"
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -13,29 +12,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct CommandResult
-{
-    int exitCode = -1;
-    std::string output;
-    std::string errors;
-};
-
-CommandResult runCommand(const QStringList& command, const QProcessEnvironment& environment)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(command.front(), command.mid(1));
-    CommandResult result;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    result.exitCode = process.exitCode();
-    result.output = process.readAllStandardOutput().toStdString();
-    result.errors = process.readAllStandardError().toStdString();
-    return result;
-}
 
 // A uid nobody has.
 uid_t freeUid()
@@ -107,9 +83,9 @@ TEST(AccountHomeTest, WithoutHomeTheTrashIsInTheAccountsHome)
                                            "--clear-groups -- \"$@\""),
                             QString::fromStdString(passwd),
                             QString::fromStdString(id)};
-        return runCommand(line + command, env);
+        return test::runCommand(line.front(), line.mid(1) + command, env);
     };
-    const CommandResult who =
+    const test::Outcome who =
         asAccount({QStringLiteral("sh"), QStringLiteral("-c"),
                    QStringLiteral("echo $(id -u) $(getent passwd $(id -u) | cut "
                                   "-d: -f6)")});
@@ -118,7 +94,7 @@ TEST(AccountHomeTest, WithoutHomeTheTrashIsInTheAccountsHome)
                      << who.errors;
     const bool topTrashBefore = fs::exists("/.local/share/Trash");
 
-    const CommandResult collection =
+    const test::Outcome collection =
         asAccount({QStringLiteral(VORLAX_BINARY), QStringLiteral("/a")});
     EXPECT_EQ(collection.exitCode, 0) << collection.errors;
     EXPECT_EQ(collection.output, "1 file moved to the trash, 0 Kb\n") << collection.errors;

@@ -400,38 +400,52 @@ TEST_F(CollectionTest, KilledWhileNamingATrashedFileLeavesNoPartOfItsInformation
     }
 }
 
-// Two unattended starts at once (the autostart entry and the timer): one collects it all,
-// the other sees it at work and ends at once, collecting and saving nothing.
+// Two unattended starts at once (the autostart entry and the timer): while one collects,
+// the other ends at once, collecting and saving nothing, and the first collects it all.
+// The first is held in its disk checker until the second has ended.
 TEST_F(CollectionTest, OfTwoStartsAtOnceOneCollectsAndTheOtherEnds)
 {
-    constexpr int files = 2000;
+    const std::string bin = sandbox.root() + "/bin";
+    const std::string started = sandbox.root() + "/checker-started";
+    const std::string go = sandbox.root() + "/checker-go";
+    test::Sandbox::writeFile(bin + "/scandskw", "#!/bin/sh\n: > '" + started + "'\nwhile [ ! -e '" +
+                                                    go + "' ]; do sleep 0.05; done\n");
+    fs::permissions(bin + "/scandskw", fs::perms::owner_all);
     std::set<std::string> rubbish;
-    for (int i = 0; i < files; ++i)
-        rubbish.insert(file(sandbox.tmp() + "/f" + std::to_string(i / 100) + "/n" +
+    for (int i = 0; i < 200; ++i)
+        rubbish.insert(file(sandbox.tmp() + "/f" + std::to_string(i / 50) + "/n" +
                             std::to_string(i) + ".tmp"));
     writeSettings();
+    std::string ini = test::Sandbox::readFile(sandbox.iniPath());
+    ini.replace(ini.find("RunScanDisk=0"), 13, "RunScanDisk=1");
+    test::Sandbox::writeFile(sandbox.iniPath(), ini);
+    QProcessEnvironment env = test::programEnvironment(false);
+    env.insert(QStringLiteral("PATH"), QString::fromStdString(bin) + QStringLiteral(":") +
+                                           env.value(QStringLiteral("PATH")));
+
     QProcess first;
-    QProcess second;
-    for (QProcess* program : {&first, &second}) {
-        program->setProcessEnvironment(test::programEnvironment(false));
-        program->start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
-    }
-    std::string outputs;
-    int ended = 0;
-    for (QProcess* program : {&first, &second}) {
-        ASSERT_TRUE(program->waitForFinished(120000));
-        EXPECT_EQ(program->exitCode(), 0);
-        outputs += program->readAllStandardOutput().toStdString();
-        const std::string errors = program->readAllStandardError().toStdString();
-        ended +=
-            errors.find("Another Vorlax is collecting with these settings") != std::string::npos;
-    }
-    EXPECT_EQ(ended, 1);
+    first.setProcessEnvironment(env);
+    first.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
+    for (int k = 0; k < 600 && !fs::exists(started); ++k)
+        first.waitForFinished(100);
+    ASSERT_TRUE(fs::exists(started)) << first.readAllStandardError().toStdString();
+    const test::Outcome second = test::runProgram({QStringLiteral("/a")}, env);
+    EXPECT_EQ(test::Sandbox::readFile(sandbox.iniPath()), ini);
+    test::Sandbox::writeFile(go, "");
+    ASSERT_TRUE(first.waitForFinished(60000));
+
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_NE(second.errors.find("Another Vorlax is collecting with these settings"),
+              std::string::npos)
+        << second.errors;
+    EXPECT_EQ(second.output, "");
+    EXPECT_EQ(first.exitCode(), 0);
     std::size_t bytes = 0;
     for (const std::string& path : rubbish)
         bytes += binaryContent(path).size();
-    EXPECT_EQ(outputs, std::to_string(files) + " files moved to the trash, " +
-                           std::to_string(bytes / 1024) + " Kb\n");
+    EXPECT_EQ(first.readAllStandardOutput().toStdString(),
+              std::to_string(rubbish.size()) + " files moved to the trash, " +
+                  std::to_string(bytes / 1024) + " Kb\n");
     EXPECT_EQ(trashedUnder(sandbox.root()), rubbish);
     EXPECT_EQ(savedDate(), dateText(1));
 }

@@ -1,4 +1,5 @@
 #include "platform/X11TopLevelWindows.h"
+#include "support/DefaultSettings.h"
 #include "support/LocalDate.h"
 #include "support/ProgramRun.h"
 #include "support/Sandbox.h"
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -41,7 +43,30 @@ protected:
 
     std::string desktopEntry() const { return sandbox.autostartDir() + "/Vorlax.desktop"; }
 
+    // Whether a top-level window of that title is on the X display.
+    bool hasWindow(const std::string& title)
+    {
+        if (!windows)
+            windows = platform::X11TopLevelWindows::open();
+        for (auto w = windows ? windows->firstWindow() : 0; w != 0; w = windows->nextWindow(w)) {
+            if (windows->windowText(w) == title)
+                return true;
+        }
+        return false;
+    }
+    // Waits up to ten seconds for it while the program runs.
+    bool waitForWindow(QProcess& process, const std::string& title)
+    {
+        for (int i = 0; i < 100; ++i) {
+            if (hasWindow(title))
+                return true;
+            process.waitForFinished(100);
+        }
+        return false;
+    }
+
     test::Sandbox sandbox;
+    std::unique_ptr<platform::X11TopLevelWindows> windows;
 };
 
 } // namespace
@@ -72,41 +97,19 @@ TEST_F(StartupTest, FirstStartWithDisplaySavesTheDefaults)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         GTEST_SKIP() << "needs an X display";
-    auto windows = platform::X11TopLevelWindows::open();
-    ASSERT_TRUE(windows);
-    auto hasWindow = [&windows](const std::string& title) {
-        for (auto w = windows->firstWindow(); w != 0; w = windows->nextWindow(w)) {
-            if (windows->windowText(w) == title)
-                return true;
-        }
-        return false;
-    };
     QProcessEnvironment env = environment(true);
     env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(VORLAX_BINARY), {});
     ASSERT_TRUE(process.waitForStarted());
-    bool greeted = false;
-    for (int i = 0; i < 100 && !greeted; ++i) {
-        greeted = hasWindow("Information");
-        if (!greeted)
-            process.waitForFinished(100);
-    }
-    EXPECT_TRUE(greeted) << "the greeting never appeared";
+    EXPECT_TRUE(waitForWindow(process, "Information")) << "the greeting never appeared";
     EXPECT_FALSE(test::Sandbox::exists(sandbox.iniPath()));
 
     ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    EXPECT_EQ(test::Sandbox::readFile(sandbox.iniPath()),
-              "[Drives]\r\nDrive0=1\r\nDrive1=0\r\nDrive2=0\r\nDrive3=0\r\n"
-              "[Actions]\r\nRunScanDisk=0\r\nDelCHK=1\r\nDelTempFiles=1\r\n"
-              "DelCache=0\r\nDelBAK=1\r\nDelTMP=1\r\nDelUser1=1\r\nDelUser2=0\r\n"
-              "Cache=\r\nAutoStart=0\r\nFrequency1=1\r\nFrequency2=0\r\n"
-              "Frequency3=0\r\nFrequency4=0\r\n"
-              "[User]\r\nUser1=*.~??\r\nUser2=*.ZIP\r\n"
-              "[NextDate]\r\nDate=1899/12/30\r\n");
+    EXPECT_EQ(test::Sandbox::readFile(sandbox.iniPath()), test::FirstSavedSettings);
     EXPECT_FALSE(test::Sandbox::exists(desktopEntry()));
     EXPECT_TRUE(std::filesystem::is_empty(sandbox.tmp()));
 }
@@ -161,6 +164,31 @@ TEST_F(StartupTest, OptionsAnswerAndTouchNothing)
     const Outcome help = test::runProgram({QStringLiteral("--help")}, environment(false));
     for (const char* part : {"-h, --help", "--version", "vorlax /a", "vorlax.ini"})
         EXPECT_NE(help.output.find(part), std::string::npos) << part;
+}
+
+// The toolkit's start is kept from making a runtime folder without XDG_RUNTIME_DIR being
+// set for what Vorlax starts: the disk checker gets the environment as it was.
+TEST_F(StartupTest, TheDiskCheckerGetsTheEnvironmentAsItWas)
+{
+    const std::string bin = sandbox.root() + "/bin";
+    const std::string seen = sandbox.root() + "/seen";
+    test::Sandbox::writeFile(bin + "/scandskw", "#!/bin/sh\nenv > '" + seen + "'\n");
+    std::filesystem::permissions(bin + "/scandskw", std::filesystem::perms::owner_all);
+    test::Sandbox::writeFile(sandbox.iniPath(),
+                             "[Drives]\r\nDrive0=1\r\n[Actions]\r\nAutoStart=0\r\n"
+                             "RunScanDisk=1\r\nDelTempFiles=0\r\n[NextDate]\r\nDate=\r\n");
+    QProcessEnvironment env = environment(false);
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    env.insert(QStringLiteral("PATH"),
+               QString::fromStdString(bin) + QStringLiteral(":/usr/bin:/bin"));
+    const Outcome outcome = test::runProgram({QStringLiteral("/a")}, env);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
+    const std::string environment = "\n" + test::Sandbox::readFile(seen);
+    EXPECT_NE(environment.find("\nTMPDIR=" + sandbox.tmp() + "\n"), std::string::npos)
+        << environment;
+    EXPECT_EQ(environment.find("XDG_RUNTIME_DIR="), std::string::npos) << environment;
+    EXPECT_TRUE(std::filesystem::is_empty(sandbox.tmp()));
 }
 
 TEST_F(StartupTest, UnattendedStartCollectsOnlyOnTheDueDate)
@@ -221,29 +249,13 @@ TEST_F(StartupTest, WindowStaysOpenUntilSignalledThenSaves)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         GTEST_SKIP() << "needs an X display";
-    auto windows = platform::X11TopLevelWindows::open();
-    ASSERT_TRUE(windows);
-    auto hasWindow = [&windows](const std::string& title) {
-        for (auto w = windows->firstWindow(); w != 0; w = windows->nextWindow(w)) {
-            if (windows->windowText(w) == title)
-                return true;
-        }
-        return false;
-    };
-
     test::Sandbox::writeFile(sandbox.iniPath(),
                              "[Actions]\r\nAutoStart=0\r\n[User]\r\nUser1=*.q\r\n");
     QProcess process;
     process.setProcessEnvironment(environment(true));
     process.start(QStringLiteral(VORLAX_BINARY), {});
     ASSERT_TRUE(process.waitForStarted());
-    bool shown = false;
-    for (int i = 0; i < 100 && !shown; ++i) {
-        shown = hasWindow("Vorlax 1.2");
-        if (!shown)
-            process.waitForFinished(100);
-    }
-    EXPECT_TRUE(shown) << "the main window never appeared";
+    EXPECT_TRUE(waitForWindow(process, "Vorlax 1.2")) << "the main window never appeared";
     EXPECT_EQ(process.state(), QProcess::Running);
 
     ::kill(static_cast<pid_t>(process.processId()), SIGTERM);

@@ -14,12 +14,12 @@ QProcessEnvironment programEnvironment(bool withDisplay)
     return env;
 }
 
-Outcome runProgram(const QStringList& arguments, const QProcessEnvironment& environment,
-                   int timeoutMs)
+Outcome runCommand(const QString& program, const QStringList& arguments,
+                   const QProcessEnvironment& environment, int timeoutMs)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(VORLAX_BINARY), arguments);
+    process.start(program, arguments);
     Outcome outcome;
     outcome.finished = process.waitForFinished(timeoutMs);
     if (!outcome.finished) {
@@ -30,6 +30,12 @@ Outcome runProgram(const QStringList& arguments, const QProcessEnvironment& envi
     outcome.errors = process.readAllStandardError().toStdString();
     outcome.output = process.readAllStandardOutput().toStdString();
     return outcome;
+}
+
+Outcome runProgram(const QStringList& arguments, const QProcessEnvironment& environment,
+                   int timeoutMs)
+{
+    return runCommand(QStringLiteral(VORLAX_BINARY), arguments, environment, timeoutMs);
 }
 
 } // namespace test

@@ -18,7 +18,10 @@ struct Outcome
 // no toolkit platform chosen, and no display unless asked for.
 QProcessEnvironment programEnvironment(bool withDisplay);
 
-// Runs the built program to its end (killed after timeoutMs).
+// Runs a program to its end (killed after timeoutMs).
+Outcome runCommand(const QString& program, const QStringList& arguments,
+                   const QProcessEnvironment& environment, int timeoutMs = 30000);
+// The same for the built program.
 Outcome runProgram(const QStringList& arguments, const QProcessEnvironment& environment,
                    int timeoutMs = 30000);
 
