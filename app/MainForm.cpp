@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/CollectionFilter.h"
+#include "app/LastCollection.h"
 #include "app/Wmiscio.h"
 #include "platform/Folders.h"
 #include "runtime/Application.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
@@ -356,6 +358,18 @@ void TForm1::connectHandlers()
     connect(SpeedButton1, &QToolButton::clicked, this, handle(&TForm1::SpeedButton1Click));
     connect(CheckBox2, &QCheckBox::toggled, this, handle(&TForm1::CheckBox2Click));
     connect(Timer1, &QTimer::timeout, this, handle(&TForm1::Timer1Timer));
+    // A menu of its own on the Main tab: the layout stays as it is.
+    QWidget* mainPage = TabbedNotebook1->widget(0);
+    mainPage->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(mainPage, &QWidget::customContextMenuRequested, this,
+            [this, mainPage, handle](const QPoint& at) {
+                QMenu menu(mainPage);
+                connect(menu.addAction(QStringLiteral("Last Collection...")), &QAction::triggered,
+                        this, handle(&TForm1::LastCollectionClick));
+                connect(menu.addAction(QStringLiteral("Put Last Collection Back")),
+                        &QAction::triggered, this, handle(&TForm1::PutLastCollectionBackClick));
+                menu.exec(mainPage->mapToGlobal(at));
+            });
     for (QCheckBox* box :
          {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8,
           CheckBox9, CheckBox10, CheckBox11, CheckBox12, CheckBox13})
@@ -700,6 +714,8 @@ void TForm1::CollectRubbish()
     }
     m_runActive = true;
     const auto runEnd = qScopeGuard([this] { m_runActive = false; });
+    // Every file the run moves is recorded, so the run can be put back as a whole.
+    platform::CollectionRecorder recorder;
     m_report.clear();
     // Without a display the run's own line is all a scheduler's log or mail shows of it.
     const auto reportLine = qScopeGuard([this] {
@@ -957,4 +973,15 @@ void TForm1::Timer1Timer(QObject*)
     SendKey1.OwnWindowsOnly = true;
     const QScopedValueRollback sending(m_sendingKeys, true);
     SendKey1.execute();
+}
+
+void TForm1::LastCollectionClick(QObject*)
+{
+    TLastCollectionDialog dialog(this);
+    dialog.exec();
+}
+
+void TForm1::PutLastCollectionBackClick(QObject*)
+{
+    putLastCollectionBack();
 }

@@ -106,6 +106,9 @@ public:
     void FilesScanner1Process(TFilesScan* Sender, const std::string& Dir, int FilesCount,
                               std::int64_t FilesSize);
     void Timer1Timer(QObject* Sender);
+    // The Main tab's menu: the newest recorded run in a dialog, and putting it back.
+    void LastCollectionClick(QObject* Sender);
+    void PutLastCollectionBackClick(QObject* Sender);
 
     // The close box and the termination signals: stop a running collection, then end.
     void requestExit();

@@ -17,12 +17,21 @@ struct OptionRow
 constexpr OptionRow Options[] = {
     {"--help", "-h", "show this text and end", TCommandLine::Action::Help},
     {"--version", "", "show the version and end", TCommandLine::Action::Version},
+    {"--collections", "", "list the recorded collections, newest first",
+     TCommandLine::Action::Collections},
+    {"--undo [TIME]", "", "put the newest collection still in the trash back, or the one of TIME",
+     TCommandLine::Action::Undo},
 };
+
+std::string_view nameOf(const OptionRow& option)
+{
+    return option.longName.substr(0, option.longName.find(' '));
+}
 
 const OptionRow* findOption(std::string_view parameter)
 {
     for (const OptionRow& option : Options) {
-        if (parameter == option.longName ||
+        if (parameter == nameOf(option) ||
             (!option.shortName.empty() && parameter == option.shortName))
             return &option;
     }
@@ -34,9 +43,13 @@ const OptionRow* findOption(std::string_view parameter)
 TCommandLine parseCommandLine(const std::vector<std::string>& parameters)
 {
     TCommandLine line;
-    for (const std::string& parameter : parameters) {
+    for (std::size_t k = 0; k < parameters.size(); ++k) {
+        const std::string& parameter = parameters[k];
         if (const OptionRow* option = findOption(parameter)) {
             line.action = option->action;
+            if (line.action == TCommandLine::Action::Undo && k + 1 < parameters.size() &&
+                !parameters[k + 1].starts_with("-"))
+                line.undoTime = parameters[k + 1];
             return line;
         }
         if (parameter.starts_with("--")) {
@@ -70,7 +83,9 @@ void printUsage(std::ostream& out)
     }
     out << "\n"
            "The settings live in vorlax.ini in $VORLAX_WINDIR, by default\n"
-           "$XDG_CONFIG_HOME/vorlax (~/.config/vorlax). More in vorlax(1).\n";
+           "$XDG_CONFIG_HOME/vorlax (~/.config/vorlax). Each collection is recorded in\n"
+           "$XDG_STATE_HOME/vorlax/collections (~/.local/state/vorlax/collections).\n"
+           "More in vorlax(1).\n";
 }
 
 void printVersion(std::ostream& out)

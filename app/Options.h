@@ -8,17 +8,21 @@
 // every other parameter keeps its old meaning: the unattended start.
 struct TCommandLine
 {
-    enum class Action { Run, Help, Version, Unknown };
+    enum class Action { Run, Help, Version, Collections, Undo, Unknown };
 
     Action action = Action::Run;
     // The parameters that are no options; only their number counts.
     int paramCount = 0;
     // The option that was not understood, for Action::Unknown.
     std::string unknown;
+    // The start of the run to put back, as --collections shows it; empty for the newest
+    // with files in the trash.
+    std::string undoTime;
 };
 
-// Reads the parameters (argv without the program name) from left to right; the first help,
-// version or unknown option decides.
+// Reads the parameters (argv without the program name) from left to right; the first
+// option other than a plain parameter decides (--undo takes the parameter after it as its
+// time when that is no option).
 TCommandLine parseCommandLine(const std::vector<std::string>& parameters);
 
 // What vorlax and vorlax /a do, the options, and where the settings live.

@@ -1,3 +1,4 @@
+#include "app/CollectionCommands.h"
 #include "app/MainForm.h"
 #include "app/Options.h"
 #include "runtime/Application.h"
@@ -23,6 +24,14 @@ int main(int argc, char** argv)
     case TCommandLine::Action::Version:
         printVersion(std::cout);
         return 0;
+    case TCommandLine::Action::Collections:
+        printCollections(std::cout);
+        return 0;
+    case TCommandLine::Action::Undo: {
+        const UndoReport report = undoCollectionAt(line.undoTime);
+        std::cout << report.text;
+        return report.status;
+    }
     case TCommandLine::Action::Unknown:
         std::cerr << "vorlax: unknown option " << line.unknown << "\n";
         printUsage(std::cerr);

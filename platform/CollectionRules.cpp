@@ -100,7 +100,7 @@ std::vector<std::string> guardedFolders()
 } // namespace
 
 CollectionRules::CollectionRules(Reach reach, const std::string& windowsRoot)
-    : m_whole(reach == Reach::WholeFolder), m_rootText(windowsRoot)
+    : m_whole(reach == Reach::WholeFolder), m_rootText(windowsRoot), m_keptAside(keptAsideFiles())
 {
     while (m_rootText.size() > 2 && m_rootText.back() == '\\')
         m_rootText.pop_back();
@@ -212,6 +212,12 @@ bool CollectionRules::keepsByName(const std::string& windowsFolder, const std::s
     // A worktree's or a submodule's .git is a file naming its repository.
     if (m_keepsEverything || name == ".git")
         return true;
+    if (m_keptAside->names.count(name)) {
+        std::string path = nativeOf(windowsFolder);
+        path += path == "/" ? "" : "/";
+        if (m_keptAside->keeps(path + name, name))
+            return true;
+    }
     return m_whole && (isSessionName(name) || isExcluded(windowsFolder, name, false));
 }
 

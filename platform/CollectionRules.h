@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/CollectionRecord.h"
 #include "platform/Files.h"
 #include "platform/TmpfilesConfig.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -21,6 +23,8 @@ namespace platform {
 //   keeps out of its cleaning (x and X lines), and the X and session files (.X*-lock,
 //   .X11-unix, .ICE-unix, .XIM-unix, .font-unix, .Test-unix, systemd-private-*,
 //   serverauth.*, xauth*, .xauth*, krb5cc*, ssh-*, tmux-*, screen*).
+// - Every stage leaves a file an undo put back while it is the same file (device, inode,
+//   modification time): the user said it is no rubbish.
 // A folder kept is kept with everything inside it, and a search never enters it. The
 // root itself is kept when it is or lies inside a folder kept.
 class CollectionRules
@@ -69,6 +73,7 @@ private:
     std::uint64_t m_cutoff = 0;                  // FILETIME ticks 24 hours ago
     std::string m_lastFolder;
     std::string m_lastNative;
+    std::shared_ptr<const KeptAside> m_keptAside;
 };
 
 } // namespace platform

@@ -150,6 +150,14 @@ std::string dataHomeNative()
     return absoluteFolder(homeFolder() + "/.local/share");
 }
 
+std::string stateHomeNative()
+{
+    const std::string state = envOr("XDG_STATE_HOME", "");
+    if (state.starts_with('/'))
+        return normalizeNativePath(state);
+    return absoluteFolder(homeFolder() + "/.local/state");
+}
+
 std::string homeNative()
 {
     return homeFolder();

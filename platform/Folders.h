@@ -19,6 +19,8 @@ std::string homeFolderNative();
 std::string configHomeNative();
 // $XDG_DATA_HOME, or ~/.local/share, by the same rule.
 std::string dataHomeNative();
+// $XDG_STATE_HOME, or ~/.local/state, by the same rule.
+std::string stateHomeNative();
 // $HOME, else the account's home folder, else "/".
 std::string homeNative();
 

@@ -4,6 +4,7 @@
 #include "platform/FileStorage.h"
 #include "platform/Folders.h"
 #include "platform/HexDigit.h"
+#include "platform/TrashObserver.h"
 
 #include <cctype>
 #include <cerrno>
@@ -471,7 +472,56 @@ void noteFolderSize(const TrashFolder& trash, const std::string& name, dev_t dev
     writeFileAtomically(path, kept, Flush::No);
 }
 
+// A folder made again on the way back: ours, and open to others only as the umask allows
+// where the folder above is ours too. Never inside another user's folder.
+std::optional<FileFailure> makeFolder(int parent, const std::string& name)
+{
+    if (!mayReceive(parent))
+        return FileFailure{EPERM, "The folder it goes into belongs to another user."};
+    struct stat above = {};
+    const bool ours = ::fstat(parent, &above) == 0 && above.st_uid == ::geteuid();
+    if (::mkdirat(parent, name.c_str(), ours ? 0777 : 0700) != 0 && errno != EEXIST)
+        return failureOf(errno);
+    return std::nullopt;
+}
+
 } // namespace
+
+bool mayReceive(int folder)
+{
+    struct stat status = {};
+    if (::fstat(folder, &status) != 0)
+        return false;
+    return ::geteuid() == 0 || status.st_uid == ::geteuid() || status.st_uid == 0;
+}
+
+void dropFolderSize(const std::string& trashFolder, int filesFolder, const std::string& name)
+{
+    FolderLock lock(trashFolder);
+    const std::string path = joinPath(trashFolder, "directorysizes");
+    const auto old = readWholeFile(path);
+    if (!old)
+        return;
+    const std::string encoded = percentEncodePath(name);
+    std::string kept;
+    std::size_t at = 0;
+    while (at < old->size()) {
+        std::size_t end = old->find('\n', at);
+        if (end == std::string::npos)
+            end = old->size();
+        const std::string line = old->substr(at, end - at);
+        at = end + 1;
+        const std::size_t lastBlank = line.rfind(' ');
+        struct stat entry = {};
+        if (lastBlank == std::string::npos || line.substr(lastBlank + 1) == encoded ||
+            ::fstatat(filesFolder, percentDecode(line.substr(lastBlank + 1)).c_str(), &entry,
+                      AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        kept += line + "\n";
+    }
+    if (kept != *old)
+        writeFileAtomically(path, kept, Flush::No);
+}
 
 std::string failureReason(int error)
 {
@@ -512,7 +562,8 @@ FileFailure failureOf(int error)
     return {error, failureReason(error)};
 }
 
-std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailure& failure)
+std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailure& failure,
+                                       MissingFolders missing)
 {
     std::deque<std::string> todo = splitParts(nativePath);
     if (nativePath.empty() || nativePath[0] != '/' || todo.empty() || todo.back() == "." ||
@@ -543,6 +594,13 @@ std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailur
             continue;
         }
         OwnedFd next(::openat(folder.get(), part.c_str(), FolderFlags));
+        if (!next.valid() && errno == ENOENT && missing == MissingFolders::Make) {
+            if (auto refused = makeFolder(folder.get(), part)) {
+                failure = *refused;
+                return std::nullopt;
+            }
+            next = OwnedFd(::openat(folder.get(), part.c_str(), FolderFlags));
+        }
         if (next.valid()) {
             folder = std::move(next);
             resolved.push_back(part);
@@ -626,6 +684,11 @@ std::string percentEncodePath(std::string_view path)
         }
     }
     return encoded;
+}
+
+std::string percentDecodePath(std::string_view text)
+{
+    return percentDecode(text);
 }
 
 std::string homeTrashFolder()
@@ -712,6 +775,21 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
         if (errno != ENOENT)
             return failureOf(errno);
         const std::string infoName = candidate + ".trashinfo";
+        TrashObserver* observer = trashObserver();
+        const TrashedEntry told{original,
+                                trash.path,
+                                candidate,
+                                keyPath,
+                                static_cast<std::uint64_t>(status.st_size),
+                                status.st_dev,
+                                status.st_ino,
+                                status.st_mtim,
+                                S_ISDIR(status.st_mode)};
+        if (observer) {
+            if (const int error = observer->aboutToMove(told))
+                return FileFailure{error, "What the collection moves cannot be recorded: " +
+                                              failureReason(error)};
+        }
         // Whole before the move, but not flushed: the page cache outlives a killed process.
         // After a power cut the worst is an empty info file beside its entry in files/: the
         // file is kept, not lost, and a flush per file would cost more than the whole move.
@@ -755,6 +833,8 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
             return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
         }
         lease.reset();
+        if (observer)
+            observer->moved(told);
         if (attempt > 1) {
             if (trash.lastNumber.size() >= NamesakesKept)
                 trash.lastNumber.clear();

@@ -31,7 +31,19 @@ struct OpenedParent
     std::string name;         // the last part, neither "." nor ".."
     std::string resolvedPath; // the folder's path with the links followed
 };
-std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailure& failure);
+// With MissingFolders::Make a folder missing on the way is made (see mayReceive; 0700
+// unless the folder above is the running user's, then as the umask says).
+enum class MissingFolders { Fail, Make };
+std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailure& failure,
+                                       MissingFolders missing = MissingFolders::Fail);
+
+// Whether an entry may be put into the folder: it is the running user's or root's (a folder
+// another user made in a shared one may have been made to receive it), or we are root.
+bool mayReceive(int folder);
+
+// Takes the line of an entry that left files/ out of the trash folder's directorysizes,
+// with the lines of any other entry gone.
+void dropFolderSize(const std::string& trashFolder, int filesFolder, const std::string& name);
 
 // Holds a write lease on a regular file open for reading while it is moved: the kernel
 // grants none while another process has the file open or mapped. A break of the lease
@@ -60,6 +72,7 @@ private:
 // "%" escapes for the Path key of a trash info file and the names in directorysizes:
 // everything but unreserved characters and "/".
 std::string percentEncodePath(std::string_view path);
+std::string percentDecodePath(std::string_view text);
 
 // $XDG_DATA_HOME/Trash, or .local/share/Trash in homeFolderNative(); empty without either.
 std::string homeTrashFolder();

@@ -449,3 +449,199 @@ TEST_F(CollectionTest, OfTwoStartsAtOnceOneCollectsAndTheOtherEnds)
     EXPECT_EQ(trashedUnder(sandbox.root()), rubbish);
     EXPECT_EQ(savedDate(), dateText(1));
 }
+
+namespace {
+
+struct Kept
+{
+    std::string content;
+    fs::perms mode;
+    std::int64_t modifiedNs;
+};
+
+Kept keptOf(const std::string& path)
+{
+    struct stat status = {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return {test::Sandbox::readFile(path), fs::status(path).permissions(),
+            static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+// Read just now, a file counts as used; only its access time goes back, so it stays the
+// file that was put back.
+void ageAccess(const std::string& path)
+{
+    const timespec times[2] = {{std::time(nullptr) - 2 * 86400, 0}, {0, UTIME_OMIT}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// The info files of every trash the run could use.
+std::set<std::string> infoFiles(const std::vector<std::string>& trashes)
+{
+    std::set<std::string> names;
+    for (const std::string& trash : trashes) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(trash + "/info", ec))
+            names.insert(entry.path().string());
+    }
+    return names;
+}
+
+test::Outcome runVorlax(const QStringList& arguments)
+{
+    return test::runProgram(arguments, test::programEnvironment(false), 60000);
+}
+
+} // namespace
+
+TEST_F(CollectionTest, UndoPutsTheWholeRunBackAndLaterRunsLeaveIt)
+{
+    writeSettings();
+    const std::set<std::string> rubbish = plantRubbish();
+    fs::permissions(sandbox.driveC() + "/docs/report.bak", fs::perms(0640));
+    std::map<std::string, Kept> before;
+    for (const std::string& path : rubbish) {
+        before[path] = keptOf(path);
+        ageAccess(path);
+    }
+    const std::vector<std::string> trashes = {sandbox.dataHome() + "/Trash",
+                                              driveD + "/.Trash-" + std::to_string(::geteuid()),
+                                              "/dev/shm/.Trash-" + std::to_string(::geteuid())};
+    const std::set<std::string> infoBefore = infoFiles(trashes);
+
+    ASSERT_EQ(runUnattended().exitCode, 0);
+    const std::string records = sandbox.stateHome() + "/vorlax/collections";
+    EXPECT_EQ(fs::status(records).permissions(), fs::perms(0700));
+    int recordCount = 0;
+    for (const auto& entry : fs::directory_iterator(records)) {
+        ++recordCount;
+        EXPECT_EQ(entry.status().permissions(), fs::perms(0600)) << entry.path();
+    }
+    EXPECT_EQ(recordCount, 1);
+    const test::Outcome listed = runVorlax({QStringLiteral("--collections")});
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_TRUE(std::regex_search(
+        listed.output, std::regex(R"(\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d +)" +
+                                  std::to_string(rubbish.size()) + R"( +\d+ Kb +9 +0\n)")))
+        << listed.output;
+
+    const test::Outcome undo = runVorlax({QStringLiteral("--undo")});
+    EXPECT_EQ(undo.exitCode, 0) << undo.output << undo.errors;
+    for (const std::string& path : rubbish) {
+        const Kept now = keptOf(path);
+        EXPECT_EQ(now.content, before[path].content) << path;
+        EXPECT_EQ(now.mode, before[path].mode) << path;
+        EXPECT_EQ(now.modifiedNs, before[path].modifiedNs) << path;
+        EXPECT_NE(undo.output.find("put back: " + fs::canonical(path).string() + "\n"),
+                  std::string::npos)
+            << undo.output;
+    }
+    EXPECT_EQ(infoFiles(trashes), infoBefore);
+    EXPECT_TRUE(trashedUnder(sandbox.root()).empty());
+    EXPECT_TRUE(trashedUnder(driveD).empty());
+    if (!QStandardPaths::findExecutable(QStringLiteral("gio")).isEmpty()) {
+        const auto gio = runTool(QStringLiteral("gio"),
+                                 {QStringLiteral("trash"), QStringLiteral("--list")}, "/");
+        for (const std::string& path : rubbish)
+            EXPECT_EQ(gio.out.find(fs::canonical(path).string()), std::string::npos) << gio.out;
+    }
+
+    // A second undo finds nothing to do and changes nothing.
+    const auto snapshot = sandbox.snapshot();
+    const test::Outcome again = runVorlax({QStringLiteral("--undo")});
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_NE(again.output.find("No recorded collection has files in the trash"), std::string::npos)
+        << again.output;
+    EXPECT_EQ(sandbox.snapshot(), snapshot);
+    EXPECT_TRUE(std::regex_search(runVorlax({QStringLiteral("--collections")}).output,
+                                  std::regex(R"( 0 +9\n)")));
+
+    // What was put back is no rubbish for the next run, even where a run empties a folder
+    // whole.
+    for (const std::string& path : rubbish)
+        ageAccess(path);
+    writeSettings();
+    EXPECT_EQ(runUnattended().exitCode, 0);
+    for (const std::string& path : rubbish)
+        EXPECT_EQ(test::Sandbox::readFile(path), before[path].content) << path;
+    EXPECT_TRUE(trashedUnder(sandbox.root()).empty());
+}
+
+TEST_F(CollectionTest, UndoLeavesAFileMadeAgainAtItsPlace)
+{
+    writeSettings();
+    const std::set<std::string> rubbish = plantRubbish();
+    ASSERT_EQ(runUnattended().exitCode, 0);
+    const std::string again = sandbox.driveC() + "/docs/report.bak";
+    test::Sandbox::writeFile(again, "written again");
+    // A folder gone meanwhile is made again.
+    fs::remove(sandbox.driveC() + "/cache/d");
+
+    const test::Outcome undo = runVorlax({QStringLiteral("--undo")});
+    EXPECT_EQ(undo.exitCode, 1);
+    EXPECT_NE(undo.output.find("left in the trash: " + fs::canonical(again).string() +
+                               ": Another file is at its place now"),
+              std::string::npos)
+        << undo.output;
+    EXPECT_EQ(test::Sandbox::readFile(again), "written again");
+    EXPECT_EQ(trashedUnder(sandbox.root()), std::set<std::string>{fs::canonical(again).string()});
+    for (const std::string& path : rubbish) {
+        if (path != again) {
+            EXPECT_EQ(test::Sandbox::readFile(path), binaryContent(path)) << path;
+        }
+    }
+    EXPECT_EQ(fs::status(sandbox.driveC() + "/cache/d").permissions(),
+              fs::perms(0777) & ~fs::perms(::umask(022)));
+}
+
+// Killed at any moment of a run of thousands of files, then killed again while putting
+// it back: the next undo puts back every file the run moved, each once.
+TEST_F(CollectionTest, KilledRunsAndUndosPutEverythingBack)
+{
+    const char* roundsText = std::getenv("VORLAX_KILL_ROUNDS");
+    const int rounds = roundsText ? std::atoi(roundsText) : 6;
+    constexpr int files = 1500;
+    const std::string trash = sandbox.dataHome() + "/Trash";
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> runDelayMs(0, 1500);
+    std::uniform_int_distribution<int> undoDelayMs(0, 300);
+    int movedTotal = 0;
+    for (int round = 0; round < rounds; ++round) {
+        // Files put back are kept aside: every round has files of its own.
+        std::vector<std::string> originals;
+        for (int i = 0; i < files; ++i)
+            originals.push_back(file(sandbox.tmp() + "/r" + std::to_string(round) + "/f" +
+                                     std::to_string(i / 100) + "/n" + std::to_string(i)));
+        writeSettings();
+        auto killAfter = [](const QStringList& arguments, int delayMs) {
+            QProcess program;
+            program.setProcessEnvironment(test::programEnvironment(false));
+            program.start(QStringLiteral(VORLAX_BINARY), arguments);
+            program.waitForStarted();
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
+            program.waitForFinished();
+        };
+        killAfter({QStringLiteral("/a")}, runDelayMs(random));
+        std::error_code ec;
+        const auto inTrash =
+            std::distance(fs::directory_iterator(trash + "/files", ec), fs::directory_iterator());
+        movedTotal += static_cast<int>(inTrash);
+        killAfter({QStringLiteral("--undo")}, undoDelayMs(random));
+        const test::Outcome undo = runVorlax({QStringLiteral("--undo")});
+        ASSERT_EQ(undo.exitCode, 0) << undo.output << undo.errors;
+        for (const std::string& original : originals) {
+            ASSERT_EQ(test::Sandbox::readFile(original), binaryContent(original))
+                << original << " in round " << round;
+        }
+        ASSERT_EQ(
+            std::distance(fs::directory_iterator(trash + "/files", ec), fs::directory_iterator()),
+            0)
+            << "round " << round;
+        ASSERT_EQ(
+            std::distance(fs::directory_iterator(trash + "/info", ec), fs::directory_iterator()), 0)
+            << "round " << round;
+    }
+    std::cout << rounds << " killed runs and undos, " << movedTotal
+              << " files moved by them, all back\n";
+}

@@ -37,6 +37,7 @@ Sandbox::Sandbox() : m_root(makeTempRoot())
     setEnv("HOME", home());
     setEnv("XDG_DATA_HOME", dataHome());
     setEnv("XDG_CONFIG_HOME", configHome());
+    setEnv("XDG_STATE_HOME", stateHome());
     setEnv("TMPDIR", tmp());
     setDrives("C:=" + driveC() + "@fixed");
 }

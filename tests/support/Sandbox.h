@@ -22,6 +22,7 @@ public:
     std::string home() const { return m_root + "/home"; }
     std::string dataHome() const { return m_root + "/home/.local/share"; }
     std::string configHome() const { return m_root + "/home/.config"; }
+    std::string stateHome() const { return m_root + "/home/.local/state"; }
     std::string autostartDir() const { return configHome() + "/autostart"; }
     std::string tmp() const { return m_root + "/tmp"; }
     std::string driveC() const { return m_root + "/c"; }
