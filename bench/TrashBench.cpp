@@ -2,12 +2,17 @@
 // them, against gio trash and trash-put, each on its own identical set of files in the same
 // filesystem, each with its own home trash.
 //
-//   vorlax_trash_bench WORK_FOLDER [FILES]
+//   vorlax_trash_bench WORK_FOLDER [FILES [UNDONE]]
+//
+// Then a recorded collection of UNDONE files (100,000 unless given) is put back as a whole,
+// and the cost per file put back is set against the collection's own.
 //
 // Runs in WORK_FOLDER (the caller removes it) and prints the cost per file, the ratios, and
 // what creating one new small file and renaming it costs there on its own: every move writes
 // an info file and renames the file, so that is the floor of the cost per file.
 
+#include "platform/CollectionRecord.h"
+#include "platform/CollectionUndo.h"
 #include "platform/Shell.h"
 #include "runtime/Application.h"
 #include "runtime/ShellDialogs.h"
@@ -159,15 +164,48 @@ void compare(const std::string& root, int count)
     std::fflush(stdout);
 }
 
+void compareUndo(const std::string& root, int count)
+{
+    ::setenv("VORLAX_DRIVES", ("C:=" + root + "@fixed").c_str(), 1);
+    const Set set = prepare(root, "undo", count);
+    std::string recordPath;
+    double collectTime = 0;
+    {
+        platform::CollectionRecorder recorder;
+        collectTime = timeShell(set, "C:\\undo\\files", count);
+        recordPath = recorder.path();
+    }
+    check(set, count, "the recorded collection");
+    const auto start = Clock::now();
+    const auto record = platform::readRecord(recordPath);
+    if (!record)
+        fail("cannot read the record " + recordPath);
+    const auto outcome = platform::undoCollection(*record);
+    const double undoTime = std::chrono::duration<double>(Clock::now() - start).count();
+    if (static_cast<int>(outcome.putBack.size()) != count || entriesIn(set.files) != count ||
+        entriesIn(set.dataHome + "/Trash/files") != 0 ||
+        entriesIn(set.dataHome + "/Trash/info") != 0)
+        fail("the undo put back " + std::to_string(outcome.putBack.size()) + " of " +
+             std::to_string(count) + " files");
+
+    auto perFile = [count](double seconds) { return seconds * 1e6 / count; };
+    std::printf("%d files collected with their record, then put back as a whole:\n", count);
+    std::printf("  collection                %9.1f us per file\n", perFile(collectTime));
+    std::printf("  putting back              %9.1f us per file\n", perFile(undoTime));
+    std::printf("  ratio put back/collection %9.2f  (aim: at most 1.5)\n", undoTime / collectTime);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3)
-        fail("usage: vorlax_trash_bench WORK_FOLDER [FILES]");
+    if (argc < 2 || argc > 4)
+        fail("usage: vorlax_trash_bench WORK_FOLDER [FILES [UNDONE]]");
     const std::string work = argv[1];
-    const int count = argc == 3 ? std::atoi(argv[2]) : 5000;
-    if (count <= 0)
+    const int count = argc >= 3 ? std::atoi(argv[2]) : 5000;
+    const int undone = argc == 4 ? std::atoi(argv[3]) : 100000;
+    if (count <= 0 || undone <= 0)
         fail("the number of files must be positive");
     for (const char* tool : {"gio", "trash-put", "xargs"}) {
         if (std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) != 0)
@@ -177,5 +215,6 @@ int main(int argc, char** argv)
     runtime::installShellDialogs();
 
     compare(work, count);
+    compareUndo(work, undone);
     return 0;
 }
