@@ -1,0 +1,112 @@
+#include "platform/CollectionRecord.h"
+#include "platform/CollectionUndo.h"
+#include "platform/Trash.h"
+#include "support/Sandbox.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+class CollectionRecordTest : public ::testing::Test
+{
+protected:
+    std::string file(const std::string& name, const std::string& content = "rubbish")
+    {
+        const std::string path = fs::canonical(sandbox.driveC()).string() + "/" + name;
+        test::Sandbox::writeFile(path, content);
+        return path;
+    }
+    std::vector<std::string> records() const
+    {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(collectionsFolder(), ec))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    test::Sandbox sandbox;
+};
+
+} // namespace
+
+TEST_F(CollectionRecordTest, ARunThatMovesNothingLeavesNoRecordAndTheOldestGoFirst)
+{
+    {
+        CollectionRecorder recorder;
+    }
+    EXPECT_TRUE(records().empty());
+
+    fs::create_directories(collectionsFolder());
+    for (int k = 0; k < RecordsKept; ++k)
+        test::Sandbox::writeFile(collectionsFolder() + "/" + std::string(11, '0') +
+                                     std::to_string(k % 10) + "-" + std::to_string(k) + ".record",
+                                 "vorlax collection record 1\t" + std::to_string(k) + "\n");
+    const std::string moved = file("old.tmp");
+    CollectionRecorder recorder;
+    ASSERT_FALSE(moveToTrash(moved));
+    const auto names = records();
+    ASSERT_EQ(names.size(), static_cast<std::size_t>(RecordsKept));
+    EXPECT_EQ(names.front(), "000000000000-10.record"); // "-0" went, the oldest
+    EXPECT_EQ(collectionsFolder() + "/" + names.back(), recorder.path());
+
+    const auto record = readRecord(recorder.path());
+    ASSERT_TRUE(record);
+    ASSERT_EQ(record->files.size(), 1u);
+    EXPECT_EQ(record->files[0].entry.original, moved);
+    EXPECT_TRUE(record->files[0].moved);
+    EXPECT_EQ(whereabouts(record->files[0]), Whereabouts::InTrash);
+}
+
+// Only the entry the run made goes back, and only to the place its information names.
+TEST_F(CollectionRecordTest, AnEntryNoLongerTheRunsStaysInTheTrash)
+{
+    const std::string swapped = file("swapped.tmp");
+    const std::string renamed = file("renamed.tmp");
+    const std::string fine = file("fine.tmp");
+    std::string path;
+    {
+        CollectionRecorder recorder;
+        for (const auto& each : {swapped, renamed, fine})
+            ASSERT_FALSE(moveToTrash(each));
+        path = recorder.path();
+    }
+    const std::string trash = homeTrashFolder();
+    // Kept elsewhere, so that its inode number is not given to the one swapped in.
+    fs::rename(trash + "/files/swapped.tmp", sandbox.root() + "/aside");
+    test::Sandbox::writeFile(trash + "/files/swapped.tmp", "someone else's");
+    test::Sandbox::writeFile(trash + "/info/renamed.tmp.trashinfo",
+                             "[Trash Info]\nPath=/elsewhere\nDeletionDate=2026-01-01T00:00:00\n");
+
+    const auto record = readRecord(path);
+    ASSERT_TRUE(record);
+    const UndoOutcome outcome = undoCollection(*record);
+    EXPECT_EQ(outcome.putBack, std::vector<std::string>{fine});
+    ASSERT_EQ(outcome.left.size(), 2u);
+    EXPECT_EQ(outcome.left[0].first, swapped);
+    EXPECT_NE(outcome.left[0].second.find("no longer in the trash"), std::string::npos);
+    EXPECT_EQ(outcome.left[1].first, renamed);
+    EXPECT_NE(outcome.left[1].second.find("no longer names"), std::string::npos);
+    EXPECT_FALSE(fs::exists(swapped));
+    EXPECT_FALSE(fs::exists(renamed));
+    EXPECT_EQ(test::Sandbox::readFile(fine), "rubbish");
+    EXPECT_FALSE(fs::exists(trash + "/info/fine.tmp.trashinfo"));
+
+    // Put back, it is kept aside while it is the same file.
+    const auto kept = keptAsideFiles();
+    EXPECT_TRUE(kept->keeps(fine, "fine.tmp"));
+    test::Sandbox::writeFile(fine, "changed");
+    struct stat status = {};
+    ::lstat(fine.c_str(), &status);
+    const timespec later[2] = {{0, UTIME_OMIT}, {status.st_mtim.tv_sec + 5, 0}};
+    ::utimensat(AT_FDCWD, fine.c_str(), later, 0);
+    EXPECT_FALSE(keptAsideFiles()->keeps(fine, "fine.tmp"));
+}
