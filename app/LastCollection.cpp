@@ -71,6 +71,8 @@ TLastCollectionDialog::TLastCollectionDialog(QWidget* parent) : QDialog(parent)
     layout->addWidget(Summary);
     Files = new QTreeWidget(this);
     Files->setRootIsDecorated(false);
+    // The names tell the files apart; the folders in front are mostly the same.
+    Files->setTextElideMode(Qt::ElideMiddle);
     Files->setHeaderLabels(
         {QStringLiteral("Path"), QStringLiteral("Size"), QStringLiteral("Where it is now")});
     Files->setSortingEnabled(true);
