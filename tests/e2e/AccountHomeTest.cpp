@@ -64,8 +64,9 @@ TEST(AccountHomeTest, WithoutHomeTheTrashIsInTheAccountsHome)
     }
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "VORLAX_WINDIR",
-                             "XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    for (const char* name :
+         {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "VORLAX_WINDIR",
+          "XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
     env.insert(QStringLiteral("TMPDIR"), QString::fromStdString(temp));
     env.insert(QStringLiteral("VORLAX_DRIVES"), QString::fromStdString("C:=" + home + "@fixed"));

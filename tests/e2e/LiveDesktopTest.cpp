@@ -96,6 +96,7 @@ protected:
             {"HOME", home},
             {"XDG_CONFIG_HOME", home + "/.config"},
             {"XDG_DATA_HOME", home + "/.local/share"},
+            {"XDG_STATE_HOME", home + "/.local/state"},
             {"VORLAX_WINDIR", home + "/.config/vorlax"},
             {"VORLAX_DRIVES", "C:=" + home + "@fixed"},
             {"TMPDIR", tmp},
