@@ -466,6 +466,8 @@ int Request::run()
         const auto entries = expand(source);
         const bool many = wildcard || (!flag(FOF_MULTIDESTFILES) && sources.size() > 1);
         for (const auto& entry : entries) {
+            if (m_request.progress)
+                m_request.progress(entry);
             const bool goOn = function == FO_DELETE ? remove(entry) : transfer(entry, index, many);
             if (!goOn)
                 return m_result;

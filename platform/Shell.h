@@ -3,6 +3,7 @@
 #include "platform/TopLevelWindows.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,6 +43,9 @@ struct SHFILEOPSTRUCTA
     // Ours (Windows reports a code only): the system's reason, as the error dialog gave it,
     // for the last entry that could not be handled; empty when every entry was.
     std::string failureReason;
+    // Ours: told the Windows path of each entry just before it is handled, so a caller can
+    // show what is being moved. Called on the requesting thread; it must be quick.
+    std::function<void(const std::string& windowsPath)> progress;
 };
 
 // Results of FindExecutableA at or below 32 are errors.

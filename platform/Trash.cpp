@@ -609,6 +609,27 @@ FileLease::~FileLease()
     ::sigaction(SIGIO, &m_previous, nullptr);
 }
 
+bool fileInUse(const std::string& nativePath)
+{
+    FileFailure failure;
+    auto opened = openParent(nativePath, failure);
+    if (!opened)
+        return false;
+    // Only a file is opened at all: opening a device can act on it.
+    struct stat status = {};
+    if (::fstatat(opened->folder.get(), opened->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode))
+        return false;
+    const OwnedFd entry(::openat(opened->folder.get(), opened->name.c_str(),
+                                 O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    struct stat openedStatus = {};
+    if (!entry.valid() || ::fstat(entry.get(), &openedStatus) != 0 ||
+        !sameFile(openedStatus, status))
+        return false;
+    const FileLease lease(entry.get());
+    return lease.error() == EAGAIN;
+}
+
 std::string percentEncodePath(std::string_view path)
 {
     static const char hex[] = "0123456789ABCDEF";

@@ -57,6 +57,12 @@ private:
     struct sigaction m_previous = {};
 };
 
+// Whether another process has the regular file at the absolute native path open or mapped,
+// asked as a move asks it: a write lease taken and given back at once. Reads nothing of the
+// file and changes nothing. False for what cannot be opened or takes no lease (then a move
+// cannot tell either).
+bool fileInUse(const std::string& nativePath);
+
 // "%" escapes for the Path key of a trash info file and the names in directorysizes:
 // everything but unreserved characters and "/".
 std::string percentEncodePath(std::string_view path);
