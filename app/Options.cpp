@@ -17,6 +17,14 @@ struct OptionRow
 constexpr OptionRow Options[] = {
     {"--help", "-h", "show this text and end", TCommandLine::Action::Help},
     {"--version", "", "show the version and end", TCommandLine::Action::Version},
+    {"--preview", "",
+     "list every file a collection with the saved settings would move now, then a\n"
+     "                  summary per stage; moves and writes nothing",
+     TCommandLine::Action::Preview},
+    {"--null", "",
+     "with --preview: end each path with NUL (for xargs -0), summaries to\n"
+     "                  standard error",
+     TCommandLine::Action::Run},
 };
 
 const OptionRow* findOption(std::string_view parameter)
@@ -36,7 +44,14 @@ TCommandLine parseCommandLine(const std::vector<std::string>& parameters)
     TCommandLine line;
     for (const std::string& parameter : parameters) {
         if (const OptionRow* option = findOption(parameter)) {
+            if (option->longName == "--null") {
+                line.nul = true;
+                continue;
+            }
             line.action = option->action;
+            // A listing may still be given --null, or refuse what follows.
+            if (option->action == TCommandLine::Action::Preview)
+                continue;
             return line;
         }
         if (parameter.starts_with("--")) {
@@ -46,12 +61,17 @@ TCommandLine parseCommandLine(const std::vector<std::string>& parameters)
         }
         ++line.paramCount;
     }
+    if (line.nul && line.action != TCommandLine::Action::Preview) {
+        line.action = TCommandLine::Action::Unknown;
+        line.unknown = "--null (it goes with --preview)";
+    }
     return line;
 }
 
 void printUsage(std::ostream& out)
 {
     out << "Usage: vorlax [/a]\n"
+           "       vorlax --preview [--null]\n"
            "Clears rubbish off local disks: every file found goes to the trash.\n"
            "\n"
            "  vorlax          open the window: collect now, or choose what to collect and\n"
@@ -59,6 +79,8 @@ void printUsage(std::ostream& out)
            "  vorlax /a       the unattended start of the autostart entry and the timer:\n"
            "                  collect once when the next date has come, then end (any\n"
            "                  parameter that is no option does the same)\n"
+           "  vorlax --preview\n"
+           "                  list what a collection would move now, without moving it\n"
            "\n"
            "Options:\n";
     for (const OptionRow& option : Options) {

@@ -8,17 +8,19 @@
 // every other parameter keeps its old meaning: the unattended start.
 struct TCommandLine
 {
-    enum class Action { Run, Help, Version, Unknown };
+    enum class Action { Run, Help, Version, Preview, Unknown };
 
     Action action = Action::Run;
     // The parameters that are no options; only their number counts.
     int paramCount = 0;
     // The option that was not understood, for Action::Unknown.
     std::string unknown;
+    // --null: a listing ends each path with NUL instead of a line end.
+    bool nul = false;
 };
 
 // Reads the parameters (argv without the program name) from left to right; the first help,
-// version or unknown option decides.
+// version or unknown option decides. --null alone is no request: it is refused as unknown.
 TCommandLine parseCommandLine(const std::vector<std::string>& parameters);
 
 // What vorlax and vorlax /a do, the options, and where the settings live.

@@ -1,3 +1,4 @@
+#include "app/CollectionPreview.h"
 #include "app/MainForm.h"
 #include "app/Options.h"
 #include "runtime/Application.h"
@@ -23,6 +24,10 @@ int main(int argc, char** argv)
     case TCommandLine::Action::Version:
         printVersion(std::cout);
         return 0;
+    case TCommandLine::Action::Preview:
+        // No toolkit, no window and no service that could write: a listing only reads.
+        std::ios::sync_with_stdio(false);
+        return runPreview(line.nul, std::cout, std::cerr);
     case TCommandLine::Action::Unknown:
         std::cerr << "vorlax: unknown option " << line.unknown << "\n";
         printUsage(std::cerr);
