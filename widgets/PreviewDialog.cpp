@@ -51,6 +51,10 @@ PreviewDialog::PreviewDialog(QWidget* parent) : QDialog(parent)
     m_list->setAlternatingRowColors(true);
     m_list->header()->setStretchLastSection(false);
     m_list->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_list->setColumnWidth(0, fontMetrics().horizontalAdvance(QStringLiteral("Temporary folder")) +
+                                  16);
+    // The file's name matters most, then the top of its path.
+    m_list->setTextElideMode(Qt::ElideMiddle);
     m_list->setSortingEnabled(true);
     m_list->sortByColumn(-1, Qt::AscendingOrder); // in the order found until asked
     m_searching = new QLabel(this);
