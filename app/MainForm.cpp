@@ -748,6 +748,9 @@ void TForm1::CollectRubbish()
     m_runActive = true;
     const auto runEnd = qScopeGuard([this] { m_runActive = false; });
     m_report.clear();
+    // What an earlier run killed halfway through a copy left in the trash goes first, so
+    // that runs killed again and again never fill the disk.
+    platform::tidyTrash();
     // Without a display the run's own line is all a scheduler's log or mail shows of it.
     const auto reportLine = qScopeGuard([this] {
         const std::string line = m_report.line(amountText());

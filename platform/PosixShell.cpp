@@ -496,13 +496,18 @@ bool PosixShell::isCollectable(const std::string& windowsPath)
         return false;
     if (::lstat(native.c_str(), &status) != 0)
         return errno == ENOENT || errno == ENAMETOOLONG;
-    return status.st_uid == ::geteuid() && !liesInTrash(native);
+    return status.st_uid == ::geteuid() && !liesInTrash(native) && !keptInMemoryOnPurpose(native);
 }
 
 bool PosixShell::holdsTrash(const std::string& windowsFolder)
 {
     const std::string native = toNativePath(windowsFolder);
     return !native.empty() && reachesTrash(native);
+}
+
+void PosixShell::tidyTrash()
+{
+    removeInterruptedCopies();
 }
 
 } // namespace platform
