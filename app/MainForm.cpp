@@ -2,6 +2,8 @@
 
 #include "app/CollectionFilter.h"
 #include "app/LastCollection.h"
+#include "app/CollectionPlan.h"
+#include "app/CollectionPreview.h"
 #include "app/Wmiscio.h"
 #include "platform/Folders.h"
 #include "runtime/Application.h"
@@ -10,10 +12,12 @@
 #include "runtime/MessageBoxes.h"
 #include "runtime/OwnWindows.h"
 #include "sysinfo/DriveList.h"
+#include "widgets/PreviewDialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QMenu>
+#include <QContextMenuEvent>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
@@ -204,6 +208,7 @@ TForm1::TForm1(int paramCount, QWidget* parent)
     buildMainPage(mainPage);
     buildConfigurePage(configurePage);
     buildAboutPage(aboutPage);
+    buildMainMenu();
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
@@ -223,6 +228,9 @@ TForm1::TForm1(int paramCount, QWidget* parent)
 
     FileOperation1.setOperation(foDelete);
     FileOperation1.setFlags({fofAllowUndo, fofNoConfirmation, fofSilent});
+    FileOperation1.OnProgress = [this](TFileOperation*, const std::string& File) {
+        showFileMoved(File);
+    };
 
     TarnwickAutostart1.setAppName("Vorlax");
     TarnwickAutostart1.setParameters("/a");
@@ -287,6 +295,42 @@ void TForm1::buildMainPage(QWidget* page)
         place(new QPushButton(QStringLiteral("Collect Rubbish Now"), page), 180, 184, 117, 25);
     BitBtn2 = place(new QPushButton(QStringLiteral("Close"), page), 304, 184, 75, 25);
     setTabOrder(BitBtn1, BitBtn2);
+    BitBtn1->setToolTip(QStringLiteral("A right-click on this tab previews what it would collect"));
+}
+
+void TForm1::buildMainMenu()
+{
+    PopupMenu1 = new QMenu(this);
+    PreviewCollectionItem = PopupMenu1->addAction(QStringLiteral("Preview Collection..."));
+    LastCollectionItem = PopupMenu1->addAction(QStringLiteral("Last Collection..."));
+    PutLastCollectionBackItem = PopupMenu1->addAction(QStringLiteral("Put Last Collection Back"));
+    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] {
+        const bool idle = !m_runActive && !m_stopPreview;
+        PreviewCollectionItem->setEnabled(idle);
+        LastCollectionItem->setEnabled(idle && bool(OnLastCollection));
+        PutLastCollectionBackItem->setEnabled(idle && bool(OnPutLastCollectionBack));
+    });
+    connect(PreviewCollectionItem, &QAction::triggered, this,
+            [this] { runtime::guarded([this] { PreviewCollection(); }); });
+    connect(LastCollectionItem, &QAction::triggered, this, [this] {
+        if (OnLastCollection)
+            runtime::guarded(OnLastCollection);
+    });
+    connect(PutLastCollectionBackItem, &QAction::triggered, this, [this] {
+        if (OnPutLastCollectionBack)
+            runtime::guarded(OnPutLastCollectionBack);
+    });
+}
+
+void TForm1::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Only the Main tab has the menu; the Configure tab's controls keep their own.
+    if (TabbedNotebook1->currentIndex() != 0) {
+        event->ignore();
+        return;
+    }
+    PopupMenu1->popup(event->globalPos());
+    event->accept();
 }
 
 void TForm1::buildConfigurePage(QWidget* page)
@@ -358,18 +402,8 @@ void TForm1::connectHandlers()
     connect(SpeedButton1, &QToolButton::clicked, this, handle(&TForm1::SpeedButton1Click));
     connect(CheckBox2, &QCheckBox::toggled, this, handle(&TForm1::CheckBox2Click));
     connect(Timer1, &QTimer::timeout, this, handle(&TForm1::Timer1Timer));
-    // A menu of its own on the Main tab: the layout stays as it is.
-    QWidget* mainPage = TabbedNotebook1->widget(0);
-    mainPage->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(mainPage, &QWidget::customContextMenuRequested, this,
-            [this, mainPage, handle](const QPoint& at) {
-                QMenu menu(mainPage);
-                connect(menu.addAction(QStringLiteral("Last Collection...")), &QAction::triggered,
-                        this, handle(&TForm1::LastCollectionClick));
-                connect(menu.addAction(QStringLiteral("Put Last Collection Back")),
-                        &QAction::triggered, this, handle(&TForm1::PutLastCollectionBackClick));
-                menu.exec(mainPage->mapToGlobal(at));
-            });
+    OnLastCollection = [this] { LastCollectionClick(this); };
+    OnPutLastCollectionBack = [this] { PutLastCollectionBackClick(this); };
     for (QCheckBox* box :
          {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8,
           CheckBox9, CheckBox10, CheckBox11, CheckBox12, CheckBox13})
@@ -409,6 +443,8 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 void TForm1::requestExit()
 {
+    if (m_stopPreview)
+        m_stopPreview();
     // A running collection stops first, as "Stop" would, so nothing goes on unseen.
     if (Collecting)
         BitBtn2Click(this);
@@ -717,6 +753,9 @@ void TForm1::CollectRubbish()
     // Every file the run moves is recorded, so the run can be put back as a whole.
     platform::CollectionRecorder recorder;
     m_report.clear();
+    // What an earlier run killed halfway through a copy left in the trash goes first, so
+    // that runs killed again and again never fill the disk.
+    platform::tidyTrash();
     // Without a display the run's own line is all a scheduler's log or mail shows of it.
     const auto reportLine = qScopeGuard([this] {
         const std::string line = m_report.line(amountText());
@@ -732,6 +771,7 @@ void TForm1::CollectRubbish()
     Collecting = true;
     BitBtn2->setText(QStringLiteral("Stop"));
     CollectedBytes = 0;
+    m_captionClock.invalidate();
     SelectedDrives.fill(std::string());
 
     const auto boxes = driveBoxes();
@@ -739,61 +779,26 @@ void TForm1::CollectRubbish()
         if (boxes[k]->isChecked() && !boxes[k]->isHidden())
             SelectedDrives[k] = driveOfBox(k);
     }
+    const TCollectionPlan plan = planCollection(collectionSettings());
 
-    if (CheckBox3->isChecked()) {
-        std::string drives;
-        for (const std::string& slot : SelectedDrives) {
-            if (!slot.empty())
-                drives += slot + " ";
-        }
-        if (!isBlank(drives)) {
-            ExecFile1.setCommandLine("SCANDSKW.EXE " + drives + " /n");
-            ExecFile1.setWait(true);
-            ExecFile1.Execute();
-        }
+    if (!plan.diskChecker.empty()) {
+        ExecFile1.setCommandLine(plan.diskChecker);
+        ExecFile1.setWait(true);
+        ExecFile1.Execute();
     }
     if (!pumpAndContinue()) {
         finishStopped();
         return;
     }
 
-    if (CheckBox1->isChecked()) {
-        const std::string temp = GetTempFolder();
-        if (!tempFolderFit(temp)) {
-            runtime::messageDlg("Can't delete temp files as no seperate temp folder",
-                                runtime::MessageType::Warning, runtime::ButtonOk);
-            CheckBox1->setChecked(false);
-        } else if (!collectFrom("*", soSpecifiedDir, temp, Reach::WholeFolder)) {
+    for (const TCollectionStep& step : plan.steps) {
+        if (step.kind == TCollectionStep::Kind::Refusal) {
+            runtime::messageDlg(step.warning, runtime::MessageType::Warning, runtime::ButtonOk);
+            // Cleared, so that the refusal is saved with the settings.
+            settingsBox(step.box)->setChecked(false);
+        } else if (!collectFrom(step.FileMask, step.ScanOptions, step.ScanDir, step.reach)) {
             return;
         }
-    }
-
-    if (CheckBox5->isChecked() && !isBlank(editText(Edit4))) {
-        std::string cache = editText(Edit4);
-        if (RightStr(cache, 1) == "\\")
-            cache.pop_back();
-        if (!cacheFolderFit(cache)) {
-            runtime::messageDlg(runtime::formatMessage("Can't delete cache files from %s", cache),
-                                runtime::MessageType::Warning, runtime::ButtonOk);
-            CheckBox5->setChecked(false);
-        } else if (!collectFrom("*", soSpecifiedDir, cache, Reach::WholeFolder)) {
-            return;
-        }
-    }
-
-    if (std::any_of(SelectedDrives.begin(), SelectedDrives.end(),
-                    [](const std::string& slot) { return !isBlank(slot); })) {
-        refuseEveryNameMask(CheckBox8, Edit2);
-        refuseEveryNameMask(CheckBox9, Edit3);
-    }
-    for (const std::string& slot : SelectedDrives) {
-        if (isBlank(slot))
-            continue;
-        if (!CheckBox6->isChecked() && !CheckBox7->isChecked() && !CheckBox8->isChecked() &&
-            !CheckBox9->isChecked() && !CheckBox4->isChecked())
-            continue;
-        if (!collectFrom(driveMasks(), soSpecifiedDisk, slot + "\\", Reach::Masks))
-            return;
     }
 
     Label3DBorder1->setText(QStringLiteral("Rubbish Collected"));
@@ -806,51 +811,39 @@ void TForm1::CollectRubbish()
     FillSystemSummary();
 }
 
-std::string TForm1::driveMasks() const
+TCollectionSettings TForm1::collectionSettings() const
 {
-    std::string masks;
-    const auto add = [&masks](const std::string& mask) {
-        masks += masks.empty() ? mask : ", " + mask;
-    };
-    if (CheckBox6->isChecked())
-        add("*.bak");
-    if (CheckBox4->isChecked())
-        add("*.chk");
-    if (CheckBox7->isChecked())
-        add("*.tmp");
-    if (CheckBox8->isChecked())
-        add(editText(Edit2));
-    if (CheckBox9->isChecked())
-        add(editText(Edit3));
-    return masks;
+    TCollectionSettings settings;
+    const auto boxes = driveBoxes();
+    for (std::size_t k = 0; k < boxes.size(); ++k)
+        settings.Drives[k] = boxes[k]->isChecked() && !boxes[k]->isHidden();
+    settings.RunScanDisk = CheckBox3->isChecked();
+    settings.DelCHK = CheckBox4->isChecked();
+    settings.DelTempFiles = CheckBox1->isChecked();
+    settings.DelCache = CheckBox5->isChecked();
+    settings.DelBAK = CheckBox6->isChecked();
+    settings.DelTMP = CheckBox7->isChecked();
+    settings.DelUser1 = CheckBox8->isChecked();
+    settings.DelUser2 = CheckBox9->isChecked();
+    settings.Cache = editText(Edit4);
+    settings.User1 = editText(Edit2);
+    settings.User2 = editText(Edit3);
+    return settings;
 }
 
-void TForm1::refuseEveryNameMask(QCheckBox* box, const QLineEdit* edit)
+QCheckBox* TForm1::settingsBox(TSettingsBox box) const
 {
-    if (!box->isChecked())
-        return;
-    // A slip such as "*" would send the whole drive to the trash.
-    const std::string mask = EveryNameMask(editText(edit));
-    if (mask.empty())
-        return;
-    runtime::messageDlg(runtime::formatMessage("'%s' would take every file", mask),
-                        runtime::MessageType::Warning, runtime::ButtonOk);
-    box->setChecked(false);
-}
-
-bool TForm1::tempFolderFit(const std::string& folder) const
-{
-    // A trash holds what the user has already put aside, and its neighbours are their data.
-    return folder != GetWindowsFolder() && folder != GetSystemFolder() &&
-           !platform::isFolderUnfitToEmpty(folder) && !platform::holdsTrash(folder);
-}
-
-bool TForm1::cacheFolderFit(const std::string& folder) const
-{
-    // A cache of its own lies on a disk; what is reachable only through the letter for "/"
-    // is the system's, and a trash holds what the user has already put aside.
-    return !platform::isFolderUnfitToEmpty(folder) && !platform::liesOnlyOnRootDrive(folder) &&
-           !platform::holdsTrash(folder);
+    switch (box) {
+    case TSettingsBox::TempFiles:
+        return CheckBox1;
+    case TSettingsBox::Cache:
+        return CheckBox5;
+    case TSettingsBox::User1:
+        return CheckBox8;
+    case TSettingsBox::User2:
+        break;
+    }
+    return CheckBox9;
 }
 
 bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const std::string& dir,
@@ -913,6 +906,49 @@ void TForm1::finishStopped()
     BitBtn1->setEnabled(true);
 }
 
+void TForm1::PreviewCollection()
+{
+    if (m_runActive || m_stopPreview)
+        return;
+    TCollectionPreview preview(planCollection(collectionSettings()));
+    QPointer<PreviewDialog> dialog = new PreviewDialog(this);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->show();
+    preview.ProcessMsg = true;
+    preview.OnFile = [&preview, &dialog](const TPreviewFile& file) {
+        if (dialog)
+            dialog->addFile(QString::fromStdString(preview.Plan().steps[file.step].stage),
+                            QString::fromStdString(file.windowsPath), file.size);
+    };
+    preview.OnFolder = [&dialog](const std::string& folder) {
+        if (dialog)
+            dialog->setSearching(QString::fromStdString(folder));
+    };
+    preview.OnRefusal = [&dialog](const std::string& warning) {
+        if (dialog)
+            dialog->addNote(QString::fromStdString(warning) +
+                            QStringLiteral(" (a collection would clear its box)"));
+    };
+    connect(dialog, &PreviewDialog::stopClicked, this, [&preview] { preview.Stop(); });
+    m_stopPreview = [&preview] { preview.Stop(); };
+    const auto previewEnd = qScopeGuard([this] { m_stopPreview = {}; });
+    QString outcome;
+    try {
+        preview.Execute();
+        outcome = preview.Stopped() ? QStringLiteral("Preview stopped: the list is not whole.")
+                                    : QStringLiteral("A collection now would move these files.");
+    } catch (const EMaskException& error) {
+        outcome = QString::fromStdString(error.what());
+    }
+    if (!dialog)
+        return;
+    dialog->finish(outcome);
+    if (dialog->isVisible())
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+    else
+        dialog->deleteLater();
+}
+
 void TForm1::BitBtn1Click(QObject*)
 {
     TabbedNotebook1->setActivePage(QStringLiteral("Configure"));
@@ -959,6 +995,16 @@ void TForm1::CheckBox2Click(QObject*)
 void TForm1::FilesScanner1Process(TFilesScan*, const std::string& Dir, int, std::int64_t)
 {
     Label3DBorder1->setText(QString::fromStdString(Dir));
+    Label3DBorder2->setText(QString::fromStdString(amountText()));
+}
+
+void TForm1::showFileMoved(const std::string& File)
+{
+    // Thousands of files a second may go: captions drawn for each would slow the move.
+    if (m_captionClock.isValid() && m_captionClock.elapsed() < CaptionIntervalMs)
+        return;
+    m_captionClock.start();
+    Label3DBorder1->setText(QString::fromStdString(File));
     Label3DBorder2->setText(QString::fromStdString(amountText()));
 }
 

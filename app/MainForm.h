@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CollectionPlan.h"
 #include "app/RunReport.h"
 #include "automation/Execfile.h"
 #include "automation/PathDialog.h"
@@ -17,10 +18,12 @@
 #include "widgets/RecycleBinPicture.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -30,6 +33,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -98,6 +102,12 @@ public:
     // none to read. Until then the window holds defaults, not the user's settings.
     bool settingsSaveAllowed() const { return m_saveAllowed; }
     void CollectRubbish();
+    // What a collection started now would read of the Configure tab.
+    TCollectionSettings collectionSettings() const;
+
+    // "Preview Collection..." of the Main tab's menu: what a collection started now would
+    // move, listed in a dialog as the search goes, moving nothing.
+    void PreviewCollection();
 
     void BitBtn1Click(QObject* Sender);
     void BitBtn2Click(QObject* Sender);
@@ -109,6 +119,10 @@ public:
     // The Main tab's menu: the newest recorded run in a dialog, and putting it back.
     void LastCollectionClick(QObject* Sender);
     void PutLastCollectionBackClick(QObject* Sender);
+    // While the found files are handed over: the file being moved in the status caption
+    // and the amount so far, at most every CaptionIntervalMs.
+    void showFileMoved(const std::string& File);
+    static constexpr int CaptionIntervalMs = 100;
 
     // The close box and the termination signals: stop a running collection, then end.
     void requestExit();
@@ -130,6 +144,15 @@ public:
     TLabel3DBorder* Label3DBorder2;
     QPushButton* BitBtn1;
     QPushButton* BitBtn2;
+    // The Main tab's menu, opened by a right-click or the menu key there.
+    QMenu* PopupMenu1;
+    QAction* PreviewCollectionItem;
+    QAction* LastCollectionItem;
+    QAction* PutLastCollectionBackItem;
+    // What "Last Collection..." and "Put Last Collection Back" do; each entry is enabled
+    // only while its handler is set and no collection runs.
+    std::function<void()> OnLastCollection;
+    std::function<void()> OnPutLastCollectionBack;
     // Configure tab
     QCheckBox* CheckBox10;
     QCheckBox* CheckBox11;
@@ -179,9 +202,11 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void buildMainPage(QWidget* page);
+    void buildMainMenu();
     void buildConfigurePage(QWidget* page);
     void buildAboutPage(QWidget* page);
     void connectHandlers();
@@ -199,12 +224,8 @@ private:
     // One scan and the deletion of what it found; false when the run finished as stopped.
     bool collectFrom(const std::string& mask, TScanOptions options, const std::string& dir,
                      platform::CollectionRules::Reach reach);
-    // A ticked user mask that would take every file: warned about and cleared.
-    void refuseEveryNameMask(QCheckBox* box, const QLineEdit* edit);
-    // Whether the temporary or the cache folder may be emptied at all.
-    bool tempFolderFit(const std::string& folder) const;
-    bool cacheFolderFit(const std::string& folder) const;
-    std::string driveMasks() const;
+    // The box of the Configure tab that a refusal of the run clears.
+    QCheckBox* settingsBox(TSettingsBox box) const;
 
     int m_paramCount;
     // CollectRubbish is on the stack: a stop request then leaves "Collect Rubbish Now"
@@ -220,4 +241,8 @@ private:
     // Held by an unattended start that collects, from before the load until after the save.
     std::optional<platform::SettingsLock> m_collectionHold;
     std::map<const QLineEdit*, std::string> m_loadedTexts;
+    // Stops the preview whose dialog is open; empty while none runs.
+    std::function<void()> m_stopPreview;
+    // Since the captions last showed a file being moved; invalid before the first.
+    QElapsedTimer m_captionClock;
 };

@@ -21,6 +21,14 @@ constexpr OptionRow Options[] = {
      TCommandLine::Action::Collections},
     {"--undo [TIME]", "", "put the newest collection still in the trash back, or the one of TIME",
      TCommandLine::Action::Undo},
+    {"--preview", "",
+     "list every file a collection with the saved settings would move now, then a\n"
+     "                  summary per stage; moves and writes nothing",
+     TCommandLine::Action::Preview},
+    {"--null", "",
+     "with --preview: end each path with NUL (for xargs -0), summaries to\n"
+     "                  standard error",
+     TCommandLine::Action::Run},
 };
 
 std::string_view nameOf(const OptionRow& option)
@@ -46,7 +54,14 @@ TCommandLine parseCommandLine(const std::vector<std::string>& parameters)
     for (std::size_t k = 0; k < parameters.size(); ++k) {
         const std::string& parameter = parameters[k];
         if (const OptionRow* option = findOption(parameter)) {
+            if (option->longName == "--null") {
+                line.nul = true;
+                continue;
+            }
             line.action = option->action;
+            // A listing may still be given --null, or refuse what follows.
+            if (option->action == TCommandLine::Action::Preview)
+                continue;
             if (line.action == TCommandLine::Action::Undo && k + 1 < parameters.size() &&
                 !parameters[k + 1].starts_with("-"))
                 line.undoTime = parameters[k + 1];
@@ -59,12 +74,17 @@ TCommandLine parseCommandLine(const std::vector<std::string>& parameters)
         }
         ++line.paramCount;
     }
+    if (line.nul && line.action != TCommandLine::Action::Preview) {
+        line.action = TCommandLine::Action::Unknown;
+        line.unknown = "--null (it goes with --preview)";
+    }
     return line;
 }
 
 void printUsage(std::ostream& out)
 {
     out << "Usage: vorlax [/a]\n"
+           "       vorlax --preview [--null]\n"
            "Clears rubbish off local disks: every file found goes to the trash.\n"
            "\n"
            "  vorlax          open the window: collect now, or choose what to collect and\n"
@@ -72,6 +92,8 @@ void printUsage(std::ostream& out)
            "  vorlax /a       the unattended start of the autostart entry and the timer:\n"
            "                  collect once when the next date has come, then end (any\n"
            "                  parameter that is no option does the same)\n"
+           "  vorlax --preview\n"
+           "                  list what a collection would move now, without moving it\n"
            "\n"
            "Options:\n";
     for (const OptionRow& option : Options) {

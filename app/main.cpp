@@ -1,4 +1,5 @@
 #include "app/CollectionCommands.h"
+#include "app/CollectionPreview.h"
 #include "app/MainForm.h"
 #include "app/Options.h"
 #include "runtime/Application.h"
@@ -32,6 +33,10 @@ int main(int argc, char** argv)
         std::cout << report.text;
         return report.status;
     }
+    case TCommandLine::Action::Preview:
+        // No toolkit, no window and no service that could write: a listing only reads.
+        std::ios::sync_with_stdio(false);
+        return runPreview(line.nul, std::cout, std::cerr);
     case TCommandLine::Action::Unknown:
         std::cerr << "vorlax: unknown option " << line.unknown << "\n";
         printUsage(std::cerr);

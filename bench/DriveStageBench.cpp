@@ -3,14 +3,16 @@
 //
 //   vorlax_drive_bench WORK_FOLDER
 //
-// Builds a tree of 200,000 entries in WORK_FOLDER, maps C: to it, and times TForm1's
+// Builds a tree of 500,000 entries in WORK_FOLDER, maps C: to it, and times TForm1's
 // CollectRubbish with only "C Drive" and the mask boxes ticked (the progress caption set
 // for every folder, the window on the offscreen platform), against find with the same
-// masks and fdfind with them as one regular expression. Only a handful of files match, so
-// the search is what is timed; they go to a shell that only counts them. The caller
-// removes the folder.
+// masks and fdfind with them as one regular expression, and the preview of the same
+// collection (what `vorlax --preview` runs) against the drive stage. Only a handful of files match,
+// so the search is what is timed; they go to a shell that only counts them. The caller removes the
+// folder.
 
 #include "ToolRun.h"
+#include "app/CollectionPreview.h"
 #include "app/MainForm.h"
 #include "platform/Service.h"
 #include "platform/Shell.h"
@@ -39,8 +41,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int Repetitions = 5;
-// 80 folders of 49 subfolders each (4,000 folders), 49 files in every folder: 200,000 entries.
-constexpr int TopFolders = 80;
+// 200 folders of 49 subfolders each (10,000 folders), 49 files in every folder: 500,000
+// entries, a home of a person who keeps things.
+constexpr int TopFolders = 200;
 constexpr int SubFolders = 49;
 constexpr int FilesPerFolder = 49;
 
@@ -170,6 +173,21 @@ Times timeWindow(TForm1& form, CountingShell& shell, int& found)
     return {wall, cpuSeconds(after) - cpuSeconds(before)};
 }
 
+Times timePreview(TForm1& form, int& found)
+{
+    rusage before{};
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const auto start = Clock::now();
+    TCollectionPreview preview(planCollection(form.collectionSettings()));
+    found = 0;
+    preview.OnFile = [&found](const TPreviewFile&) { ++found; };
+    preview.Execute();
+    const double wall = secondsSince(start);
+    ::getrusage(RUSAGE_SELF, &after);
+    return {wall, cpuSeconds(after) - cpuSeconds(before)};
+}
+
 // Runs a tool with its output counted in lines; false when it cannot be started.
 bool timeTool(const std::vector<std::string>& args, Times& times, int& found)
 {
@@ -236,6 +254,7 @@ int main(int argc, char** argv)
         "fdfind", "-j1", "-u", "-t", "f", "(?i)\\.(bak|chk|tmp|~..)$", drive};
 
     int windowFound = 0;
+    int previewFound = 0;
     int findFound = 0;
     int fdFound = 0;
     Times times;
@@ -243,11 +262,14 @@ int main(int argc, char** argv)
     timeWindow(form, shell, windowFound);
     timeTool(find, times, findFound);
     const bool haveFd = timeTool(fd, times, fdFound);
+    timePreview(form, previewFound);
     std::vector<Times> windowTimes;
+    std::vector<Times> previewTimes;
     std::vector<Times> findTimes;
     std::vector<Times> fdTimes;
     for (int k = 0; k < Repetitions; ++k) {
         windowTimes.push_back(timeWindow(form, shell, windowFound));
+        previewTimes.push_back(timePreview(form, previewFound));
         timeTool(find, times, findFound);
         findTimes.push_back(times);
         if (haveFd) {
@@ -256,10 +278,11 @@ int main(int argc, char** argv)
         }
     }
     const int expected = static_cast<int>(std::size(Rubbish));
-    if (windowFound != expected || findFound != expected || (haveFd && fdFound != expected))
-        fail("found: window " + std::to_string(windowFound) + ", find " +
-             std::to_string(findFound) + ", fdfind " + std::to_string(fdFound) +
-             "; the tree holds " + std::to_string(expected));
+    if (windowFound != expected || previewFound != expected || findFound != expected ||
+        (haveFd && fdFound != expected))
+        fail("found: window " + std::to_string(windowFound) + ", preview " +
+             std::to_string(previewFound) + ", find " + std::to_string(findFound) + ", fdfind " +
+             std::to_string(fdFound) + "; the tree holds " + std::to_string(expected));
 
     const Times window = median(windowTimes);
     const Times findTime = median(findTimes);
@@ -272,11 +295,14 @@ int main(int argc, char** argv)
                     found);
     };
     row("TForm1::CollectRubbish", window, windowFound);
+    const Times previewTime = median(previewTimes);
+    row("TCollectionPreview", previewTime, previewFound);
     row("find -type f -iname ...", findTime, findFound);
     const auto ratio = [](const char* name, const Times& a, const Times& b, const char* aim) {
         std::printf("  %-28s %8.2f    %8.2f     (aim: %s)\n", name, a.wall / b.wall, a.cpu / b.cpu,
                     aim);
     };
+    ratio("ratio preview/drive stage", previewTime, window, "1.20 or less");
     if (haveFd) {
         const Times fdTime = median(fdTimes);
         row("fdfind -j1 -u -t f REGEX", fdTime, fdFound);

@@ -466,6 +466,8 @@ int Request::run()
         const auto entries = expand(source);
         const bool many = wildcard || (!flag(FOF_MULTIDESTFILES) && sources.size() > 1);
         for (const auto& entry : entries) {
+            if (m_request.progress)
+                m_request.progress(entry);
             const bool goOn = function == FO_DELETE ? remove(entry) : transfer(entry, index, many);
             if (!goOn)
                 return m_result;
@@ -494,13 +496,18 @@ bool PosixShell::isCollectable(const std::string& windowsPath)
         return false;
     if (::lstat(native.c_str(), &status) != 0)
         return errno == ENOENT || errno == ENAMETOOLONG;
-    return status.st_uid == ::geteuid() && !liesInTrash(native);
+    return status.st_uid == ::geteuid() && !liesInTrash(native) && !keptInMemoryOnPurpose(native);
 }
 
 bool PosixShell::holdsTrash(const std::string& windowsFolder)
 {
     const std::string native = toNativePath(windowsFolder);
     return !native.empty() && reachesTrash(native);
+}
+
+void PosixShell::tidyTrash()
+{
+    removeInterruptedCopies();
 }
 
 } // namespace platform

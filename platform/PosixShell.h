@@ -14,6 +14,7 @@ public:
                                   std::string& program) override;
     bool isCollectable(const std::string& windowsPath) override;
     bool holdsTrash(const std::string& windowsFolder) override;
+    void tidyTrash() override;
 };
 
 } // namespace platform

@@ -109,4 +109,9 @@ bool holdsTrash(const std::string& windowsFolder)
     return Service<ShellService>::instance().holdsTrash(windowsFolder);
 }
 
+void tidyTrash()
+{
+    Service<ShellService>::instance().tidyTrash();
+}
+
 } // namespace platform

@@ -3,6 +3,7 @@
 #include "platform/TopLevelWindows.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,6 +43,9 @@ struct SHFILEOPSTRUCTA
     // Ours (Windows reports a code only): the system's reason, as the error dialog gave it,
     // for the last entry that could not be handled; empty when every entry was.
     std::string failureReason;
+    // Ours: told the Windows path of each entry just before it is handled, so a caller can
+    // show what is being moved. Called on the requesting thread; it must be quick.
+    std::function<void(const std::string& windowsPath)> progress;
 };
 
 // Results of FindExecutableA at or below 32 are errors.
@@ -78,13 +82,16 @@ public:
                                           std::string& program) = 0;
 
     // Ours, for the collection run (Windows has no such call). Whether a found file may be
-    // taken: the running user owns it and it lies in no trash folder (the home trash, a
-    // topdir .Trash or .Trash-$uid). A file gone since it was found, or with a path too long
+    // taken: the running user owns it, it lies in no trash folder (the home trash, a
+    // topdir .Trash or .Trash-$uid) and not in memory on purpose (/dev/shm, the runtime
+    // folder). A file gone since it was found, or with a path too long
     // to look at, is the shell's to report; false when it cannot be looked at otherwise.
     virtual bool isCollectable(const std::string& windowsPath) = 0;
     // Whether emptying the folder would reach a trash: it is one, lies inside one, or holds
     // the home trash or its filesystem's topdir trash.
     virtual bool holdsTrash(const std::string& windowsFolder) = 0;
+    // Removes what copies into the trash that were killed left behind, before a collection.
+    virtual void tidyTrash() {}
 
     static std::unique_ptr<ShellService> createDefault();
 };
@@ -158,16 +165,17 @@ std::intptr_t SendMessageA(HWND window, unsigned message, std::uintptr_t wParam,
                            const std::string& lParam);
 
 // On Linux: delete with FOF_ALLOWUNDO moves each entry to the freedesktop.org trash (the
-// home trash for its filesystem, else the topdir trash of its mount), never copying across
-// filesystems and never deleting instead; without it, delete removes. Copy, move and
-// rename take files and folders, with wildcards in the last part of a source path. An
-// entry that cannot be handled (one whose native path is PATH_MAX long or longer among
-// them) is reported through ShellDialogs, the request goes on with the next one and
+// home trash for its filesystem, else the topdir trash of its mount; a file in memory or on
+// a disk with no trash for the user by a copy to the home trash), never deleting instead; without
+// it, delete removes. Copy, move and rename take files and folders, with wildcards in the last part
+// of a source path. An entry that cannot be handled (one whose native path is PATH_MAX long or
+// longer among them) is reported through ShellDialogs, the request goes on with the next one and
 // finally returns non-zero.
 int SHFileOperationA(SHFILEOPSTRUCTA& request);
 std::uintptr_t FindExecutableA(const std::string& file, const std::string& directory,
                                std::string& result);
 bool isCollectable(const std::string& windowsPath);
 bool holdsTrash(const std::string& windowsFolder);
+void tidyTrash();
 
 } // namespace platform

@@ -1,10 +1,12 @@
 #include "platform/Trash.h"
 
 #include "platform/Drives.h"
+#include "platform/FileCopy.h"
 #include "platform/FileStorage.h"
 #include "platform/Folders.h"
 #include "platform/HexDigit.h"
 #include "platform/TrashObserver.h"
+#include "platform/Termination.h"
 
 #include <cctype>
 #include <cerrno>
@@ -15,8 +17,12 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -232,9 +238,12 @@ std::optional<FileFailure> openHomeTrash(TrashFolder& trash)
 
 // $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit and $uid in it is
 // a real folder of ours that only we may use; otherwise $topdir/.Trash-$uid, a real folder
-// of ours. What fails the checks is left exactly as it is.
-std::optional<FileFailure> openTopdirTrash(TrashFolder& trash, dev_t device)
+// of ours. What fails the checks is left exactly as it is. cannotBeMade tells a top the
+// user may not write to, where neither is there and neither may be made: the disk has no
+// trash for us, which is not the same as one that fails its checks.
+std::optional<FileFailure> openTopdirTrash(TrashFolder& trash, dev_t device, bool& cannotBeMade)
 {
+    cannotBeMade = false;
     OwnedFd top(::open(trash.topdir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat status = {};
     if (!top.valid() || ::fstat(top.get(), &status) != 0)
@@ -243,13 +252,17 @@ std::optional<FileFailure> openTopdirTrash(TrashFolder& trash, dev_t device)
         return FileFailure{EXDEV, "The Recycle Bin of this drive cannot be found."};
     const std::string uid = std::to_string(::geteuid());
 
+    // Whether .Trash is missing, or shared as it should be with no $uid of ours in it.
+    bool sharedMissing = false;
     struct stat shared = {};
-    if (::fstatat(top.get(), ".Trash", &shared, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(shared.st_mode) && (shared.st_mode & S_ISVTX)) {
+    if (::fstatat(top.get(), ".Trash", &shared, AT_SYMLINK_NOFOLLOW) != 0) {
+        sharedMissing = errno == ENOENT;
+    } else if (S_ISDIR(shared.st_mode) && (shared.st_mode & S_ISVTX)) {
         OwnedFd sharedFd(::openat(top.get(), ".Trash", FolderFlags));
         if (sharedFd.valid()) {
             if (::mkdirat(sharedFd.get(), uid.c_str(), 0700) != 0 && errno != EEXIST) {
                 // Not ours to make: the fallback below.
+                sharedMissing = errno == EACCES || errno == EPERM;
             }
             OwnedFd own(::openat(sharedFd.get(), uid.c_str(), FolderFlags));
             struct stat ownStatus = {};
@@ -264,8 +277,10 @@ std::optional<FileFailure> openTopdirTrash(TrashFolder& trash, dev_t device)
 
     const std::string name = ".Trash-" + uid;
     trash.path = joinPath(trash.topdir, name);
-    if (::mkdirat(top.get(), name.c_str(), 0700) != 0 && errno != EEXIST)
+    if (::mkdirat(top.get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
+        cannotBeMade = sharedMissing && (errno == EACCES || errno == EPERM);
         return failureOf(errno);
+    }
     struct stat own = {};
     if (::fstatat(top.get(), name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0)
         return failureOf(errno);
@@ -485,6 +500,200 @@ std::optional<FileFailure> makeFolder(int parent, const std::string& name)
     return std::nullopt;
 }
 
+// What lives in memory on purpose: shared memory and the session's runtime folder. Their
+// files are never copied out.
+bool keptInMemory(const std::string& resolvedPath)
+{
+    if (isWithin(resolvedPath, resolvedAsFarAsExists("/dev/shm")))
+        return true;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return runtime && runtime[0] == '/' && isWithin(resolvedPath, resolvedAsFarAsExists(runtime));
+}
+
+// A tmpfs or ramfs: what lies there is gone at the next start of the machine, and no
+// desktop shows a trash on it.
+bool inMemory(int fd)
+{
+    struct statfs status = {};
+    return ::fstatfs(fd, &status) == 0 &&
+           (status.f_type == TMPFS_MAGIC || status.f_type == RAMFS_MAGIC);
+}
+
+std::string copyTemporary(const std::string& candidate)
+{
+    return std::string(CopyTemporaryPrefix) + candidate;
+}
+
+// Removes what copies of ours that were killed left at the top of the trash: their
+// temporaries, and the information written for an entry that never arrived. A temporary
+// whose copy still runs is locked and stays.
+void removeInterruptedCopies(const TrashFolder& trash)
+{
+    OwnedFd top(::openat(trash.top.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = top.valid() ? ::fdopendir(::dup(top.get())) : nullptr;
+    if (!dir)
+        return;
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(dir)) {
+        if (std::string_view(entry->d_name).starts_with(CopyTemporaryPrefix))
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    for (const auto& name : names) {
+        OwnedFd temporary(::openat(top.get(), name.c_str(),
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat status = {};
+        if (!temporary.valid() || ::fstat(temporary.get(), &status) != 0 ||
+            !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+            ::flock(temporary.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        const std::string candidate = name.substr(CopyTemporaryPrefix.size());
+        struct stat entry = {};
+        if (::fstatat(trash.files.get(), candidate.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == ENOENT)
+            ::unlinkat(trash.info.get(), (candidate + ".trashinfo").c_str(), 0);
+        ::unlinkat(top.get(), name.c_str(), 0);
+    }
+}
+
+// The next name for an entry in the trash after attempt, free in files/, with the temporary
+// renamed to go with it. 0 or the errno.
+int nextCandidate(TrashFolder& trash, const std::string& base, int& attempt, std::string& candidate)
+{
+    for (;;) {
+        const std::string next = candidateName(base, ++attempt);
+        struct stat taken = {};
+        if (::fstatat(trash.files.get(), next.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+            continue;
+        if (errno != ENOENT)
+            return errno;
+        if (::renameat2(trash.top.get(), copyTemporary(candidate).c_str(), trash.top.get(),
+                        copyTemporary(next).c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        candidate = next;
+        return 0;
+    }
+}
+
+// A file the home trash cannot take by a rename, taken by a copy that loses nothing: the
+// copy is written whole as a temporary at the top of the trash, its information written,
+// the copy put in place, and only then the original removed, if it is still the file that
+// was copied. A kill at any moment leaves the original, or the original beside a whole
+// entry; removeInterruptedCopies() takes what it left. The lease is held throughout, so
+// nobody has the file open meanwhile.
+std::optional<FileFailure> copyToHomeTrash(int parent, const std::string& name,
+                                           const std::string& original, int source,
+                                           const struct stat& status, bool flush,
+                                           const std::string& homePath,
+                                           const struct stat* homeStatus)
+{
+    TrashFolder* found = nullptr;
+    if (auto failure = findHomeTrash(found, homePath, homeStatus))
+        return failure;
+    TrashFolder& trash = *found;
+    static bool tidied = false;
+    if (!tidied) {
+        removeInterruptedCopies(trash);
+        tidied = true;
+    }
+
+    FileLease lease(source);
+    if (lease.error())
+        return failureOf(lease.error());
+    struct stat started = {};
+    if (::fstat(source, &started) != 0)
+        return failureOf(errno);
+    if (!sameFile(started, status))
+        return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
+    // Nothing is copied that could not be removed afterwards.
+    struct statvfs sourceFs = {};
+    if (::fstatvfs(source, &sourceFs) == 0 && (sourceFs.f_flag & ST_RDONLY))
+        return failureOf(EROFS);
+    if (::faccessat(parent, ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return failureOf(errno);
+    if (const int error = roomForCopy(trash.top.get(), copySize(started)))
+        return failureOf(error);
+
+    const std::string base = trashBaseName(name);
+    int attempt = 0;
+    std::string candidate;
+    OwnedFd copy;
+    for (;;) {
+        candidate = candidateName(base, ++attempt);
+        struct stat taken = {};
+        if (::fstatat(trash.files.get(), candidate.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+            continue;
+        if (errno != ENOENT)
+            return failureOf(errno);
+        copy = OwnedFd(::openat(trash.top.get(), copyTemporary(candidate).c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (copy.valid())
+            break;
+        if (errno != EEXIST)
+            return failureOf(errno);
+    }
+    ::flock(copy.get(), LOCK_EX);
+    const auto dropCopy = [&](int error) {
+        ::unlinkat(trash.top.get(), copyTemporary(candidate).c_str(), 0);
+        return failureOf(error);
+    };
+
+    const auto leaseBroken = [&] { return lease.held() && ::fcntl(source, F_GETLEASE) != F_WRLCK; };
+    const int copyError = copyFileData(source, started, copy.get(), flush,
+                                       [&] { return terminationSignalled() || leaseBroken(); });
+    if (copyError == ECANCELED && !terminationSignalled())
+        return dropCopy(EAGAIN);
+    if (copyError == ECANCELED) {
+        dropCopy(copyError);
+        return FileFailure{ECANCELED, "The operation was cancelled."};
+    }
+    if (copyError)
+        return dropCopy(copyError);
+
+    const std::string infoText = "[Trash Info]\nPath=" + percentEncodePath(original) +
+                                 "\nDeletionDate=" + deletionDate() + "\n";
+    for (;;) {
+        const std::string infoName = candidate + ".trashinfo";
+        int error = writeInfo(trash.info.get(), infoName, infoText);
+        if (!error) {
+            if (::renameat2(trash.top.get(), copyTemporary(candidate).c_str(), trash.files.get(),
+                            candidate.c_str(), RENAME_NOREPLACE) == 0)
+                break;
+            error = errno;
+            ::unlinkat(trash.info.get(), infoName.c_str(), 0);
+        }
+        if (error != EEXIST)
+            return dropCopy(error);
+        if (const int next = nextCandidate(trash, base, attempt, candidate))
+            return dropCopy(next);
+    }
+
+    // The entry goes again when the original changed or was opened meanwhile: first back
+    // to a temporary, so that a kill halfway leaves what the next run removes.
+    const auto takeBack = [&](const FileFailure& failure) {
+        if (::renameat2(trash.files.get(), candidate.c_str(), trash.top.get(),
+                        copyTemporary(candidate).c_str(), RENAME_NOREPLACE) == 0) {
+            ::unlinkat(trash.info.get(), (candidate + ".trashinfo").c_str(), 0);
+            ::unlinkat(trash.top.get(), copyTemporary(candidate).c_str(), 0);
+        }
+        return failure;
+    };
+    struct stat now = {};
+    struct stat still = {};
+    if (::fstat(source, &now) != 0 ||
+        ::fstatat(parent, name.c_str(), &still, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !sameFile(still, started) || now.st_size != started.st_size ||
+        now.st_mtim.tv_sec != started.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != started.st_mtim.tv_nsec || leaseBroken())
+        return takeBack({EAGAIN, "The file was changed while it was being moved."});
+    if (::unlinkat(parent, name.c_str(), 0) != 0)
+        return takeBack(failureOf(errno));
+    return std::nullopt;
+}
+
 } // namespace
 
 bool mayReceive(int folder)
@@ -667,6 +876,27 @@ FileLease::~FileLease()
     ::sigaction(SIGIO, &m_previous, nullptr);
 }
 
+bool fileInUse(const std::string& nativePath)
+{
+    FileFailure failure;
+    auto opened = openParent(nativePath, failure);
+    if (!opened)
+        return false;
+    // Only a file is opened at all: opening a device can act on it.
+    struct stat status = {};
+    if (::fstatat(opened->folder.get(), opened->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode))
+        return false;
+    const OwnedFd entry(::openat(opened->folder.get(), opened->name.c_str(),
+                                 O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    struct stat openedStatus = {};
+    if (!entry.valid() || ::fstat(entry.get(), &openedStatus) != 0 ||
+        !sameFile(openedStatus, status))
+        return false;
+    const FileLease lease(entry.get());
+    return lease.error() == EAGAIN;
+}
+
 std::string percentEncodePath(std::string_view path)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -750,8 +980,27 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
     if (status.st_dev == (haveHome ? homeStatus.st_dev : deviceOfHomeTrash(parentOf(homePath)))) {
         trashFailure = findHomeTrash(found, homePath, haveHome ? &homeStatus : nullptr);
     } else {
-        topdirTrash.topdir = topdirOf(opened->resolvedPath);
-        trashFailure = openTopdirTrash(topdirTrash, status.st_dev);
+        // A trash in memory would be gone at the next start and shown by no desktop.
+        const bool memory = inMemory(entry.get());
+        bool cannotBeMade = false;
+        if (!memory) {
+            topdirTrash.topdir = topdirOf(opened->resolvedPath);
+            trashFailure = openTopdirTrash(topdirTrash, status.st_dev, cannotBeMade);
+        }
+        if (memory || (trashFailure && cannotBeMade)) {
+            const std::string original = joinPath(opened->resolvedPath, opened->name);
+            if (S_ISDIR(status.st_mode))
+                return trashFailure ? *trashFailure
+                                    : FileFailure{EXDEV, "A folder in memory is not copied to "
+                                                         "the Recycle Bin."};
+            if (keptInMemory(original))
+                return FileFailure{EPERM, "It is kept in memory on purpose and is not copied "
+                                          "to the Recycle Bin."};
+            if (!leaseable)
+                return failureOf(EACCES);
+            return copyToHomeTrash(parent, opened->name, original, entry.get(), status, !memory,
+                                   homePath, haveHome ? &homeStatus : nullptr);
+        }
     }
     if (trashFailure)
         return trashFailure;
@@ -866,22 +1115,27 @@ bool liesInTrash(const std::string& nativePath)
 
 bool reachesTrash(const std::string& nativeFolder)
 {
+    // A topdir trash at the top of the folder's filesystem is no reason to leave the folder
+    // alone: the search leaves it out, as it leaves out every trash.
     if (liesInTrash(nativeFolder))
         return true;
-    const std::string folder = resolvedAsFarAsExists(nativeFolder);
-    if (isWithin(resolvedAsFarAsExists(homeTrashFolder()), folder))
-        return true;
-    struct stat self = {};
-    if (::stat(folder.c_str(), &self) != 0)
-        return false;
-    // The topdir trash folders lie right at the top of the folder's filesystem.
-    const std::string top = topdirOf(folder);
-    struct stat topStatus = {};
-    if (::stat(top.c_str(), &topStatus) != 0 || !sameFile(self, topStatus))
-        return false;
-    struct stat trash = {};
-    return ::lstat(joinPath(top, ".Trash").c_str(), &trash) == 0 ||
-           ::lstat(joinPath(top, ".Trash-" + std::to_string(::geteuid())).c_str(), &trash) == 0;
+    return isWithin(resolvedAsFarAsExists(homeTrashFolder()), resolvedAsFarAsExists(nativeFolder));
+}
+
+bool keptInMemoryOnPurpose(const std::string& nativePath)
+{
+    return keptInMemory(resolvedAsFarAsExists(nativePath));
+}
+
+void removeInterruptedCopies()
+{
+    TrashFolder* found = nullptr;
+    const std::string homePath = homeTrashFolder();
+    struct stat homeStatus = {};
+    if (homePath.empty() || ::stat(homePath.c_str(), &homeStatus) != 0)
+        return;
+    if (!findHomeTrash(found, homePath, &homeStatus))
+        removeInterruptedCopies(*found);
 }
 
 } // namespace platform

@@ -69,6 +69,12 @@ private:
     struct sigaction m_previous = {};
 };
 
+// Whether another process has the regular file at the absolute native path open or mapped,
+// asked as a move asks it: a write lease taken and given back at once. Reads nothing of the
+// file and changes nothing. False for what cannot be opened or takes no lease (then a move
+// cannot tell either).
+bool fileInUse(const std::string& nativePath);
+
 // "%" escapes for the Path key of a trash info file and the names in directorysizes:
 // everything but unreserved characters and "/".
 std::string percentEncodePath(std::string_view path);
@@ -78,16 +84,23 @@ std::string percentDecodePath(std::string_view text);
 std::string homeTrashFolder();
 
 // Moves the file or folder at the absolute native path into the trash of its filesystem:
-// the home trash, or the topdir trash of its mount. Never copies and never deletes
-// instead; another user's entry is refused in a folder that others may write to. nullopt
-// when it is in the trash.
+// the home trash, or the topdir trash of its mount. A file on a tmpfs, or on a disk whose
+// top the user may not write to and that has no trash of theirs, goes to the home trash by
+// a copy, the original removed once the entry is whole; folders are never copied, nor
+// what keptInMemoryOnPurpose(). Never deletes instead; another user's entry is refused in
+// a folder that others may write to. nullopt when it is in the trash.
 std::optional<FileFailure> moveToTrash(const std::string& nativePath);
 
 // Whether the path is a trash folder or lies in one: the home trash, or a .Trash or
 // .Trash-<digits> folder at the top of a filesystem. Links in the path are resolved.
 bool liesInTrash(const std::string& nativePath);
-// Whether the folder is or lies in a trash, or holds the home trash or its own
-// filesystem's topdir trash folders.
+// Whether the folder is or lies in a trash, or holds the home trash.
 bool reachesTrash(const std::string& nativeFolder);
+// Whether the path lies in /dev/shm or the session's runtime folder: in memory on purpose.
+bool keptInMemoryOnPurpose(const std::string& nativePath);
+
+// Removes what copies into the home trash left when they were killed. A copy removes them
+// too before its first file; a collection calls it first, whatever it finds.
+void removeInterruptedCopies();
 
 } // namespace platform

@@ -58,6 +58,8 @@ bool TFileOperation::Execute()
     request.pTo = shellList(m_filesTo);
     request.fFlags = FlagWord(m_flags);
     request.lpszProgressTitle = m_progressTitle;
+    if (OnProgress)
+        request.progress = [this](const std::string& File) { OnProgress(this, File); };
     m_failureReason.clear();
     const int result = platform::SHFileOperationA(request);
     m_operationAborted = request.fAnyOperationsAborted;

@@ -79,6 +79,8 @@ public:
     // shell's reason for the last entry it could not handle; empty after one that succeeded.
     const std::string& FailureReason() const { return m_failureReason; }
 
+    // Ours: told each entry's path just before the shell handles it.
+    std::function<void(TFileOperation* Sender, const std::string& File)> OnProgress;
     // One request from the current properties; true when the shell reports success.
     // Raises nothing of its own.
     bool Execute();

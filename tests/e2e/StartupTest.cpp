@@ -136,10 +136,18 @@ TEST_F(StartupTest, OptionsAnswerAndTouchNothing)
         {{QStringLiteral("-h")}, 0, "Usage: vorlax [/a]\n", ""},
         {{QStringLiteral("/a"), QStringLiteral("--help")}, 0, "Usage: vorlax [/a]\n", ""},
         {{QStringLiteral("--version")}, 0, "vorlax " VORLAX_VERSION "\n", ""},
-        {{QStringLiteral("--preview")},
+        {{QStringLiteral("--previews")},
          2,
          "",
-         "vorlax: unknown option --preview\nUsage: vorlax [/a]\n"},
+         "vorlax: unknown option --previews\nUsage: vorlax [/a]\n"},
+        {{QStringLiteral("--null")},
+         2,
+         "",
+         "vorlax: unknown option --null (it goes with --preview)\nUsage: vorlax [/a]\n"},
+        {{QStringLiteral("--preview"), QStringLiteral("--nul")},
+         2,
+         "",
+         "vorlax: unknown option --nul\nUsage: vorlax [/a]\n"},
         {{QStringLiteral("/a"), QStringLiteral("--")},
          2,
          "",
@@ -162,7 +170,8 @@ TEST_F(StartupTest, OptionsAnswerAndTouchNothing)
     }
     // The usage names the options and where the settings live.
     const Outcome help = test::runProgram({QStringLiteral("--help")}, environment(false));
-    for (const char* part : {"-h, --help", "--version", "vorlax /a", "vorlax.ini"})
+    for (const char* part :
+         {"-h, --help", "--version", "vorlax /a", "vorlax.ini", "--preview", "--null"})
         EXPECT_NE(help.output.find(part), std::string::npos) << part;
 }
 

@@ -1,14 +1,18 @@
 #include "platform/Trash.h"
 #include "platform/Drives.h"
+#include "platform/FileCopy.h"
+#include "platform/Termination.h"
 #include "support/ShellFixture.h"
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <regex>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/ptrace.h>
 #include <sys/stat.h>
@@ -30,6 +34,15 @@ std::string infoPattern(const std::string& path)
 {
     return "\\[Trash Info\\]\nPath=" + path +
            "\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n";
+}
+
+// Bytes of every value, in a pattern that does not repeat at a page.
+std::string binaryText(std::size_t size)
+{
+    std::string text(size, '\0');
+    for (std::size_t k = 0; k < size; ++k)
+        text[k] = static_cast<char>((k * 131 + k / 4099) & 0xff);
+    return text;
 }
 
 mode_t modeOf(const std::string& path)
@@ -56,8 +69,7 @@ class Trash : public test::ShellFixture
 {
 };
 
-// A filesystem of its own for topdir trashes: a tmpfs mounted in the sandbox, or where
-// mounting is refused, a folder on /dev/shm mapped as drive D:.
+// A disk filesystem of its own for topdir trashes: an ext4 image mounted in the sandbox.
 class TopdirTrash : public test::ShellFixture
 {
 protected:
@@ -65,28 +77,78 @@ protected:
     {
         top = sandbox.root() + "/mnt";
         fs::create_directories(top);
-        if (::mount("vorlax-test", top.c_str(), "tmpfs", 0, "mode=0755") == 0) {
-            mounted = true;
-        } else {
-            char shm[] = "/dev/shm/vorlax-test-XXXXXX";
-            ASSERT_NE(::mkdtemp(shm), nullptr);
-            top = shm;
-            GTEST_SKIP() << "no mount allowed; /dev/shm holds the topdir trash of others";
-        }
+        const std::string image = sandbox.root() + "/disk.img";
+        if (::geteuid() != 0 ||
+            std::system(("truncate -s 16M '" + image + "' && mkfs.ext4 -q -F '" + image +
+                         "' >/dev/null 2>&1 && mount -o loop '" + image + "' '" + top + "'")
+                            .c_str()) != 0)
+            GTEST_SKIP() << "no loop mount of an ext4 image allowed here";
+        mounted = true;
+        ::chmod(top.c_str(), 0755);
+        fs::remove_all(top + "/lost+found");
         sandbox.setDrives("C:=" + sandbox.driveC() + "@fixed;D:=" + top + "@fixed");
     }
     void TearDown() override
     {
         if (mounted)
             ::umount2(top.c_str(), MNT_DETACH);
-        else
-            fs::remove_all(top);
     }
     std::string d(const std::string& relative) const { return top + "/" + relative; }
 
     std::string top;
     bool mounted = false;
 };
+
+// A tmpfs of its own as drive D:, whose files go to the home trash by a copy.
+class MemoryTrash : public test::ShellFixture
+{
+protected:
+    void SetUp() override
+    {
+        top = sandbox.root() + "/mem";
+        fs::create_directories(top);
+        if (::mount("vorlax-test", top.c_str(), "tmpfs", 0, "mode=0755,size=256m") != 0)
+            GTEST_SKIP() << "no tmpfs mount allowed here";
+        mounted = true;
+        sandbox.setDrives("C:=" + sandbox.driveC() + "@fixed;D:=" + top + "@fixed");
+    }
+    void TearDown() override
+    {
+        for (const auto& mount : extraMounts)
+            ::umount2(mount.c_str(), MNT_DETACH);
+        if (mounted)
+            ::umount2(top.c_str(), MNT_DETACH);
+    }
+    std::string d(const std::string& relative) const { return top + "/" + relative; }
+    // What the top of the home trash holds besides its own folders: temporaries.
+    std::vector<std::string> leftovers() const
+    {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(homeTrash(), ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name != "files" && name != "info" && name != "directorysizes")
+                names.push_back(name);
+        }
+        return names;
+    }
+
+    std::string top;
+    bool mounted = false;
+    std::vector<std::string> extraMounts;
+};
+
+std::string parentOf(const std::string& path)
+{
+    return path.substr(0, path.rfind('/'));
+}
+
+timespec mtimeOf(const std::string& path)
+{
+    struct stat status = {};
+    ::lstat(path.c_str(), &status);
+    return status.st_mtim;
+}
 
 } // namespace
 
@@ -496,10 +558,238 @@ TEST_F(TopdirTrash, TheCollectionTakesNothingInATrashOrOfAnotherUser)
         {toWindowsPath(sandbox.dataHome()), true},
         {toWindowsPath(homeTrash() + "/files"), true},
         {"C:\\", false},
-        {"D:\\", true},
+        // Its own topdir trash is left out by the search, not a reason to refuse the drive.
+        {"D:\\", false},
         {"D:\\sub", false},
         {"D:\\.Trash-0\\files", true},
     };
     for (const auto& folder : folders)
         EXPECT_EQ(holdsTrash(folder.folder), folder.holds) << folder.folder;
+}
+
+TEST_F(MemoryTrash, AFileInMemoryIsCopiedWholeToTheHomeTrashWithItsHolesModeAndTime)
+{
+    const std::string plain = binaryText(70000);
+    test::Sandbox::writeFile(d("dir/plain.tmp"), plain);
+    ::chmod(d("dir/plain.tmp").c_str(), 0640);
+    // Data, a hole of 64 MiB, data again.
+    const int sparse = ::open(d("dir/sparse.tmp").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(sparse, 0);
+    ASSERT_EQ(::pwrite(sparse, plain.data(), 4096, 0), 4096);
+    ASSERT_EQ(::pwrite(sparse, plain.data(), 4096, 64 << 20), 4096);
+    ::close(sparse);
+    const timespec old[2] = {{1000000000, 0}, {1200000000, 123456789}};
+    for (const char* name : {"dir/plain.tmp", "dir/sparse.tmp"})
+        ASSERT_EQ(::utimensat(AT_FDCWD, d(name).c_str(), old, 0), 0);
+    fs::create_directories(d("folder/inner"));
+
+    EXPECT_EQ(request(FO_DELETE, "D:\\dir\\plain.tmp\0D:\\dir\\sparse.tmp"s, CollectionFlags), 0);
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_FALSE(test::Sandbox::exists(d("dir/plain.tmp")));
+    EXPECT_FALSE(test::Sandbox::exists(d("dir/sparse.tmp")));
+    const std::string files = homeTrash() + "/files/";
+    EXPECT_EQ(test::Sandbox::readFile(files + "plain.tmp"), plain);
+    EXPECT_EQ(modeOf(files + "plain.tmp"), 0640u);
+    EXPECT_EQ(mtimeOf(files + "sparse.tmp").tv_sec, 1200000000);
+    EXPECT_EQ(mtimeOf(files + "sparse.tmp").tv_nsec, 123456789);
+    struct stat copied = {};
+    ASSERT_EQ(::stat((files + "sparse.tmp").c_str(), &copied), 0);
+    EXPECT_EQ(copied.st_size, (64 << 20) + 4096);
+    EXPECT_LT(copied.st_blocks * 512, 1 << 20) << "the hole was written out";
+    const std::string sparseText = test::Sandbox::readFile(files + "sparse.tmp");
+    EXPECT_EQ(sparseText.substr(0, 4096), plain.substr(0, 4096));
+    EXPECT_EQ(sparseText.substr(64 << 20), plain.substr(0, 4096));
+    EXPECT_EQ(sparseText.substr(4096, (64 << 20) - 4096), std::string((64 << 20) - 4096, '\0'));
+    EXPECT_TRUE(std::regex_match(test::Sandbox::readFile(homeTrash() + "/info/plain.tmp.trashinfo"),
+                                 std::regex(infoPattern(d("dir/plain.tmp")))));
+    EXPECT_FALSE(test::Sandbox::exists(d(".Trash-0")));
+    EXPECT_TRUE(leftovers().empty());
+
+    // A folder is never copied; it stays, with the reason.
+    EXPECT_NE(request(FO_DELETE, "D:\\folder", CollectionFlags), 0);
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_NE(dialogs.errors[0].text.find("A folder in memory is not copied"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(d("folder/inner")));
+}
+
+// Each stays whole where it was, nothing of it in the trash, with the reason.
+TEST_F(MemoryTrash, AFileThatMustNotOrCannotBeCopiedStays)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<std::string()> setUp; // the file's path
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"in the session's runtime folder",
+         [this] {
+             fs::create_directories(d("run/user"));
+             sandbox.setEnv("XDG_RUNTIME_DIR", d("run/user"));
+             test::Sandbox::writeFile(d("run/user/socket.tmp"), "runtime");
+             return d("run/user/socket.tmp");
+         },
+         "kept in memory on purpose"},
+        {"a termination came",
+         [this] {
+             noteTerminationSignal();
+             test::Sandbox::writeFile(d("stopped.tmp"), binaryText(3 << 20));
+             return d("stopped.tmp");
+         },
+         "cancelled"},
+        // Last: the home trash stays on that small disk.
+        {"the home trash's disk would keep too little room",
+         [this] {
+             const std::string data = sandbox.root() + "/small-data";
+             fs::create_directories(data);
+             EXPECT_EQ(::mount("vorlax-small", data.c_str(), "tmpfs", 0, "size=64m"), 0);
+             extraMounts.push_back(data);
+             sandbox.setEnv("XDG_DATA_HOME", data);
+             test::Sandbox::writeFile(d("big.tmp"), std::string(100000, 'b'));
+             return d("big.tmp");
+         },
+         "There is not enough space on the disk."},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        const std::string path = testCase.setUp();
+        const std::string content = test::Sandbox::readFile(path);
+        dialogs.errors.clear();
+        EXPECT_NE(request(FO_DELETE, toWindowsPath(path), CollectionFlags), 0);
+        resetTerminationSignal();
+        ASSERT_EQ(dialogs.errors.size(), 1u);
+        EXPECT_NE(dialogs.errors[0].text.find(testCase.reason), std::string::npos)
+            << dialogs.errors[0].text;
+        EXPECT_EQ(test::Sandbox::readFile(path), content);
+        EXPECT_TRUE(!test::Sandbox::exists(homeTrash() + "/files") ||
+                    fs::is_empty(homeTrash() + "/files"));
+        EXPECT_TRUE(leftovers().empty());
+    }
+    // The collection passes over what lies in memory on purpose, without a word.
+    EXPECT_FALSE(isCollectable(toWindowsPath(d("run/user/socket.tmp"))));
+    EXPECT_TRUE(isCollectable(toWindowsPath(d("big.tmp"))));
+}
+
+// Someone opens the file while it is being copied: the copy stops, its temporary goes and
+// the original stays. The move is traced and held at its first write of the copy while
+// another process opens the file, until the kernel shows the lease breaking.
+TEST_F(MemoryTrash, ALeaseBrokenDuringTheCopyStopsItAndTheOriginalStays)
+{
+    const std::string content = binaryText(16 << 20);
+    test::Sandbox::writeFile(d("opened.tmp"), content);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        ::raise(SIGSTOP);
+        const auto failure = moveToTrash(d("opened.tmp"));
+        ::_exit(failure && failure->error == EAGAIN ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::ptrace(PTRACE_SETOPTIONS, child, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    pid_t opener = -1;
+    for (;;) {
+        ::ptrace(PTRACE_SYSCALL, child, nullptr, nullptr);
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (WIFEXITED(status))
+            break;
+        __ptrace_syscall_info info = {};
+        if (opener < 0 && WSTOPSIG(status) == (SIGTRAP | 0x80) &&
+            ::ptrace(PTRACE_GET_SYSCALL_INFO, child, sizeof info, &info) > 0 &&
+            info.op == PTRACE_SYSCALL_INFO_ENTRY &&
+            (info.entry.nr == SYS_pwrite64 || info.entry.nr == SYS_copy_file_range)) {
+            opener = ::fork();
+            if (opener == 0)
+                ::_exit(::open(d("opened.tmp").c_str(), O_RDONLY) >= 0 ? 0 : 1);
+            bool breaking = false;
+            for (int k = 0; k < 500 && !breaking; ++k) {
+                breaking =
+                    test::Sandbox::readFile("/proc/locks").find("BREAKING") != std::string::npos;
+                if (!breaking)
+                    ::usleep(10000);
+            }
+            EXPECT_TRUE(breaking);
+        }
+    }
+    ASSERT_GT(opener, 0) << "the copy wrote nothing";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the move was not refused as in use";
+    int opened = 0;
+    ::waitpid(opener, &opened, 0);
+    EXPECT_TRUE(WIFEXITED(opened) && WEXITSTATUS(opened) == 0);
+    EXPECT_EQ(test::Sandbox::readFile(d("opened.tmp")), content);
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/files"));
+    EXPECT_TRUE(fs::is_empty(homeTrash() + "/info"));
+    EXPECT_TRUE(leftovers().empty());
+}
+
+// What a killed copy left: its temporary, and the information of an entry that never
+// arrived, go; an entry that arrived, a stray information of someone else and the
+// temporary of a copy still running stay.
+TEST_F(MemoryTrash, WhatKilledCopiesLeftIsRemovedAndNothingElse)
+{
+    const std::string trash = homeTrash();
+    const std::string prefix(CopyTemporaryPrefix);
+    test::Sandbox::writeFile(trash + "/" + prefix + "lost.tmp", "part");
+    test::Sandbox::writeFile(trash + "/info/lost.tmp.trashinfo", "[Trash Info]\n");
+    test::Sandbox::writeFile(trash + "/" + prefix + "arrived.tmp", "part");
+    test::Sandbox::writeFile(trash + "/files/arrived.tmp", "whole");
+    test::Sandbox::writeFile(trash + "/info/arrived.tmp.trashinfo", "[Trash Info]\n");
+    test::Sandbox::writeFile(trash + "/info/stray.tmp.trashinfo", "stray");
+    test::Sandbox::writeFile(trash + "/" + prefix + "running.tmp", "part");
+    test::Sandbox::writeFile(trash + "/info/running.tmp.trashinfo", "[Trash Info]\n");
+    const int running = ::open((trash + "/" + prefix + "running.tmp").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(running, LOCK_EX), 0);
+
+    removeInterruptedCopies();
+    ::close(running);
+    EXPECT_FALSE(test::Sandbox::exists(trash + "/" + prefix + "lost.tmp"));
+    EXPECT_FALSE(test::Sandbox::exists(trash + "/info/lost.tmp.trashinfo"));
+    EXPECT_FALSE(test::Sandbox::exists(trash + "/" + prefix + "arrived.tmp"));
+    EXPECT_EQ(test::Sandbox::readFile(trash + "/files/arrived.tmp"), "whole");
+    EXPECT_TRUE(test::Sandbox::exists(trash + "/info/arrived.tmp.trashinfo"));
+    EXPECT_EQ(test::Sandbox::readFile(trash + "/info/stray.tmp.trashinfo"), "stray");
+    EXPECT_TRUE(test::Sandbox::exists(trash + "/" + prefix + "running.tmp"));
+    EXPECT_TRUE(test::Sandbox::exists(trash + "/info/running.tmp.trashinfo"));
+}
+
+// A user who may not write at the top of a disk, with no trash there: the home trash takes
+// a copy. A trash there that fails its checks stays a refusal.
+TEST_F(TopdirTrash, ADiskWithoutATrashForTheUserCopiesToTheHomeTrash)
+{
+    const std::string userHome = sandbox.root() + "/user-data";
+    for (const std::string& folder : {userHome, d("sub")}) {
+        fs::create_directories(folder);
+        ASSERT_EQ(::chown(folder.c_str(), OtherUser, OtherUser), 0);
+    }
+    for (const char* name : {"sub/copied.tmp", "sub/refused.tmp"}) {
+        test::Sandbox::writeFile(d(name), name);
+        ASSERT_EQ(::chown(d(name).c_str(), OtherUser, OtherUser), 0);
+    }
+    sandbox.setEnv("XDG_DATA_HOME", userHome);
+    // The user must reach the disk through the sandbox's folders.
+    for (std::string folder = sandbox.root(); folder.size() > 5; folder = parentOf(folder))
+        ::chmod(folder.c_str(), modeOf(folder) | 0111);
+    const auto asUser = [this](const std::string& path) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setresgid(OtherUser, OtherUser, OtherUser) != 0 ||
+                ::setresuid(OtherUser, OtherUser, OtherUser) != 0)
+                ::_exit(2);
+            const auto failure = moveToTrash(path);
+            ::_exit(!failure                                                          ? 0
+                    : failure->reason.find("Recycle Bin folder") != std::string::npos ? 3
+                                                                                      : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(asUser(d("sub/copied.tmp")), 0);
+    EXPECT_FALSE(test::Sandbox::exists(d("sub/copied.tmp")));
+    EXPECT_EQ(test::Sandbox::readFile(userHome + "/Trash/files/copied.tmp"), "sub/copied.tmp");
+
+    fs::create_symlink("sub", d(".Trash-" + std::to_string(OtherUser)));
+    EXPECT_EQ(asUser(d("sub/refused.tmp")), 3);
+    EXPECT_EQ(test::Sandbox::readFile(d("sub/refused.tmp")), "sub/refused.tmp");
+    EXPECT_FALSE(test::Sandbox::exists(userHome + "/Trash/files/refused.tmp"));
 }

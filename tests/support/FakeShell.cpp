@@ -5,6 +5,10 @@ namespace test {
 int FakeShell::fileOperation(platform::SHFILEOPSTRUCTA& request)
 {
     requests.push_back(request);
+    if (request.progress) {
+        for (const std::string& entry : entries(request.pFrom))
+            request.progress(entry);
+    }
     if (onRequest)
         onRequest(request);
     request.fAnyOperationsAborted = aborted;
