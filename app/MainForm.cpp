@@ -1,9 +1,9 @@
 #include "app/MainForm.h"
 
 #include "app/CollectionFilter.h"
-#include "app/LastCollection.h"
 #include "app/CollectionPlan.h"
 #include "app/CollectionPreview.h"
+#include "app/LastCollection.h"
 #include "app/Wmiscio.h"
 #include "platform/Folders.h"
 #include "runtime/Application.h"

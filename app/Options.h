@@ -23,8 +23,8 @@ struct TCommandLine
 };
 
 // Reads the parameters (argv without the program name) from left to right; the first
-// option other than a plain parameter and --null decides (--undo takes the parameter after it as its
-// time when that is no option). --null alone is no request: it is refused as unknown.
+// option other than a plain parameter and --null decides (--undo takes the parameter after it as
+// its time when that is no option). --null alone is no request: it is refused as unknown.
 TCommandLine parseCommandLine(const std::vector<std::string>& parameters);
 
 // What vorlax and vorlax /a do, the options, and where the settings live.

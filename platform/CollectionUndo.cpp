@@ -1,9 +1,13 @@
 #include "platform/CollectionUndo.h"
 
+#include "platform/FileCopy.h"
+#include "platform/Termination.h"
 #include "platform/Trash.h"
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +69,100 @@ void dropLeftoverInfo(const RecordedFile& file)
         ::unlinkat(info->folder.get(), info->name.c_str(), 0);
 }
 
+std::string backTemporary(const std::string& name)
+{
+    return (std::string(BackTemporaryPrefix) + name).substr(0, NAME_MAX);
+}
+
+// What an undo killed during its copy left beside the place: ours, a regular file, and
+// held by no copy still running.
+void dropBackTemporary(int folder, const std::string& place)
+{
+    const std::string temporary = backTemporary(place);
+    OwnedFd fd(::openat(folder, temporary.c_str(),
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status = {};
+    if (fd.valid() && ::fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_uid == ::geteuid() && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
+        ::unlinkat(folder, temporary.c_str(), 0);
+}
+
+// An entry on another filesystem than its place goes back by a copy: whole under a
+// temporary name beside the place, noted in the record, put at the place by a rename that
+// never replaces, and only then removed from the trash. A kill at any moment leaves the
+// entry, or the file back beside the entry, which the next undo removes.
+std::optional<std::string> copyBack(const CollectionRecord& record, const RecordedFile& file,
+                                    const OpenedParent& files, const OpenedParent& info,
+                                    const OpenedParent& place)
+{
+    OwnedFd source(::openat(files.folder.get(), files.name.c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status = {};
+    if (!source.valid() || ::fstat(source.get(), &status) != 0)
+        return "Its entry in the trash cannot be read: " + failureReason(errno);
+    if (status.st_dev != file.entry.device || status.st_ino != file.entry.inode)
+        return "Its entry in the trash is no longer the one this collection made.";
+    if (!S_ISREG(status.st_mode))
+        return "It lies on another drive than its place, and only a file is copied back.";
+    struct stat taken = {};
+    if (::fstatat(place.folder.get(), place.name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+        return "Another file is at its place now; that one stays.";
+    if (const int error = roomForCopy(place.folder.get(), copySize(status), false))
+        return error == ENOSPC ? "There is no room for it at its place." : failureReason(error);
+
+    const std::string temporary = backTemporary(place.name);
+    dropBackTemporary(place.folder.get(), place.name);
+    OwnedFd copy(::openat(place.folder.get(), temporary.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!copy.valid())
+        return "It cannot be copied back: " + failureReason(errno);
+    ::flock(copy.get(), LOCK_EX);
+    const auto drop = [&](const std::string& why) {
+        ::unlinkat(place.folder.get(), temporary.c_str(), 0);
+        return why;
+    };
+    if (const int error = copyFileData(source.get(), status, copy.get(), true,
+                                       [] { return terminationSignalled(); }))
+        return drop("It cannot be copied back: " + failureReason(error));
+    struct stat copied = {};
+    if (::fstat(copy.get(), &copied) != 0)
+        return drop(failureReason(errno));
+    if (!notePutBack(record.path, file.index, identityOf(copied)))
+        return drop("What is put back cannot be recorded.");
+    if (::renameat2(place.folder.get(), temporary.c_str(), place.folder.get(), place.name.c_str(),
+                    RENAME_NOREPLACE) != 0) {
+        const int error = errno;
+        return drop(error == EEXIST ? "Another file is at its place now; that one stays."
+                                    : failureReason(error));
+    }
+    ::unlinkat(files.folder.get(), files.name.c_str(), 0);
+    ::unlinkat(info.folder.get(), info.name.c_str(), 0);
+    return std::nullopt;
+}
+
+// A file copied back by an undo killed before its entry went: the entry and its info go
+// while the file at the place is still the copy noted and the entry the run's.
+void finishCopyBack(const RecordedFile& file)
+{
+    const TrashedEntry& entry = file.entry;
+    FileFailure failure;
+    auto place = openParent(entry.original, failure);
+    auto files = openParent(entry.trash + "/files/" + entry.name, failure);
+    auto info = openParent(entry.trash + "/info/" + entry.name + ".trashinfo", failure);
+    if (!place || !files || !info || !file.putBack)
+        return;
+    dropBackTemporary(place->folder.get(), place->name);
+    struct stat back = {};
+    if (!isEntry(files->folder.get(), files->name, entry) ||
+        ::fstatat(place->folder.get(), place->name.c_str(), &back, AT_SYMLINK_NOFOLLOW) != 0 ||
+        identityOf(back) != *file.putBack || static_cast<std::uint64_t>(back.st_size) != entry.size)
+        return;
+    if (!infoNames(info->folder.get(), info->name, entry.pathKey))
+        return;
+    ::unlinkat(files->folder.get(), files->name.c_str(), 0);
+    ::unlinkat(info->folder.get(), info->name.c_str(), 0);
+}
+
 // nullopt when the file is back, else why it stays in the trash.
 std::optional<std::string> putBack(const CollectionRecord& record, const RecordedFile& file)
 {
@@ -89,7 +187,7 @@ std::optional<std::string> putBack(const CollectionRecord& record, const Recorde
         if (errno == EEXIST)
             return "Another file is at its place now; that one stays.";
         if (errno == EXDEV)
-            return "It lies on another drive than its place and cannot be renamed back.";
+            return copyBack(record, file, *files, *info, *place);
         return failureReason(errno);
     }
     struct stat back = {};
@@ -116,6 +214,7 @@ UndoOutcome undoCollection(const CollectionRecord& record)
         }
         if (where == Whereabouts::Back) {
             ++outcome.alreadyBack;
+            finishCopyBack(file);
             dropLeftoverInfo(file);
             // Put back by an undo killed before its line, or restored by hand: kept aside
             // all the same.

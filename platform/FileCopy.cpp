@@ -24,7 +24,7 @@ bool rangeCopyUnfit(int error)
 
 } // namespace
 
-int roomForCopy(int folder, std::uint64_t bytes)
+int roomForCopy(int folder, std::uint64_t bytes, bool margin)
 {
     struct statvfs status = {};
     if (::fstatvfs(folder, &status) != 0)
@@ -32,7 +32,7 @@ int roomForCopy(int folder, std::uint64_t bytes)
     const std::uint64_t unit = status.f_frsize ? status.f_frsize : status.f_bsize;
     const std::uint64_t total = std::uint64_t(status.f_blocks) * unit;
     const std::uint64_t available = std::uint64_t(status.f_bavail) * unit;
-    const std::uint64_t kept = std::max(MinimumFree, total / 20);
+    const std::uint64_t kept = margin ? std::max(MinimumFree, total / 20) : 0;
     return available >= bytes && available - bytes >= kept ? 0 : ENOSPC;
 }
 

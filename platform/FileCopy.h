@@ -11,10 +11,13 @@ namespace platform {
 // Copies of files that cannot be renamed into a trash start as temporaries of this name
 // at the top of the trash folder; what follows the prefix is the entry's name to be.
 inline constexpr std::string_view CopyTemporaryPrefix = ".vorlax-copy-";
+// Copies back out of a trash start as temporaries of this name beside their place.
+inline constexpr std::string_view BackTemporaryPrefix = ".vorlax-back-";
 
 // Whether a copy of that many bytes still leaves the folder's filesystem at least 5% and
-// at least 1 GiB free. 0 when it does, ENOSPC when not, or the errno of the look.
-int roomForCopy(int folder, std::uint64_t bytes);
+// at least 1 GiB free (with margin false: whether the bytes fit at all, for a file going
+// back where it came from). 0 when it does, ENOSPC when not, or the errno of the look.
+int roomForCopy(int folder, std::uint64_t bytes, bool margin = true);
 
 // Copies the regular file open for reading as source into the new file created as
 // target, a descriptor open for writing, keeping its holes: only the data between them

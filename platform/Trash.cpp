@@ -5,8 +5,8 @@
 #include "platform/FileStorage.h"
 #include "platform/Folders.h"
 #include "platform/HexDigit.h"
-#include "platform/TrashObserver.h"
 #include "platform/Termination.h"
+#include "platform/TrashObserver.h"
 
 #include <cctype>
 #include <cerrno>
@@ -655,8 +655,30 @@ std::optional<FileFailure> copyToHomeTrash(int parent, const std::string& name,
 
     const std::string infoText = "[Trash Info]\nPath=" + percentEncodePath(original) +
                                  "\nDeletionDate=" + deletionDate() + "\n";
+    // The entry is the copy: its own device and inode are what an undo finds again.
+    struct stat copied = {};
+    if (::fstat(copy.get(), &copied) != 0)
+        return dropCopy(errno);
+    TrashObserver* observer = trashObserver();
+    TrashedEntry told{original,
+                      trash.path,
+                      candidate,
+                      original,
+                      static_cast<std::uint64_t>(started.st_size),
+                      copied.st_dev,
+                      copied.st_ino,
+                      started.st_mtim,
+                      false};
     for (;;) {
         const std::string infoName = candidate + ".trashinfo";
+        told.name = candidate;
+        if (observer) {
+            if (const int error = observer->aboutToMove(told)) {
+                dropCopy(error);
+                return FileFailure{error, "What the collection moves cannot be recorded: " +
+                                              failureReason(error)};
+            }
+        }
         int error = writeInfo(trash.info.get(), infoName, infoText);
         if (!error) {
             if (::renameat2(trash.top.get(), copyTemporary(candidate).c_str(), trash.files.get(),
@@ -691,6 +713,8 @@ std::optional<FileFailure> copyToHomeTrash(int parent, const std::string& name,
         return takeBack({EAGAIN, "The file was changed while it was being moved."});
     if (::unlinkat(parent, name.c_str(), 0) != 0)
         return takeBack(failureOf(errno));
+    if (observer)
+        observer->moved(told);
     return std::nullopt;
 }
 

@@ -497,8 +497,7 @@ TEST_F(CollectionTest, UndoPutsTheWholeRunBackAndLaterRunsLeaveIt)
         ageAccess(path);
     }
     const std::vector<std::string> trashes = {sandbox.dataHome() + "/Trash",
-                                              driveD + "/.Trash-" + std::to_string(::geteuid()),
-                                              "/dev/shm/.Trash-" + std::to_string(::geteuid())};
+                                              driveD + "/.Trash-" + std::to_string(::geteuid())};
     const std::set<std::string> infoBefore = infoFiles(trashes);
 
     ASSERT_EQ(runUnattended().exitCode, 0);
@@ -877,4 +876,80 @@ TEST_F(MemoryTemporaryFolderTest, KillAtAnyMomentOfACopyLosesNothing)
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
     std::cout << midway << " kills during a run; " << homeEntries().size() << " entries for "
               << originals.size() << " files\n";
+}
+
+// Files copied out of memory come back by a copy: byte for byte, with their mode, times
+// and holes; no temporary is left beside them and nothing of theirs in the trash. Undos
+// killed at any moment of the copies lose nothing and leave nothing twice.
+TEST_F(MemoryTemporaryFolderTest, UndoCopiesTheFilesBackEvenWhenKilled)
+{
+    std::map<std::string, Kept> before;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 300; ++i) {
+        const std::string path =
+            sandbox.tmp() + "/d" + std::to_string(i / 50) + "/f" + std::to_string(i) + ".dat";
+        test::Sandbox::writeFile(path, sizedContent(path, 64 * 1024 + i));
+        paths.push_back(path);
+    }
+    const std::string sparse = sandbox.tmp() + "/sparse.img";
+    {
+        const int fd = ::open(sparse.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0640);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, 64 << 20), 0);
+        ASSERT_EQ(::pwrite(fd, "middle", 6, 32 << 20), 6);
+        ::close(fd);
+    }
+    paths.push_back(sparse);
+    fs::permissions(paths[7], fs::perms(0604));
+    for (const std::string& path : paths) {
+        ageQuickly(path);
+        before[path] = keptOf(path);
+        ageAccess(path);
+    }
+    writeSettings();
+    const test::Outcome run =
+        test::runProgram({QStringLiteral("/a")}, test::programEnvironment(false), 120000);
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    ASSERT_EQ(homeEntries().size(), paths.size());
+
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> delayMs(20, 400);
+    int midway = 0;
+    for (int round = 0; round < 8; ++round) {
+        QProcess undo;
+        undo.setProcessEnvironment(test::programEnvironment(false));
+        undo.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("--undo")});
+        ASSERT_TRUE(undo.waitForStarted());
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+        if (undo.state() != QProcess::NotRunning)
+            ++midway;
+        ::kill(static_cast<pid_t>(undo.processId()), SIGKILL);
+        undo.waitForFinished();
+        const auto entries = homeEntries();
+        for (const std::string& path : paths) {
+            // Back whole, or still whole in the trash; never a part under its name.
+            ASSERT_TRUE(fs::exists(path) || entries.count(path)) << path << " lost";
+            if (fs::exists(path)) {
+                ASSERT_EQ(test::Sandbox::readFile(path), before[path].content) << path;
+            }
+        }
+    }
+    std::cout << midway << " undos killed while running\n";
+    const test::Outcome undo = runVorlax({QStringLiteral("--undo")});
+    EXPECT_EQ(undo.exitCode, 0) << undo.output << undo.errors;
+    for (const std::string& path : paths) {
+        const Kept now = keptOf(path);
+        EXPECT_EQ(now.content, before[path].content) << path;
+        EXPECT_EQ(now.mode, before[path].mode) << path;
+        EXPECT_EQ(now.modifiedNs, before[path].modifiedNs) << path;
+    }
+    struct stat status = {};
+    ASSERT_EQ(::stat(sparse.c_str(), &status), 0);
+    EXPECT_LT(status.st_blocks * 512, 1 << 20) << "the holes were filled";
+    EXPECT_TRUE(homeEntries().empty());
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    EXPECT_TRUE(trashedUnder(sandbox.tmp()).empty());
+    for (const auto& entry : fs::recursive_directory_iterator(sandbox.tmp())) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".vorlax-back-")) << entry.path();
+    }
 }

@@ -110,3 +110,47 @@ TEST_F(CollectionRecordTest, AnEntryNoLongerTheRunsStaysInTheTrash)
     ::utimensat(AT_FDCWD, fine.c_str(), later, 0);
     EXPECT_FALSE(keptAsideFiles()->keeps(fine, "fine.tmp"));
 }
+
+// An undo killed after a copy back was put in place leaves the entry beside it: the next
+// undo removes the entry only while the file at the place is the copy it noted, and takes
+// the temporary of a copy killed halfway.
+TEST_F(CollectionRecordTest, AKilledCopyBackIsFinishedOnlyForTheCopyItNoted)
+{
+    const std::string copied = file("copied.tmp", "copied back");
+    const std::string replaced = file("replaced.tmp", "was copied back");
+    std::string path;
+    {
+        CollectionRecorder recorder;
+        for (const auto& each : {copied, replaced})
+            ASSERT_FALSE(moveToTrash(each));
+        path = recorder.path();
+    }
+    const std::string trash = homeTrashFolder();
+    auto record = readRecord(path);
+    ASSERT_TRUE(record);
+    for (const RecordedFile& each : record->files) {
+        const std::string name = fs::path(each.entry.original).filename().string();
+        fs::copy_file(trash + "/files/" + name, each.entry.original);
+        struct stat status = {};
+        ASSERT_EQ(::lstat(each.entry.original.c_str(), &status), 0);
+        ASSERT_TRUE(notePutBack(path, each.index, identityOf(status)));
+    }
+    // Another file in place of the copy noted: its entry stays.
+    test::Sandbox::writeFile(replaced + ".new", "someone's own");
+    fs::rename(replaced + ".new", replaced);
+    const std::string temporary =
+        fs::path(copied).parent_path().string() + "/.vorlax-back-copied.tmp";
+    test::Sandbox::writeFile(temporary, "half");
+
+    record = readRecord(path);
+    ASSERT_TRUE(record);
+    const UndoOutcome outcome = undoCollection(*record);
+    EXPECT_EQ(outcome.alreadyBack, 1);
+    EXPECT_EQ(test::Sandbox::readFile(copied), "copied back");
+    EXPECT_FALSE(fs::exists(trash + "/files/copied.tmp"));
+    EXPECT_FALSE(fs::exists(trash + "/info/copied.tmp.trashinfo"));
+    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_EQ(test::Sandbox::readFile(replaced), "someone's own");
+    EXPECT_EQ(test::Sandbox::readFile(trash + "/files/replaced.tmp"), "was copied back");
+    EXPECT_TRUE(fs::exists(trash + "/info/replaced.tmp.trashinfo"));
+}
