@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 #include <ctime>
 #include <fcntl.h>
@@ -84,6 +87,14 @@ TEST_F(PreviewWindowTest, TheMainTabHasTheMenuAndItsEntries)
     EXPECT_EQ(items[1]->text(), QStringLiteral("Last Collection..."));
     EXPECT_EQ(items[2]->text(), QStringLiteral("Put Last Collection Back"));
 
+    if (const char* shot = std::getenv("VORLAX_SCREENSHOT")) {
+        contextMenu(f.ListBox1->viewport(), QContextMenuEvent::Mouse);
+        QEventLoop settle;
+        QTimer::singleShot(300, &settle, &QEventLoop::quit);
+        settle.exec();
+        f.screen()->grabWindow(0).save(QString::fromLocal8Bit(shot));
+        f.PopupMenu1->hide();
+    }
     EXPECT_TRUE(f.OnLastCollection);
     EXPECT_TRUE(f.OnPutLastCollectionBack);
     f.OnLastCollection = nullptr;
