@@ -296,8 +296,12 @@ bool movedByRun(const RecordedFile& file, Whereabouts where)
 bool notePutBack(const std::string& recordPath, std::uint64_t index, const FileIdentity& back)
 {
     OwnedFd file(::open(recordPath.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
-    return file.valid() &&
-           writeAll(file.get(), "B\t" + std::to_string(index) + "\t" + std::to_string(back.device) +
+    return file.valid() && notePutBack(file.get(), index, back);
+}
+
+bool notePutBack(int recordFile, std::uint64_t index, const FileIdentity& back)
+{
+    return writeAll(recordFile, "B\t" + std::to_string(index) + "\t" + std::to_string(back.device) +
                                     "\t" + std::to_string(back.inode) + "\t" +
                                     std::to_string(back.modifiedNs) + "\n");
 }

@@ -90,6 +90,8 @@ bool movedByRun(const RecordedFile& file, Whereabouts where);
 
 // Appends that an undo put the file back; false when the line could not be written.
 bool notePutBack(const std::string& recordPath, std::uint64_t index, const FileIdentity& back);
+// The same into a record already open for appending.
+bool notePutBack(int recordFile, std::uint64_t index, const FileIdentity& back);
 
 FileIdentity identityOf(const struct stat& status);
 

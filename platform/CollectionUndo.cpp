@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <map>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,46 @@ namespace platform {
 namespace {
 
 constexpr std::size_t InfoLimit = 64 * 1024;
+
+// What one undo keeps open: the files/ and info/ folders of each trash, walked to once,
+// and the record, to note each file put back.
+struct Undoing
+{
+    explicit Undoing(const CollectionRecord& undone)
+        : recordFile(::open(undone.path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC))
+    {
+    }
+
+    std::optional<OpenedParent> trashFolder(const std::string& trash, const char* part,
+                                            const std::string& name, FileFailure& failure)
+    {
+        const std::string key = trash + "/" + part;
+        auto found = folders.find(key);
+        if (found == folders.end()) {
+            auto opened = openParent(key + "/" + name, failure);
+            if (!opened)
+                return std::nullopt;
+            found = folders.emplace(key, std::move(*opened)).first;
+        }
+        OpenedParent copy;
+        copy.folder = OwnedFd(::fcntl(found->second.folder.get(), F_DUPFD_CLOEXEC, 0));
+        if (!copy.folder.valid()) {
+            failure = FileFailure{errno, failureReason(errno)};
+            return std::nullopt;
+        }
+        copy.name = name;
+        copy.resolvedPath = found->second.resolvedPath;
+        return copy;
+    }
+
+    bool note(std::uint64_t index, const FileIdentity& back) const
+    {
+        return recordFile.valid() && notePutBack(recordFile.get(), index, back);
+    }
+
+    OwnedFd recordFile;
+    std::map<std::string, OpenedParent> folders;
+};
 
 bool isEntry(int folder, const std::string& name, const TrashedEntry& entry)
 {
@@ -91,7 +132,7 @@ void dropBackTemporary(int folder, const std::string& place)
 // temporary name beside the place, noted in the record, put at the place by a rename that
 // never replaces, and only then removed from the trash. A kill at any moment leaves the
 // entry, or the file back beside the entry, which the next undo removes.
-std::optional<std::string> copyBack(const CollectionRecord& record, const RecordedFile& file,
+std::optional<std::string> copyBack(Undoing& undoing, const RecordedFile& file,
                                     const OpenedParent& files, const OpenedParent& info,
                                     const OpenedParent& place)
 {
@@ -127,7 +168,7 @@ std::optional<std::string> copyBack(const CollectionRecord& record, const Record
     struct stat copied = {};
     if (::fstat(copy.get(), &copied) != 0)
         return drop(failureReason(errno));
-    if (!notePutBack(record.path, file.index, identityOf(copied)))
+    if (!undoing.note(file.index, identityOf(copied)))
         return drop("What is put back cannot be recorded.");
     if (::renameat2(place.folder.get(), temporary.c_str(), place.folder.get(), place.name.c_str(),
                     RENAME_NOREPLACE) != 0) {
@@ -164,16 +205,16 @@ void finishCopyBack(const RecordedFile& file)
 }
 
 // nullopt when the file is back, else why it stays in the trash.
-std::optional<std::string> putBack(const CollectionRecord& record, const RecordedFile& file)
+std::optional<std::string> putBack(Undoing& undoing, const RecordedFile& file)
 {
     const TrashedEntry& entry = file.entry;
     FileFailure failure;
-    auto files = openParent(entry.trash + "/files/" + entry.name, failure);
+    auto files = undoing.trashFolder(entry.trash, "files", entry.name, failure);
     if (!files)
         return "Its place in the trash cannot be reached: " + failure.reason;
     if (!isEntry(files->folder.get(), files->name, entry))
         return "Its entry in the trash is no longer the one this collection made.";
-    auto info = openParent(entry.trash + "/info/" + entry.name + ".trashinfo", failure);
+    auto info = undoing.trashFolder(entry.trash, "info", entry.name + ".trashinfo", failure);
     if (!info || !infoNames(info->folder.get(), info->name, entry.pathKey))
         return "Its information in the trash no longer names this place.";
 
@@ -187,7 +228,7 @@ std::optional<std::string> putBack(const CollectionRecord& record, const Recorde
         if (errno == EEXIST)
             return "Another file is at its place now; that one stays.";
         if (errno == EXDEV)
-            return copyBack(record, file, *files, *info, *place);
+            return copyBack(undoing, file, *files, *info, *place);
         return failureReason(errno);
     }
     struct stat back = {};
@@ -196,7 +237,7 @@ std::optional<std::string> putBack(const CollectionRecord& record, const Recorde
     ::unlinkat(info->folder.get(), info->name.c_str(), 0);
     if (entry.folder)
         dropFolderSize(entry.trash, files->folder.get(), entry.name);
-    notePutBack(record.path, file.index, identityOf(back));
+    undoing.note(file.index, identityOf(back));
     return std::nullopt;
 }
 
@@ -205,6 +246,7 @@ std::optional<std::string> putBack(const CollectionRecord& record, const Recorde
 UndoOutcome undoCollection(const CollectionRecord& record)
 {
     UndoOutcome outcome;
+    Undoing undoing(record);
     for (const RecordedFile& file : record.files) {
         const Whereabouts where = whereabouts(file);
         if (!movedByRun(file, where)) {
@@ -220,14 +262,14 @@ UndoOutcome undoCollection(const CollectionRecord& record)
             // all the same.
             struct stat status = {};
             if (!file.putBack && ::lstat(file.entry.original.c_str(), &status) == 0)
-                notePutBack(record.path, file.index, identityOf(status));
+                undoing.note(file.index, identityOf(status));
             continue;
         }
         if (where == Whereabouts::Gone) {
             outcome.left.emplace_back(file.entry.original, "It is no longer in the trash.");
             continue;
         }
-        if (auto why = putBack(record, file))
+        if (auto why = putBack(undoing, file))
             outcome.left.emplace_back(file.entry.original, *why);
         else
             outcome.putBack.push_back(file.entry.original);
