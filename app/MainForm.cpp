@@ -929,9 +929,14 @@ void TForm1::PreviewCollection()
             dialog->addNote(QString::fromStdString(warning) +
                             QStringLiteral(" (a collection would clear its box)"));
     };
-    connect(dialog, &PreviewDialog::stopClicked, this, [&preview] { preview.Stop(); });
+    // The dialog outlives the preview: its Stop must not reach it once it has ended.
+    const QMetaObject::Connection stopping =
+        connect(dialog, &PreviewDialog::stopClicked, this, [&preview] { preview.Stop(); });
     m_stopPreview = [&preview] { preview.Stop(); };
-    const auto previewEnd = qScopeGuard([this] { m_stopPreview = {}; });
+    const auto previewEnd = qScopeGuard([this, stopping] {
+        m_stopPreview = {};
+        disconnect(stopping);
+    });
     QString outcome;
     try {
         preview.Execute();
