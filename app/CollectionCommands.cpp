@@ -124,8 +124,9 @@ UndoReport undoCollectionAt(const std::string& time)
         text << "Every file of the collection of " << started
              << " is back already; nothing was put back.\n";
     else
-        text << outcome.putBack.size() << " files of the collection of " << started << " put back, "
-             << outcome.left.size() << " left in the trash.\n";
+        text << outcome.putBack.size() << (outcome.putBack.size() == 1 ? " file" : " files")
+             << " of the collection of " << started << " put back, " << outcome.left.size()
+             << " left in the trash.\n";
     report.status = outcome.left.empty() ? 0 : 1;
     report.text = text.str();
     return report;
