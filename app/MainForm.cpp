@@ -658,20 +658,7 @@ void TForm1::SaveSettings()
 
 void TForm1::captureSettings()
 {
-    const auto boxes = driveBoxes();
-    for (std::size_t k = 0; k < boxes.size(); ++k)
-        m_values.Drives[k] = boxes[k]->isChecked();
-    m_values.RunScanDisk = CheckBox3->isChecked();
-    m_values.DelCHK = CheckBox4->isChecked();
-    m_values.DelTempFiles = CheckBox1->isChecked();
-    m_values.DelCache = CheckBox5->isChecked();
-    m_values.DelBAK = CheckBox6->isChecked();
-    m_values.DelTMP = CheckBox7->isChecked();
-    m_values.DelUser1 = CheckBox8->isChecked();
-    m_values.DelUser2 = CheckBox9->isChecked();
-    m_values.Cache = editText(Edit4);
-    m_values.User1 = editText(Edit2);
-    m_values.User2 = editText(Edit3);
+    static_cast<TCollectionSettings&>(m_values) = boxSettings();
     m_values.AutoStart = CheckBox2->isChecked();
     const auto radios = radioButtons();
     for (std::size_t k = 0; k < radios.size(); ++k)
@@ -811,12 +798,12 @@ void TForm1::CollectRubbish()
     FillSystemSummary();
 }
 
-TCollectionSettings TForm1::collectionSettings() const
+TCollectionSettings TForm1::boxSettings() const
 {
     TCollectionSettings settings;
     const auto boxes = driveBoxes();
     for (std::size_t k = 0; k < boxes.size(); ++k)
-        settings.Drives[k] = boxes[k]->isChecked() && !boxes[k]->isHidden();
+        settings.Drives[k] = boxes[k]->isChecked();
     settings.RunScanDisk = CheckBox3->isChecked();
     settings.DelCHK = CheckBox4->isChecked();
     settings.DelTempFiles = CheckBox1->isChecked();
@@ -828,6 +815,16 @@ TCollectionSettings TForm1::collectionSettings() const
     settings.Cache = editText(Edit4);
     settings.User1 = editText(Edit2);
     settings.User2 = editText(Edit3);
+    return settings;
+}
+
+TCollectionSettings TForm1::collectionSettings() const
+{
+    // A hidden box stands for no fixed disk: it is saved as ticked but never searched.
+    TCollectionSettings settings = boxSettings();
+    const auto boxes = driveBoxes();
+    for (std::size_t k = 0; k < boxes.size(); ++k)
+        settings.Drives[k] = settings.Drives[k] && !boxes[k]->isHidden();
     return settings;
 }
 

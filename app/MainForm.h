@@ -63,20 +63,8 @@ public:
 // What the window last held of the settings, kept outside the widgets so that they can be
 // saved when the toolkit ends the process on its own (a lost display) and no widget may be
 // touched any more.
-struct TSettingsValues
+struct TSettingsValues : TCollectionSettings
 {
-    std::array<bool, 4> Drives{};
-    bool RunScanDisk = false;
-    bool DelCHK = false;
-    bool DelTempFiles = false;
-    bool DelCache = false;
-    bool DelBAK = false;
-    bool DelTMP = false;
-    bool DelUser1 = false;
-    bool DelUser2 = false;
-    std::string Cache;
-    std::string User1;
-    std::string User2;
     bool AutoStart = false;
     std::array<bool, 4> Frequency{};
 };
@@ -213,6 +201,8 @@ private:
     std::array<QCheckBox*, 4> driveBoxes() const;
     std::array<TRadioButton*, 4> radioButtons() const;
     void allowSave();
+    // The Configure tab's boxes and texts as they stand.
+    TCollectionSettings boxSettings() const;
     // Copies the controls' settings into m_values.
     void captureSettings();
     // Writes m_values, NextRunDate and Collected to vorlax.ini; touches no widget.
