@@ -449,6 +449,31 @@ std::uint64_t folderSize(int parent, const char* name, dev_t device)
     return total;
 }
 
+// The lines of directorysizes whose entries are still in files/, without the one of the
+// encoded name given.
+std::string folderSizesKept(const std::string& old, int filesFolder, const std::string& dropped)
+{
+    std::string kept;
+    std::size_t at = 0;
+    while (at < old.size()) {
+        std::size_t end = old.find('\n', at);
+        if (end == std::string::npos)
+            end = old.size();
+        const std::string line = old.substr(at, end - at);
+        at = end + 1;
+        const std::size_t lastBlank = line.rfind(' ');
+        if (lastBlank == std::string::npos)
+            continue;
+        const std::string lineName = line.substr(lastBlank + 1);
+        struct stat entry = {};
+        if (lineName == dropped || ::fstatat(filesFolder, percentDecode(lineName).c_str(), &entry,
+                                             AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        kept += line + "\n";
+    }
+    return kept;
+}
+
 // One line per trashed folder: size, the info file's time and the encoded name. Lines of
 // entries gone from files/ go, as does an older line for the same name.
 void noteFolderSize(const TrashFolder& trash, const std::string& name, dev_t device)
@@ -461,26 +486,8 @@ void noteFolderSize(const TrashFolder& trash, const std::string& name, dev_t dev
 
     FolderLock lock(trash.path);
     const std::string path = joinPath(trash.path, "directorysizes");
-    std::string kept;
-    if (auto old = readWholeFile(path)) {
-        std::size_t at = 0;
-        while (at < old->size()) {
-            std::size_t end = old->find('\n', at);
-            if (end == std::string::npos)
-                end = old->size();
-            const std::string line = old->substr(at, end - at);
-            at = end + 1;
-            const std::size_t lastBlank = line.rfind(' ');
-            if (lastBlank == std::string::npos)
-                continue;
-            const std::string lineName = line.substr(lastBlank + 1);
-            struct stat entry = {};
-            if (lineName == encoded || ::fstatat(trash.files.get(), percentDecode(lineName).c_str(),
-                                                 &entry, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            kept += line + "\n";
-        }
-    }
+    const auto old = readWholeFile(path);
+    std::string kept = old ? folderSizesKept(*old, trash.files.get(), encoded) : std::string();
     kept += std::to_string(size) + " " + std::to_string(info.st_mtim.tv_sec) + " " + encoded + "\n";
     // A cache that readers make again when it is missing or wrong: not worth a flush per
     // folder.
@@ -735,23 +742,7 @@ void dropFolderSize(const std::string& trashFolder, int filesFolder, const std::
     const auto old = readWholeFile(path);
     if (!old)
         return;
-    const std::string encoded = percentEncodePath(name);
-    std::string kept;
-    std::size_t at = 0;
-    while (at < old->size()) {
-        std::size_t end = old->find('\n', at);
-        if (end == std::string::npos)
-            end = old->size();
-        const std::string line = old->substr(at, end - at);
-        at = end + 1;
-        const std::size_t lastBlank = line.rfind(' ');
-        struct stat entry = {};
-        if (lastBlank == std::string::npos || line.substr(lastBlank + 1) == encoded ||
-            ::fstatat(filesFolder, percentDecode(line.substr(lastBlank + 1)).c_str(), &entry,
-                      AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        kept += line + "\n";
-    }
+    const std::string kept = folderSizesKept(*old, filesFolder, percentEncodePath(name));
     if (kept != *old)
         writeFileAtomically(path, kept, Flush::No);
 }
