@@ -1,5 +1,7 @@
 #include "app/CollectionCommands.h"
 
+#include "app/RunReport.h"
+
 #include "platform/CollectionUndo.h"
 #include "platform/SettingsLock.h"
 
@@ -33,11 +35,6 @@ Counts countsOf(const platform::CollectionRecord& record)
     return counts;
 }
 
-std::string kilobytes(std::uint64_t bytes)
-{
-    return std::to_string(bytes / 1024) + " Kb";
-}
-
 } // namespace
 
 void printCollections(std::ostream& out)
@@ -58,7 +55,7 @@ void printCollections(std::ostream& out)
         const Counts counts = countsOf(*record);
         std::snprintf(line, sizeof line, "%-19s  %7d  %12s  %8d  %10d\n",
                       platform::recordTime(record->started).c_str(), counts.files,
-                      kilobytes(counts.bytes).c_str(), counts.inTrash, counts.keptAside);
+                      kilobytesText(counts.bytes).c_str(), counts.inTrash, counts.keptAside);
         out << line;
     }
 }

@@ -1,6 +1,7 @@
 #include "app/CollectionPreview.h"
 
 #include "app/CollectionFilter.h"
+#include "app/RunReport.h"
 #include "platform/Drives.h"
 #include "platform/Shell.h"
 #include "platform/Trash.h"
@@ -50,11 +51,6 @@ std::size_t printableLength(const std::string& text, std::size_t at)
         code >= least[length] && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff);
     // The second block of control characters is no more printable than the first.
     return valid && (code < 0x80 || code > 0x9f) ? length : 0;
-}
-
-std::string kilobytes(std::int64_t bytes)
-{
-    return std::to_string(bytes / 1024) + " Kb";
 }
 
 } // namespace
@@ -212,7 +208,8 @@ std::string stageSummary(const std::string& stage, int files, std::int64_t bytes
         QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat).toStdString();
     // "Drive C:" needs no colon of its own.
     return stage + (stage.ends_with(':') ? " " : ": ") + std::to_string(files) +
-           (files == 1 ? " file, " : " files, ") + kilobytes(bytes) + " (" + human + ")";
+           (files == 1 ? " file, " : " files, ") +
+           kilobytesText(static_cast<std::uint64_t>(bytes)) + " (" + human + ")";
 }
 
 int runPreview(bool nul, std::ostream& out, std::ostream& err)

@@ -1,6 +1,7 @@
 #include "app/LastCollection.h"
 
 #include "app/CollectionCommands.h"
+#include "app/RunReport.h"
 #include "runtime/MessageBoxes.h"
 
 #include <QDialogButtonBox>
@@ -118,10 +119,10 @@ void TLastCollectionDialog::fill()
     Files->sortByColumn(0, Qt::AscendingOrder);
     Files->resizeColumnToContents(1);
     Files->resizeColumnToContents(2);
-    Summary->setText(QString::fromStdString("Started " + platform::recordTime(m_record->started) +
-                                            ": " + std::to_string(files) + " files, " +
-                                            std::to_string(bytes / 1024) + " Kb, " +
-                                            std::to_string(trashed) + " still in the trash."));
+    Summary->setText(QString::fromStdString(
+        "Started " + platform::recordTime(m_record->started) + ": " + std::to_string(files) +
+        (files == 1 ? " file, " : " files, ") + kilobytesText(bytes) + ", " +
+        std::to_string(trashed) + " still in the trash."));
     PutBack->setEnabled(trashed > 0);
 }
 

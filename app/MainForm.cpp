@@ -469,7 +469,7 @@ std::string TForm1::editText(const QLineEdit* edit) const
 
 std::string TForm1::amountText() const
 {
-    return std::to_string(CollectedBytes / 1024) + " Kb";
+    return kilobytesText(static_cast<std::uint64_t>(CollectedBytes));
 }
 
 void TForm1::FormCreate(QObject*)

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+std::string kilobytesText(std::uint64_t bytes)
+{
+    return std::to_string(bytes / 1024) + " Kb";
+}
+
 void TRunReport::clear()
 {
     *this = TRunReport();

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
+
+// The window's text for an amount: whole kilobytes, as "34 Kb".
+std::string kilobytesText(std::uint64_t bytes);
 
 // What became of the files one collection handed to the shell, for the line a run without
 // a display ends with.
