@@ -3,6 +3,7 @@
 #include "platform/AutostartFolder.h"
 #include "platform/Drives.h"
 #include "platform/Folders.h"
+#include "platform/PathWalk.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -232,8 +233,13 @@ bool CollectionRules::usedLately(const std::string& windowsPath) const
     if (!m_whole)
         return false;
     const std::string native = toNativePath(windowsPath);
+    if (native.empty())
+        return false;
+    // The look the collection took of it already, in a run.
     struct stat status = {};
-    if (native.empty() || ::lstat(native.c_str(), &status) != 0)
+    if (const EntryLook* look = lookAt(native))
+        status = look->status;
+    else if (::lstat(native.c_str(), &status) != 0)
         return false;
     const std::uint64_t cutoff = cutoffNow();
     const auto since = [cutoff](const timespec& time) {

@@ -31,6 +31,8 @@ public:
     // Closes now and tells whether that worked: some network filesystems report write
     // errors only then.
     bool close();
+    // Gives the descriptor up without closing it.
+    int release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd = -1;

@@ -491,12 +491,21 @@ int PosixShell::fileOperation(SHFILEOPSTRUCTA& request)
 bool PosixShell::isCollectable(const std::string& windowsPath)
 {
     const std::string native = toNativePath(windowsPath);
-    struct stat status = {};
     if (native.empty())
         return false;
+    // What cannot be looked at is refused by the move, with its reason.
+    if (native.size() >= PATH_MAX)
+        return true;
+    if (const EntryLook* look = lookAt(native))
+        return collectableLook(*look);
+    if (errno == ENOENT || errno == ENAMETOOLONG)
+        return true;
+    // A walk refuses more than the system does (a link another user could have made): the
+    // move tells why.
+    struct stat status = {};
     if (::lstat(native.c_str(), &status) != 0)
         return errno == ENOENT || errno == ENAMETOOLONG;
-    return status.st_uid == ::geteuid() && !liesInTrash(native) && !keptInMemoryOnPurpose(native);
+    return status.st_uid == runningUser() && !liesInTrash(native) && !keptInMemoryOnPurpose(native);
 }
 
 bool PosixShell::holdsTrash(const std::string& windowsFolder)

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -37,27 +38,10 @@ namespace platform {
 namespace {
 
 constexpr int FolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-// Links followed in one path, as the kernel allows.
-constexpr int LinkLimit = 40;
 // Names in the trash leave room for ".trashinfo" and a number.
 constexpr std::size_t TrashNameLimit = NAME_MAX - 10 - 12;
 constexpr int NumberedNames = 100;
 constexpr std::size_t NamesakesKept = 1024;
-
-std::deque<std::string> splitParts(const std::string& path)
-{
-    std::deque<std::string> parts;
-    std::size_t at = 0;
-    while (at <= path.size()) {
-        std::size_t end = path.find('/', at);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > at)
-            parts.push_back(path.substr(at, end - at));
-        at = end + 1;
-    }
-    return parts;
-}
 
 std::string parentOf(const std::string& path)
 {
@@ -68,18 +52,6 @@ std::string parentOf(const std::string& path)
 std::string joinPath(const std::string& folder, const std::string& name)
 {
     return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-// A folder where nobody but us or root could have put an entry: nobody but its owner writes
-// to it, and that owner is us or root. Only there a link is followed, or another user's
-// entry taken.
-bool trustedFolder(int folder)
-{
-    struct stat status = {};
-    if (::fstat(folder, &status) != 0)
-        return false;
-    return (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
-           (status.st_uid == ::geteuid() || status.st_uid == 0);
 }
 
 bool sameFile(const struct stat& a, const struct stat& b)
@@ -182,6 +154,7 @@ struct TrashFolder
     struct stat infoStatus = {};
     // The last number given to a namesake, so that the next one does not test all before it.
     std::unordered_map<std::string, int> lastNumber;
+    unsigned checked = 0; // the generation of the run it was last checked in
 };
 
 FileFailure trashRefused(const std::string& folder, const std::string& why)
@@ -204,7 +177,7 @@ std::optional<FileFailure> openTrashParts(TrashFolder& trash)
         struct stat status = {};
         if (!fd.valid() || ::fstat(fd.get(), &status) != 0)
             return trashRefused(joinPath(trash.path, part), "it is no folder");
-        if (status.st_uid != ::geteuid())
+        if (status.st_uid != runningUser())
             return trashRefused(joinPath(trash.path, part), "it belongs to another user");
         (part[0] == 'f' ? trash.files : trash.info) = std::move(fd);
         (part[0] == 'f' ? trash.filesStatus : trash.infoStatus) = status;
@@ -220,7 +193,7 @@ std::optional<FileFailure> openHomeTrash(TrashFolder& trash)
     trash.top = OwnedFd(::open(trash.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!trash.top.valid() && errno == ENOENT) {
         std::string made;
-        for (const auto& part : splitParts(trash.path)) {
+        for (const auto& part : pathParts(trash.path)) {
             made += "/" + part;
             if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST)
                 return failureOf(errno);
@@ -230,7 +203,7 @@ std::optional<FileFailure> openHomeTrash(TrashFolder& trash)
     struct stat status = {};
     if (!trash.top.valid() || ::fstat(trash.top.get(), &status) != 0)
         return trashRefused(trash.path, "it is no folder");
-    if (status.st_uid != ::geteuid())
+    if (status.st_uid != runningUser())
         return trashRefused(trash.path, "it belongs to another user");
     trash.topStatus = status;
     return openTrashParts(trash);
@@ -250,7 +223,7 @@ std::optional<FileFailure> openTopdirTrash(TrashFolder& trash, dev_t device, boo
         return failureOf(errno);
     if (status.st_dev != device)
         return FileFailure{EXDEV, "The Recycle Bin of this drive cannot be found."};
-    const std::string uid = std::to_string(::geteuid());
+    const std::string uid = std::to_string(runningUser());
 
     // Whether .Trash is missing, or shared as it should be with no $uid of ours in it.
     bool sharedMissing = false;
@@ -267,7 +240,7 @@ std::optional<FileFailure> openTopdirTrash(TrashFolder& trash, dev_t device, boo
             OwnedFd own(::openat(sharedFd.get(), uid.c_str(), FolderFlags));
             struct stat ownStatus = {};
             if (own.valid() && ::fstat(own.get(), &ownStatus) == 0 &&
-                ownStatus.st_uid == ::geteuid() && (ownStatus.st_mode & 077) == 0) {
+                ownStatus.st_uid == runningUser() && (ownStatus.st_mode & 077) == 0) {
                 trash.path = joinPath(joinPath(trash.topdir, ".Trash"), uid);
                 trash.top = std::move(own);
                 return openTrashParts(trash);
@@ -288,7 +261,7 @@ std::optional<FileFailure> openTopdirTrash(TrashFolder& trash, dev_t device, boo
         return trashRefused(trash.path, "it is a symbolic link");
     if (!S_ISDIR(own.st_mode))
         return trashRefused(trash.path, "it is no folder");
-    if (own.st_uid != ::geteuid())
+    if (own.st_uid != runningUser())
         return trashRefused(trash.path, "it belongs to another user");
     trash.top = OwnedFd(::openat(top.get(), name.c_str(), FolderFlags));
     struct stat opened = {};
@@ -333,14 +306,43 @@ std::optional<TrashFolder>& keptHomeTrash()
     return kept;
 }
 
-// The home trash of the given path, whose status is homeStatus (null when it is missing).
-std::optional<FileFailure> findHomeTrash(TrashFolder*& found, const std::string& homePath,
-                                         const struct stat* homeStatus)
+// Where the home trash is: looked at again for each move outside a run, once for each
+// generation of one.
+struct HomeTrashPlace
+{
+    std::string path;
+    bool exists = false;
+    struct stat status = {};
+    dev_t device = 0; // of the folder that holds or would hold it
+    unsigned generation = 0;
+};
+
+HomeTrashPlace& homeTrashPlace()
+{
+    static HomeTrashPlace place;
+    const unsigned generation = KeptWalk::generation();
+    std::string path = homeTrashFolder();
+    if (generation != 0 && place.generation == generation && place.path == path)
+        return place;
+    place.path = std::move(path);
+    place.exists = ::stat(place.path.c_str(), &place.status) == 0;
+    place.device = place.exists ? place.status.st_dev : deviceOfHomeTrash(parentOf(place.path));
+    place.generation = generation;
+    return place;
+}
+
+// The home trash at the place, checked as keptHomeTrash() says, once for each generation of
+// a run.
+std::optional<FileFailure> findHomeTrash(TrashFolder*& found, HomeTrashPlace& place)
 {
     auto& kept = keptHomeTrash();
-    if (kept && homeStatus && kept->path == homePath && stillThere(*homeStatus, kept->topStatus) &&
-        stillThere(kept->top.get(), "files", kept->filesStatus) &&
-        stillThere(kept->top.get(), "info", kept->infoStatus)) {
+    const unsigned generation = KeptWalk::generation();
+    if (kept && kept->path == place.path &&
+        ((generation != 0 && kept->checked == generation) ||
+         (place.exists && stillThere(place.status, kept->topStatus) &&
+          stillThere(kept->top.get(), "files", kept->filesStatus) &&
+          stillThere(kept->top.get(), "info", kept->infoStatus)))) {
+        kept->checked = generation;
         found = &*kept;
         return std::nullopt;
     }
@@ -349,6 +351,9 @@ std::optional<FileFailure> findHomeTrash(TrashFolder*& found, const std::string&
     if (auto failure = openHomeTrash(fresh))
         return failure;
     kept = std::move(fresh);
+    kept->checked = generation;
+    place.exists = true;
+    place.status = kept->topStatus;
     found = &*kept;
     return std::nullopt;
 }
@@ -391,36 +396,62 @@ std::string candidateName(const std::string& base, int attempt)
     return base + "." + std::to_string(random());
 }
 
-// The info file under its name, whole, never replacing one: written unnamed and then
-// linked in, so that a kill at any moment leaves it whole or not there at all. Where
-// the filesystem has no unnamed files, it is created exclusively and written in place.
-// 0 or the errno; EEXIST when the name is taken.
-int writeInfo(int infoFolder, const std::string& name, const std::string& text)
+// The info file of one move, whole under its name, never replacing one: written once
+// unnamed and then linked in under the name tried, so that a kill at any moment leaves it
+// whole or not there at all. Where the filesystem has no unnamed files, it is created
+// exclusively and written in place.
+class InfoFile
 {
-    OwnedFd unnamed(::openat(infoFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (unnamed.valid()) {
-        if (!writeAll(unnamed.get(), text))
-            return errno ? errno : EIO;
-        const std::string self = "/proc/self/fd/" + std::to_string(unnamed.get());
-        if (::linkat(AT_FDCWD, self.c_str(), infoFolder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-            return 0;
-        if (errno != ENOENT)
+public:
+    explicit InfoFile(std::string text) : m_text(std::move(text)) {}
+
+    // 0 or the errno; EEXIST when the name is taken.
+    int linkAs(int infoFolder, const std::string& name)
+    {
+        // Once linked and taken back, the unnamed file cannot be linked again.
+        if (!m_unnamed.valid() || m_linked) {
+            m_linked = false;
+            m_unnamed.reset();
+            m_unnamed = OwnedFd(::openat(infoFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+            if (m_unnamed.valid() && !writeAll(m_unnamed.get(), m_text)) {
+                m_unnamed.reset();
+                return errno ? errno : EIO;
+            }
+        }
+        if (m_unnamed.valid()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(m_unnamed.get());
+            if (::linkat(AT_FDCWD, self.c_str(), infoFolder, name.c_str(), AT_SYMLINK_FOLLOW) ==
+                0) {
+                m_linked = true;
+                return 0;
+            }
+            if (errno != ENOENT)
+                return errno;
+            // No /proc to link through.
+        } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
             return errno;
-        // No /proc to link through.
-    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return errno;
+        }
+        OwnedFd info(::openat(infoFolder, name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!info.valid())
+            return errno;
+        if (!writeAll(info.get(), m_text)) {
+            const int error = errno ? errno : EIO;
+            ::unlinkat(infoFolder, name.c_str(), 0);
+            return error;
+        }
+        m_linked = true;
+        return 0;
     }
-    OwnedFd info(::openat(infoFolder, name.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!info.valid())
-        return errno;
-    if (!writeAll(info.get(), text)) {
-        const int error = errno ? errno : EIO;
-        ::unlinkat(infoFolder, name.c_str(), 0);
-        return error;
-    }
-    return 0;
-}
+
+    // Open until the move is done, so that it can be closed with the entry.
+    OwnedFd& descriptor() { return m_unnamed; }
+
+private:
+    std::string m_text;
+    OwnedFd m_unnamed;
+    bool m_linked = false;
+};
 
 // Apparent size of what a folder holds, without following links or leaving its filesystem.
 std::uint64_t folderSize(int parent, const char* name, dev_t device)
@@ -494,19 +525,6 @@ void noteFolderSize(const TrashFolder& trash, const std::string& name, dev_t dev
     writeFileAtomically(path, kept, Flush::No);
 }
 
-// A folder made again on the way back: ours, and open to others only as the umask allows
-// where the folder above is ours too. Never inside another user's folder.
-std::optional<FileFailure> makeFolder(int parent, const std::string& name)
-{
-    if (!mayReceive(parent))
-        return FileFailure{EPERM, "The folder it goes into belongs to another user."};
-    struct stat above = {};
-    const bool ours = ::fstat(parent, &above) == 0 && above.st_uid == ::geteuid();
-    if (::mkdirat(parent, name.c_str(), ours ? 0777 : 0700) != 0 && errno != EEXIST)
-        return failureOf(errno);
-    return std::nullopt;
-}
-
 // What lives in memory on purpose: shared memory and the session's runtime folder. Their
 // files are never copied out.
 bool keptInMemory(const std::string& resolvedPath)
@@ -551,7 +569,7 @@ void removeInterruptedCopies(const TrashFolder& trash)
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat status = {};
         if (!temporary.valid() || ::fstat(temporary.get(), &status) != 0 ||
-            !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+            !S_ISREG(status.st_mode) || status.st_uid != runningUser() ||
             ::flock(temporary.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
         const std::string candidate = name.substr(CopyTemporaryPrefix.size());
@@ -594,11 +612,10 @@ int nextCandidate(TrashFolder& trash, const std::string& base, int& attempt, std
 std::optional<FileFailure> copyToHomeTrash(int parent, const std::string& name,
                                            const std::string& original, int source,
                                            const struct stat& status, bool flush,
-                                           const std::string& homePath,
-                                           const struct stat* homeStatus)
+                                           HomeTrashPlace& place)
 {
     TrashFolder* found = nullptr;
-    if (auto failure = findHomeTrash(found, homePath, homeStatus))
+    if (auto failure = findHomeTrash(found, place))
         return failure;
     TrashFolder& trash = *found;
     static bool tidied = false;
@@ -662,6 +679,7 @@ std::optional<FileFailure> copyToHomeTrash(int parent, const std::string& name,
 
     const std::string infoText = "[Trash Info]\nPath=" + percentEncodePath(original) +
                                  "\nDeletionDate=" + deletionDate() + "\n";
+    InfoFile info(infoText);
     // The entry is the copy: its own device and inode are what an undo finds again.
     struct stat copied = {};
     if (::fstat(copy.get(), &copied) != 0)
@@ -686,7 +704,7 @@ std::optional<FileFailure> copyToHomeTrash(int parent, const std::string& name,
                                               failureReason(error)};
             }
         }
-        int error = writeInfo(trash.info.get(), infoName, infoText);
+        int error = info.linkAs(trash.info.get(), infoName);
         if (!error) {
             if (::renameat2(trash.top.get(), copyTemporary(candidate).c_str(), trash.files.get(),
                             candidate.c_str(), RENAME_NOREPLACE) == 0)
@@ -725,15 +743,99 @@ std::optional<FileFailure> copyToHomeTrash(int parent, const std::string& name,
     return std::nullopt;
 }
 
-} // namespace
-
-bool mayReceive(int folder)
+// The move itself, into the trash chosen: its record line, the info file, the lease, the
+// rename and the look after it. The entry is the open file (leased when leaseable) or
+// folder, status what it was when chosen.
+std::optional<FileFailure> renameIntoTrash(TrashFolder& trash, int parent,
+                                           const std::string& entryName,
+                                           const std::string& original, OwnedFd& entry,
+                                           bool leaseable, const struct stat& status)
 {
-    struct stat status = {};
-    if (::fstat(folder, &status) != 0)
-        return false;
-    return ::geteuid() == 0 || status.st_uid == ::geteuid() || status.st_uid == 0;
+    const char* name = entryName.c_str();
+    std::string keyPath = original;
+    if (!trash.topdir.empty())
+        keyPath =
+            trash.topdir == "/" ? original.substr(1) : original.substr(trash.topdir.size() + 1);
+    // Whole before the move, but not flushed: the page cache outlives a killed process.
+    // After a power cut the worst is an empty info file beside its entry in files/: the
+    // file is kept, not lost, and a flush per file would cost more than the whole move.
+    InfoFile info("[Trash Info]\nPath=" + percentEncodePath(keyPath) +
+                  "\nDeletionDate=" + deletionDate() + "\n");
+    TrashObserver* observer = trashObserver();
+
+    // A name taken in info/ or files/ shows in the link or the rename, which never replace.
+    const std::string base = trashBaseName(entryName);
+    const auto last = trash.lastNumber.find(base);
+    for (int attempt = last == trash.lastNumber.end() ? 1 : last->second + 1;; ++attempt) {
+        const std::string candidate = candidateName(base, attempt);
+        const std::string infoName = candidate + ".trashinfo";
+        const TrashedEntry told{original,
+                                trash.path,
+                                candidate,
+                                keyPath,
+                                static_cast<std::uint64_t>(status.st_size),
+                                status.st_dev,
+                                status.st_ino,
+                                status.st_mtim,
+                                S_ISDIR(status.st_mode)};
+        if (observer) {
+            if (const int error = observer->aboutToMove(told))
+                return FileFailure{error, "What the collection moves cannot be recorded: " +
+                                              failureReason(error)};
+        }
+        const int infoError = info.linkAs(trash.info.get(), infoName);
+        if (infoError == EEXIST)
+            continue;
+        if (infoError)
+            return failureOf(infoError);
+        auto dropInfo = [&](int error) {
+            ::unlinkat(trash.info.get(), infoName.c_str(), 0);
+            return failureOf(error);
+        };
+
+        std::optional<FileLease> lease;
+        if (leaseable) {
+            lease.emplace(entry.get());
+            if (lease->error())
+                return dropInfo(lease->error());
+        }
+        if (::renameat2(parent, name, trash.files.get(), candidate.c_str(), RENAME_NOREPLACE) !=
+            0) {
+            const int error = errno;
+            dropInfo(error);
+            if (error == EEXIST)
+                continue;
+            if (error == ENOENT)
+                return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
+            return failureOf(error);
+        }
+        // A rename goes by name: another entry swapped in after the look went instead, and
+        // goes back.
+        struct stat moved = {};
+        if (::fstatat(trash.files.get(), candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !sameFile(moved, status)) {
+            if (::renameat2(trash.files.get(), candidate.c_str(), parent, name, RENAME_NOREPLACE) ==
+                0)
+                dropInfo(EAGAIN);
+            return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
+        }
+        if (lease)
+            lease->closeWith(entry);
+        closeSoon(std::move(info.descriptor()));
+        if (observer)
+            observer->moved(told);
+        if (attempt > 1) {
+            if (trash.lastNumber.size() >= NamesakesKept)
+                trash.lastNumber.clear();
+            trash.lastNumber[base] = attempt;
+        }
+        if (S_ISDIR(status.st_mode))
+            noteFolderSize(trash, candidate, status.st_dev);
+        return std::nullopt;
+    }
 }
+
+} // namespace
 
 void dropFolderSize(const std::string& trashFolder, int filesFolder, const std::string& name)
 {
@@ -786,93 +888,15 @@ FileFailure failureOf(int error)
     return {error, failureReason(error)};
 }
 
-std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailure& failure,
-                                       MissingFolders missing)
-{
-    std::deque<std::string> todo = splitParts(nativePath);
-    if (nativePath.empty() || nativePath[0] != '/' || todo.empty() || todo.back() == "." ||
-        todo.back() == "..") {
-        failure = failureOf(ENOENT);
-        return std::nullopt;
-    }
-    OpenedParent opened;
-    opened.name = todo.back();
-    todo.pop_back();
-
-    OwnedFd folder(::open("/", FolderFlags));
-    std::vector<std::string> resolved;
-    int links = 0;
-    while (!todo.empty()) {
-        const std::string part = todo.front();
-        todo.pop_front();
-        if (part == ".")
-            continue;
-        if (part == "..") {
-            folder = OwnedFd(::openat(folder.get(), "..", FolderFlags));
-            if (!resolved.empty())
-                resolved.pop_back();
-            if (!folder.valid()) {
-                failure = failureOf(errno);
-                return std::nullopt;
-            }
-            continue;
-        }
-        OwnedFd next(::openat(folder.get(), part.c_str(), FolderFlags));
-        if (!next.valid() && errno == ENOENT && missing == MissingFolders::Make) {
-            if (auto refused = makeFolder(folder.get(), part)) {
-                failure = *refused;
-                return std::nullopt;
-            }
-            next = OwnedFd(::openat(folder.get(), part.c_str(), FolderFlags));
-        }
-        if (next.valid()) {
-            folder = std::move(next);
-            resolved.push_back(part);
-            continue;
-        }
-        const int error = errno;
-        struct stat status = {};
-        if ((error != ENOTDIR && error != ELOOP) ||
-            ::fstatat(folder.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISLNK(status.st_mode)) {
-            failure = failureOf(error == ELOOP ? ENOTDIR : error);
-            return std::nullopt;
-        }
-        if (!trustedFolder(folder.get()) || ++links > LinkLimit) {
-            failure = failureOf(ELOOP);
-            return std::nullopt;
-        }
-        std::string target(PATH_MAX, '\0');
-        const ssize_t length =
-            ::readlinkat(folder.get(), part.c_str(), target.data(), target.size());
-        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
-            failure = failureOf(length < 0 ? errno : ENAMETOOLONG);
-            return std::nullopt;
-        }
-        target.resize(static_cast<std::size_t>(length));
-        if (target[0] == '/') {
-            folder = OwnedFd(::open("/", FolderFlags));
-            resolved.clear();
-        }
-        auto targetParts = splitParts(target);
-        todo.insert(todo.begin(), targetParts.begin(), targetParts.end());
-    }
-    opened.folder = std::move(folder);
-    for (const auto& part : resolved) {
-        opened.resolvedPath += '/';
-        opened.resolvedPath += part;
-    }
-    if (opened.resolvedPath.empty())
-        opened.resolvedPath = "/";
-    return opened;
-}
-
 FileLease::FileLease(int fd) : m_fd(fd)
 {
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGIO, &ignore, &m_previous);
+    static const bool ignoring = [] {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        return ::sigaction(SIGIO, &ignore, nullptr) == 0;
+    }();
+    (void)ignoring;
     if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
         m_held = true;
         return;
@@ -880,35 +904,28 @@ FileLease::FileLease(int fd) : m_fd(fd)
     m_error = errno == EINVAL ? 0 : errno;
     if (m_error == EBUSY)
         m_error = EAGAIN;
-    ::sigaction(SIGIO, &m_previous, nullptr);
 }
 
 FileLease::~FileLease()
 {
-    if (!m_held)
-        return;
-    ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
-    ::sigaction(SIGIO, &m_previous, nullptr);
+    if (m_held)
+        ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+}
+
+void FileLease::closeWith(OwnedFd& file)
+{
+    file.reset();
+    m_held = false;
 }
 
 bool fileInUse(const std::string& nativePath)
 {
-    FileFailure failure;
-    auto opened = openParent(nativePath, failure);
-    if (!opened)
+    // Only a file is opened at all (the look opens nothing else), and the look is taken:
+    // a descriptor of ours still open would itself refuse the lease.
+    const auto look = takeLook(nativePath);
+    if (!look || !look->opened.valid())
         return false;
-    // Only a file is opened at all: opening a device can act on it.
-    struct stat status = {};
-    if (::fstatat(opened->folder.get(), opened->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(status.st_mode))
-        return false;
-    const OwnedFd entry(::openat(opened->folder.get(), opened->name.c_str(),
-                                 O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-    struct stat openedStatus = {};
-    if (!entry.valid() || ::fstat(entry.get(), &openedStatus) != 0 ||
-        !sameFile(openedStatus, status))
-        return false;
-    const FileLease lease(entry.get());
+    const FileLease lease(look->opened.get());
     return lease.error() == EAGAIN;
 }
 
@@ -948,62 +965,59 @@ std::string homeTrashFolder()
 
 std::optional<FileFailure> moveToTrash(const std::string& nativePath)
 {
-    FileFailure failure;
-    auto opened = openParent(nativePath, failure);
-    if (!opened)
-        return failure;
-    const int parent = opened->folder.get();
-    const char* name = opened->name.c_str();
-
-    struct stat status = {};
-    if (::fstatat(parent, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+    auto look = takeLook(nativePath);
+    if (!look)
         return failureOf(errno);
+    const WalkedFolder& folder = look->parent.folder;
+    const int parent = folder.get();
+    const std::string& entryName = look->parent.name;
+    const char* name = entryName.c_str();
+    const struct stat status = look->status;
+
     // Where others may write, another user's entry may have been swapped in since it was
     // chosen.
-    if (status.st_uid != ::geteuid() && !trustedFolder(parent))
+    if (status.st_uid != runningUser() && !trustedFolder(folder.status))
         return FileFailure{EPERM, "It belongs to another user, in a folder others may write to."};
-    // Only a file or a folder is opened at all: opening a device can act on it.
+    // The look opened a regular file already; a folder is opened here, nothing else.
     OwnedFd entry;
     bool leaseable = false;
-    if (S_ISREG(status.st_mode)) {
-        entry = OwnedFd(
-            ::openat(parent, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-        leaseable = entry.valid();
+    if (S_ISREG(status.st_mode) && look->opened.valid()) {
+        entry = std::move(look->opened);
+        leaseable = true;
+    } else if (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) {
         // A file the owner may not read can still be moved, only not checked for use.
-        if (!entry.valid() && errno == EACCES)
-            entry = OwnedFd(::openat(parent, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    } else if (S_ISDIR(status.st_mode)) {
-        entry = OwnedFd(::openat(parent, name, FolderFlags));
+        if (S_ISREG(status.st_mode) && look->openError != EACCES)
+            return failureOf(look->openError);
+        entry = OwnedFd(::openat(
+            parent, name, S_ISDIR(status.st_mode) ? FolderFlags : O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat opened = {};
+        if (!entry.valid())
+            return failureOf(errno);
+        if (::fstat(entry.get(), &opened) != 0 || !sameFile(opened, status) ||
+            (opened.st_mode & S_IFMT) != (status.st_mode & S_IFMT))
+            return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
     } else if (S_ISLNK(status.st_mode)) {
         return FileFailure{ELOOP, "It is a symbolic link, not a file."};
     } else {
         return FileFailure{EINVAL, "It is a device, pipe or socket, not a file."};
     }
-    struct stat opened2 = {};
-    if (!entry.valid())
-        return failureOf(errno);
-    if (::fstat(entry.get(), &opened2) != 0 || !sameFile(opened2, status) ||
-        (opened2.st_mode & S_IFMT) != (status.st_mode & S_IFMT))
-        return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
 
-    const std::string homePath = homeTrashFolder();
-    struct stat homeStatus = {};
-    const bool haveHome = ::stat(homePath.c_str(), &homeStatus) == 0;
+    HomeTrashPlace& home = homeTrashPlace();
     TrashFolder topdirTrash;
     TrashFolder* found = &topdirTrash;
     std::optional<FileFailure> trashFailure;
-    if (status.st_dev == (haveHome ? homeStatus.st_dev : deviceOfHomeTrash(parentOf(homePath)))) {
-        trashFailure = findHomeTrash(found, homePath, haveHome ? &homeStatus : nullptr);
+    if (status.st_dev == home.device) {
+        trashFailure = findHomeTrash(found, home);
     } else {
         // A trash in memory would be gone at the next start and shown by no desktop.
         const bool memory = inMemory(entry.get());
         bool cannotBeMade = false;
         if (!memory) {
-            topdirTrash.topdir = topdirOf(opened->resolvedPath);
+            topdirTrash.topdir = topdirOf(folder.resolvedPath);
             trashFailure = openTopdirTrash(topdirTrash, status.st_dev, cannotBeMade);
         }
         if (memory || (trashFailure && cannotBeMade)) {
-            const std::string original = joinPath(opened->resolvedPath, opened->name);
+            const std::string original = joinPath(folder.resolvedPath, entryName);
             if (S_ISDIR(status.st_mode))
                 return trashFailure ? *trashFailure
                                     : FileFailure{EXDEV, "A folder in memory is not copied to "
@@ -1013,101 +1027,27 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
                                           "to the Recycle Bin."};
             if (!leaseable)
                 return failureOf(EACCES);
-            return copyToHomeTrash(parent, opened->name, original, entry.get(), status, !memory,
-                                   homePath, haveHome ? &homeStatus : nullptr);
+            return copyToHomeTrash(parent, entryName, original, entry.get(), status, !memory, home);
         }
     }
     if (trashFailure)
         return trashFailure;
-    TrashFolder& trash = *found;
-
-    const std::string original = joinPath(opened->resolvedPath, opened->name);
-    std::string keyPath = original;
-    if (!trash.topdir.empty())
-        keyPath =
-            trash.topdir == "/" ? original.substr(1) : original.substr(trash.topdir.size() + 1);
-    const std::string infoText = "[Trash Info]\nPath=" + percentEncodePath(keyPath) +
-                                 "\nDeletionDate=" + deletionDate() + "\n";
-
-    const std::string base = trashBaseName(opened->name);
-    const auto last = trash.lastNumber.find(base);
-    for (int attempt = last == trash.lastNumber.end() ? 1 : last->second + 1;; ++attempt) {
-        const std::string candidate = candidateName(base, attempt);
-        struct stat taken = {};
-        if (::fstatat(trash.files.get(), candidate.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
-            continue;
-        if (errno != ENOENT)
-            return failureOf(errno);
-        const std::string infoName = candidate + ".trashinfo";
-        TrashObserver* observer = trashObserver();
-        const TrashedEntry told{original,
-                                trash.path,
-                                candidate,
-                                keyPath,
-                                static_cast<std::uint64_t>(status.st_size),
-                                status.st_dev,
-                                status.st_ino,
-                                status.st_mtim,
-                                S_ISDIR(status.st_mode)};
-        if (observer) {
-            if (const int error = observer->aboutToMove(told))
-                return FileFailure{error, "What the collection moves cannot be recorded: " +
-                                              failureReason(error)};
-        }
-        // Whole before the move, but not flushed: the page cache outlives a killed process.
-        // After a power cut the worst is an empty info file beside its entry in files/: the
-        // file is kept, not lost, and a flush per file would cost more than the whole move.
-        const int infoError = writeInfo(trash.info.get(), infoName, infoText);
-        if (infoError == EEXIST)
-            continue;
-        if (infoError)
-            return failureOf(infoError);
-        auto dropInfo = [&](int error) {
-            ::unlinkat(trash.info.get(), infoName.c_str(), 0);
-            return failureOf(error);
-        };
-
-        std::optional<FileLease> lease;
-        if (leaseable) {
-            lease.emplace(entry.get());
-            if (lease->error())
-                return dropInfo(lease->error());
-        }
-        struct stat still = {};
-        if (::fstatat(parent, name, &still, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(still, status)) {
-            dropInfo(ENOENT);
-            return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
-        }
-        if (::renameat2(parent, name, trash.files.get(), candidate.c_str(), RENAME_NOREPLACE) !=
-            0) {
-            const int error = errno;
-            dropInfo(error);
-            if (error == EEXIST)
-                continue;
-            return failureOf(error);
-        }
-        // A rename goes by name: another entry swapped in after the last look went instead,
-        // and goes back.
-        struct stat moved = {};
-        if (::fstatat(trash.files.get(), candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !sameFile(moved, status)) {
-            if (::renameat2(trash.files.get(), candidate.c_str(), parent, name, RENAME_NOREPLACE) ==
-                0)
-                dropInfo(EAGAIN);
-            return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
-        }
-        lease.reset();
-        if (observer)
-            observer->moved(told);
-        if (attempt > 1) {
-            if (trash.lastNumber.size() >= NamesakesKept)
-                trash.lastNumber.clear();
-            trash.lastNumber[base] = attempt;
-        }
-        if (S_ISDIR(status.st_mode))
-            noteFolderSize(trash, candidate, status.st_dev);
-        return std::nullopt;
+    const std::string original = joinPath(folder.resolvedPath, entryName);
+    auto failure = renameIntoTrash(*found, parent, entryName, original, entry, leaseable, status);
+    // A run checks its home trash once a second: one removed or replaced since is checked,
+    // or made, again, and the move tried once more there.
+    if (failure && found != &topdirTrash && found->checked != 0) {
+        const struct stat files = found->filesStatus;
+        const struct stat info = found->infoStatus;
+        found->checked = 0;
+        home.generation = 0;
+        if (auto missing = findHomeTrash(found, homeTrashPlace()))
+            return missing;
+        if (!sameFile(files, found->filesStatus) || !sameFile(info, found->infoStatus))
+            failure =
+                renameIntoTrash(*found, parent, entryName, original, entry, leaseable, status);
     }
+    return failure;
 }
 
 bool liesInTrash(const std::string& nativePath)
@@ -1142,14 +1082,92 @@ bool keptInMemoryOnPurpose(const std::string& nativePath)
     return keptInMemory(resolvedAsFarAsExists(nativePath));
 }
 
+namespace {
+
+// The folders a run's looks are held against, resolved as liesInTrash and keptInMemory
+// resolve them, once for each generation of the run.
+struct HeldPlaces
+{
+    unsigned generation = 0;
+    std::string trashFolder;
+    std::string homeTrash;
+    bool haveHome = false;
+    struct stat home = {};
+    std::string sharedMemory;
+    std::string runtime; // empty without one
+};
+
+const HeldPlaces& heldPlaces()
+{
+    static HeldPlaces places;
+    const unsigned generation = KeptWalk::generation();
+    if (places.generation == generation && places.trashFolder == homeTrashFolder())
+        return places;
+    places.generation = generation;
+    places.trashFolder = homeTrashFolder();
+    places.homeTrash = resolvedAsFarAsExists(places.trashFolder);
+    places.haveHome = ::stat(places.trashFolder.c_str(), &places.home) == 0;
+    places.sharedMemory = resolvedAsFarAsExists("/dev/shm");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    places.runtime = runtime && runtime[0] == '/' ? resolvedAsFarAsExists(runtime) : "";
+    return places;
+}
+
+bool heldBack(const std::string& path, const HeldPlaces& places)
+{
+    return isWithin(path, places.homeTrash) || isWithin(path, places.sharedMemory) ||
+           (!places.runtime.empty() && isWithin(path, places.runtime));
+}
+
+// What liesInTrash and keptInMemoryOnPurpose say of every entry of a folder walked without
+// links, from the folders on its way.
+bool folderHeldBack(const WalkedFolder& folder, const HeldPlaces& places)
+{
+    static unsigned generation = 0;
+    static std::string decided;
+    static bool held = false;
+    if (generation == places.generation && decided == folder.resolvedPath)
+        return held;
+    held = heldBack(folder.resolvedPath, places);
+    // Below "/", as liesInTrash looks.
+    const auto& ancestry = *folder.ancestry;
+    for (std::size_t k = 1; k < ancestry.size() && !held; ++k)
+        held = places.haveHome && ancestry[k].first == places.home.st_dev &&
+               ancestry[k].second == places.home.st_ino;
+    for (std::string at = folder.resolvedPath; !held && at != "/"; at = parentOf(at))
+        held = isTrashName(at.substr(at.rfind('/') + 1)) && isMountRoot(parentOf(at));
+    generation = places.generation;
+    decided = folder.resolvedPath;
+    return held;
+}
+
+} // namespace
+
+bool collectableLook(const EntryLook& look)
+{
+    if (look.status.st_uid != runningUser())
+        return false;
+    const WalkedFolder& folder = look.parent.folder;
+    const std::string& name = look.parent.name;
+    const std::string path = joinPath(folder.resolvedPath, name);
+    if (!KeptWalk::active() || folder.throughLink || !folder.ancestry ||
+        S_ISLNK(look.status.st_mode))
+        return !liesInTrash(path) && !keptInMemoryOnPurpose(path);
+    const HeldPlaces& places = heldPlaces();
+    if (folderHeldBack(folder, places) || heldBack(path, places))
+        return false;
+    if (places.haveHome && sameFile(look.status, places.home))
+        return false;
+    return !(isTrashName(name) && isMountRoot(folder.resolvedPath));
+}
+
 void removeInterruptedCopies()
 {
     TrashFolder* found = nullptr;
-    const std::string homePath = homeTrashFolder();
-    struct stat homeStatus = {};
-    if (homePath.empty() || ::stat(homePath.c_str(), &homeStatus) != 0)
+    HomeTrashPlace& place = homeTrashPlace();
+    if (place.path.empty() || !place.exists)
         return;
-    if (!findHomeTrash(found, homePath, &homeStatus))
+    if (!findHomeTrash(found, place))
         removeInterruptedCopies(*found);
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/FileStorage.h"
+#include "platform/PathWalk.h"
 
-#include <csignal>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,26 +21,6 @@ struct FileFailure
 std::string failureReason(int error);
 FileFailure failureOf(int error);
 
-// The folder that holds an absolute native path, opened one folder at a time from "/"
-// without following a symbolic link, except one in a folder that nobody but its owner can
-// write to and that the running user or root owns (then its target is walked instead).
-// So a folder swapped for a link by another user is never passed through.
-struct OpenedParent
-{
-    OwnedFd folder;           // an O_PATH descriptor
-    std::string name;         // the last part, neither "." nor ".."
-    std::string resolvedPath; // the folder's path with the links followed
-};
-// With MissingFolders::Make a folder missing on the way is made (see mayReceive; 0700
-// unless the folder above is the running user's, then as the umask says).
-enum class MissingFolders { Fail, Make };
-std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailure& failure,
-                                       MissingFolders missing = MissingFolders::Fail);
-
-// Whether an entry may be put into the folder: it is the running user's or root's (a folder
-// another user made in a shared one may have been made to receive it), or we are root.
-bool mayReceive(int folder);
-
 // Takes the line of an entry that left files/ out of the trash folder's directorysizes,
 // with the lines of any other entry gone.
 void dropFolderSize(const std::string& trashFolder, int filesFolder, const std::string& name);
@@ -48,7 +28,8 @@ void dropFolderSize(const std::string& trashFolder, int filesFolder, const std::
 // Holds a write lease on a regular file open for reading while it is moved: the kernel
 // grants none while another process has the file open or mapped. A break of the lease
 // by someone opening the file meanwhile must not end the program, so SIGIO is ignored
-// while it is held.
+// from the first lease on: nothing in the program uses it, and a program it starts gets
+// every signal back as the system sets it.
 class FileLease
 {
 public:
@@ -61,12 +42,13 @@ public:
     // EAGAIN when the file is in use, EACCES when the user may not take one.
     int error() const { return m_error; }
     bool held() const { return m_held; }
+    // Closes the file, which gives the lease back with it.
+    void closeWith(OwnedFd& file);
 
 private:
     int m_fd;
     int m_error = 0;
     bool m_held = false;
-    struct sigaction m_previous = {};
 };
 
 // Whether another process has the regular file at the absolute native path open or mapped,
@@ -98,6 +80,10 @@ bool liesInTrash(const std::string& nativePath);
 bool reachesTrash(const std::string& nativeFolder);
 // Whether the path lies in /dev/shm or the session's runtime folder: in memory on purpose.
 bool keptInMemoryOnPurpose(const std::string& nativePath);
+// Whether the entry looked at is the running user's and neither lies in a trash nor is
+// kept in memory on purpose, as liesInTrash and keptInMemoryOnPurpose tell; inside a
+// KeptWalk what its folder says is decided once.
+bool collectableLook(const EntryLook& look);
 
 // Removes what copies into the home trash left when they were killed. A copy removes them
 // too before its first file; a collection calls it first, whatever it finds.

@@ -1,6 +1,8 @@
 #include "platform/Trash.h"
 #include "platform/Drives.h"
 #include "platform/FileCopy.h"
+#include "platform/PathWalk.h"
+#include "platform/Shell.h"
 #include "platform/Termination.h"
 #include "support/ShellFixture.h"
 
@@ -315,6 +317,62 @@ TEST_F(Trash, AHomeTrashChangedBetweenMovesIsCheckedAfresh)
                 std::regex(infoPattern(c("second.tmp")))));
         }
         ::chown(homeTrash().c_str(), ::geteuid(), ::getegid());
+    }
+}
+
+// A run keeps its folders, its trash and its last look: what goes is the file it looked at,
+// or nothing, and a trash removed meanwhile is made again.
+TEST_F(Trash, ARunMovesWhatItLookedAtWhateverChangedSince)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void()> change; // after the first file moved and the second was looked at
+        const char* trashed;          // what goes to the trash as second.tmp; null for nothing
+        const char* stays;            // what dir/second.tmp holds then
+    };
+    const Case cases[] = {
+        {"the trash removed", [this] { fs::remove_all(homeTrash()); }, "2", nullptr},
+        {"its folder renamed and made again",
+         [this] {
+             fs::rename(c("dir"), c("old-dir"));
+             test::Sandbox::writeFile(c("dir/second.tmp"), "made again");
+         },
+         "2", "made again"},
+        {"the file replaced",
+         [this] {
+             test::Sandbox::writeFile(c("dir/new"), "replaced");
+             fs::rename(c("dir/new"), c("dir/second.tmp"));
+         },
+         nullptr, "replaced"},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        fs::remove_all(homeTrash());
+        fs::remove_all(c("dir"));
+        fs::remove_all(c("old-dir"));
+        test::Sandbox::writeFile(c("dir/first.tmp"), "1");
+        test::Sandbox::writeFile(c("dir/second.tmp"), "2");
+        const KeptWalk walk;
+        ASSERT_TRUE(isCollectable("C:\\dir\\first.tmp"));
+        ASSERT_FALSE(moveToTrash(c("dir/first.tmp")));
+        ASSERT_TRUE(isCollectable("C:\\dir\\second.tmp"));
+        testCase.change();
+        const auto failure = moveToTrash(c("dir/second.tmp"));
+        if (testCase.trashed) {
+            EXPECT_FALSE(failure) << failure->reason;
+            EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/files/second.tmp"), testCase.trashed);
+            EXPECT_TRUE(std::regex_match(
+                test::Sandbox::readFile(homeTrash() + "/info/second.tmp.trashinfo"),
+                std::regex(infoPattern(c("dir/second.tmp")))));
+        } else {
+            ASSERT_TRUE(failure);
+            EXPECT_EQ(failure->reason, "The file was replaced while it was being moved.");
+            EXPECT_FALSE(test::Sandbox::exists(homeTrash() + "/info/second.tmp.trashinfo"));
+        }
+        if (testCase.stays) {
+            EXPECT_EQ(test::Sandbox::readFile(c("dir/second.tmp")), testCase.stays);
+        }
     }
 }
 
