@@ -131,6 +131,12 @@ std::string collectionsFolder()
 
 CollectionRecorder::CollectionRecorder() : m_installed(*this), m_started(std::time(nullptr)) {}
 
+CollectionRecorder::~CollectionRecorder()
+{
+    if (m_file.valid() && !m_moved.empty())
+        append(m_moved);
+}
+
 int CollectionRecorder::open()
 {
     int error = 0;
@@ -179,13 +185,17 @@ int CollectionRecorder::aboutToMove(const TrashedEntry& entry)
         std::to_string(nanoseconds(entry.modified)) + "\t" + (entry.folder ? "1" : "0") + "\t" +
         percentEncodePath(entry.trash) + "\t" + percentEncodePath(entry.name) + "\t" +
         percentEncodePath(entry.pathKey) + "\t" + percentEncodePath(entry.original) + "\n";
-    return append(line);
+    const int error = append(m_moved + line);
+    if (!error)
+        m_moved.clear();
+    return error;
 }
 
 void CollectionRecorder::moved(const TrashedEntry&)
 {
-    // Without this line the entry in the trash still tells that it moved.
-    append("M\t" + std::to_string(m_current) + "\n");
+    // Without this line the entry in the trash still tells that it moved: it waits for the
+    // next line, so that a move costs one write.
+    m_moved += "M\t" + std::to_string(m_current) + "\n";
 }
 
 std::vector<std::string> recordPaths()

@@ -18,8 +18,9 @@ namespace platform {
 // Every collection run that moves something leaves one record file in
 // $XDG_STATE_HOME/vorlax/collections (folder 0700, files 0600): a header with its start,
 // then a line for each file before its move and one after it, and later one for each file
-// put back. Lines are appended whole with one write each, so a killed run leaves every
-// line but perhaps a last cut one, which readers ignore.
+// put back. Lines are appended whole, the line after a move with the next one before a
+// move, so a killed run leaves every line but perhaps a last cut one, which readers
+// ignore, and the line of its last move, which the entry in the trash stands in for.
 std::string collectionsFolder();
 
 inline constexpr int RecordsKept = 100;
@@ -31,7 +32,7 @@ class CollectionRecorder : public TrashObserver
 {
 public:
     CollectionRecorder();
-    ~CollectionRecorder() override = default;
+    ~CollectionRecorder() override;
 
     int aboutToMove(const TrashedEntry& entry) override;
     void moved(const TrashedEntry& entry) override;
@@ -49,6 +50,7 @@ private:
     std::string m_path;
     std::uint64_t m_next = 0;
     std::uint64_t m_current = 0;
+    std::string m_moved; // the line of the last move, written with the next
 };
 
 struct FileIdentity

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace platform;
@@ -51,19 +52,25 @@ TEST_F(CollectionRecordTest, ARunThatMovesNothingLeavesNoRecordAndTheOldestGoFir
                                      std::to_string(k % 10) + "-" + std::to_string(k) + ".record",
                                  "vorlax collection record 1\t" + std::to_string(k) + "\n");
     const std::string moved = file("old.tmp");
-    CollectionRecorder recorder;
+    std::optional<CollectionRecorder> recorder(std::in_place);
     ASSERT_FALSE(moveToTrash(moved));
     const auto names = records();
     ASSERT_EQ(names.size(), static_cast<std::size_t>(RecordsKept));
     EXPECT_EQ(names.front(), "000000000000-10.record"); // "-0" went, the oldest
-    EXPECT_EQ(collectionsFolder() + "/" + names.back(), recorder.path());
+    const std::string path = recorder->path();
+    EXPECT_EQ(collectionsFolder() + "/" + names.back(), path);
 
-    const auto record = readRecord(recorder.path());
+    // While the run lives the line after its last move waits; the entry in the trash tells.
+    auto record = readRecord(path);
     ASSERT_TRUE(record);
     ASSERT_EQ(record->files.size(), 1u);
     EXPECT_EQ(record->files[0].entry.original, moved);
-    EXPECT_TRUE(record->files[0].moved);
     EXPECT_EQ(whereabouts(record->files[0]), Whereabouts::InTrash);
+    EXPECT_TRUE(movedByRun(record->files[0], Whereabouts::InTrash));
+    recorder.reset();
+    record = readRecord(path);
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(record->files[0].moved);
 }
 
 // Only the entry the run made goes back, and only to the place its information names.
