@@ -5,6 +5,7 @@
 #include "platform/CollectionUndo.h"
 #include "platform/SettingsLock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -72,7 +73,10 @@ std::optional<platform::CollectionRecord> chooseCollection(const std::string& ti
                 return record;
             continue;
         }
-        if (countsOf(*record).inTrash > 0)
+        // The newest with a file in the trash: the first one found will do.
+        if (std::any_of(record->files.begin(), record->files.end(), [](const auto& file) {
+                return platform::whereabouts(file) == platform::Whereabouts::InTrash;
+            }))
             return record;
     }
     why = time.empty() ? "No recorded collection has files in the trash any more."

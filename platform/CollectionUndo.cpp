@@ -27,26 +27,19 @@ struct Undoing
     {
     }
 
-    std::optional<OpenedParent> trashFolder(const std::string& trash, const char* part,
-                                            const std::string& name, FileFailure& failure)
+    // The open folder, or -1 with failure set.
+    int trashFolder(const std::string& trash, const char* part, const std::string& name,
+                    FileFailure& failure)
     {
         const std::string key = trash + "/" + part;
         auto found = folders.find(key);
         if (found == folders.end()) {
             auto opened = openParent(key + "/" + name, failure);
             if (!opened)
-                return std::nullopt;
+                return -1;
             found = folders.emplace(key, std::move(*opened)).first;
         }
-        OpenedParent copy;
-        copy.folder = OwnedFd(::fcntl(found->second.folder.get(), F_DUPFD_CLOEXEC, 0));
-        if (!copy.folder.valid()) {
-            failure = FileFailure{errno, failureReason(errno)};
-            return std::nullopt;
-        }
-        copy.name = name;
-        copy.resolvedPath = found->second.resolvedPath;
-        return copy;
+        return found->second.folder.get();
     }
 
     bool note(std::uint64_t index, const FileIdentity& back) const
@@ -66,32 +59,30 @@ bool isEntry(int folder, const std::string& name, const TrashedEntry& entry)
 }
 
 // Whether the info file in the open info folder still names the place the run took the
-// entry from. Read without following a link or waiting on anything but a regular file.
+// entry from. Read without following a link or waiting on anything, and no further than an
+// info file can be long.
 bool infoNames(int infoFolder, const std::string& infoName, const std::string& pathKey)
 {
     OwnedFd fd(::openat(infoFolder, infoName.c_str(),
                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat status = {};
-    if (!fd.valid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        static_cast<std::size_t>(status.st_size) > InfoLimit)
+    if (!fd.valid())
         return false;
-    std::string text(static_cast<std::size_t>(status.st_size), '\0');
-    std::size_t read = 0;
-    while (read < text.size()) {
-        const ssize_t got = ::read(fd.get(), text.data() + read, text.size() - read);
-        if (got <= 0)
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || text.size() + static_cast<std::size_t>(got) > InfoLimit)
             return false;
-        read += static_cast<std::size_t>(got);
+        text.append(buffer, static_cast<std::size_t>(got));
+        // A regular file read short is read to its end.
+        if (static_cast<std::size_t>(got) < sizeof buffer)
+            break;
     }
     const std::string line = "\nPath=" + percentEncodePath(pathKey) + "\n";
     return text.starts_with("[Trash Info]\n") && text.find(line) != std::string::npos;
 }
-
-struct Trash
-{
-    std::optional<OpenedParent> files;
-    std::optional<OpenedParent> info;
-};
 
 // The info file of an entry no longer in files/ is left over from a killed run or undo:
 // it goes when it still names the entry's place.
@@ -124,19 +115,36 @@ void dropBackTemporary(int folder, const std::string& place)
                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status = {};
     if (fd.valid() && ::fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_uid == ::geteuid() && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
+        status.st_uid == runningUser() && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
         ::unlinkat(folder, temporary.c_str(), 0);
 }
+
+// The open folders of one file's way back, and its names in each.
+struct Places
+{
+    int files = -1;
+    std::string filesName;
+    int info = -1;
+    std::string infoName;
+    int place = -1;
+    std::string placeName;
+};
+struct Named
+{
+    int folder;
+    const std::string& name;
+};
 
 // An entry on another filesystem than its place goes back by a copy: whole under a
 // temporary name beside the place, noted in the record, put at the place by a rename that
 // never replaces, and only then removed from the trash. A kill at any moment leaves the
 // entry, or the file back beside the entry, which the next undo removes.
-std::optional<std::string> copyBack(Undoing& undoing, const RecordedFile& file,
-                                    const OpenedParent& files, const OpenedParent& info,
-                                    const OpenedParent& place)
+std::optional<std::string> copyBack(Undoing& undoing, const RecordedFile& file, const Places& at)
 {
-    OwnedFd source(::openat(files.folder.get(), files.name.c_str(),
+    const Named files{at.files, at.filesName};
+    const Named info{at.info, at.infoName};
+    const Named place{at.place, at.placeName};
+    OwnedFd source(::openat(files.folder, files.name.c_str(),
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status = {};
     if (!source.valid() || ::fstat(source.get(), &status) != 0)
@@ -146,20 +154,20 @@ std::optional<std::string> copyBack(Undoing& undoing, const RecordedFile& file,
     if (!S_ISREG(status.st_mode))
         return "It lies on another drive than its place, and only a file is copied back.";
     struct stat taken = {};
-    if (::fstatat(place.folder.get(), place.name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(place.folder, place.name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
         return "Another file is at its place now; that one stays.";
-    if (const int error = roomForCopy(place.folder.get(), copySize(status), false))
+    if (const int error = roomForCopy(place.folder, copySize(status), false))
         return error == ENOSPC ? "There is no room for it at its place." : failureReason(error);
 
     const std::string temporary = backTemporary(place.name);
-    dropBackTemporary(place.folder.get(), place.name);
-    OwnedFd copy(::openat(place.folder.get(), temporary.c_str(),
+    dropBackTemporary(place.folder, place.name);
+    OwnedFd copy(::openat(place.folder, temporary.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!copy.valid())
         return "It cannot be copied back: " + failureReason(errno);
     ::flock(copy.get(), LOCK_EX);
     const auto drop = [&](const std::string& why) {
-        ::unlinkat(place.folder.get(), temporary.c_str(), 0);
+        ::unlinkat(place.folder, temporary.c_str(), 0);
         return why;
     };
     if (const int error = copyFileData(source.get(), status, copy.get(), true,
@@ -170,14 +178,14 @@ std::optional<std::string> copyBack(Undoing& undoing, const RecordedFile& file,
         return drop(failureReason(errno));
     if (!undoing.note(file.index, identityOf(copied)))
         return drop("What is put back cannot be recorded.");
-    if (::renameat2(place.folder.get(), temporary.c_str(), place.folder.get(), place.name.c_str(),
+    if (::renameat2(place.folder, temporary.c_str(), place.folder, place.name.c_str(),
                     RENAME_NOREPLACE) != 0) {
         const int error = errno;
         return drop(error == EEXIST ? "Another file is at its place now; that one stays."
                                     : failureReason(error));
     }
-    ::unlinkat(files.folder.get(), files.name.c_str(), 0);
-    ::unlinkat(info.folder.get(), info.name.c_str(), 0);
+    ::unlinkat(files.folder, files.name.c_str(), 0);
+    ::unlinkat(info.folder, info.name.c_str(), 0);
     return std::nullopt;
 }
 
@@ -204,41 +212,78 @@ void finishCopyBack(const RecordedFile& file)
     ::unlinkat(info->folder.get(), info->name.c_str(), 0);
 }
 
-// nullopt when the file is back, else why it stays in the trash.
-std::optional<std::string> putBack(Undoing& undoing, const RecordedFile& file)
+// nullopt when the file is back, else why it stays in the trash. inTrash is the entry as
+// it was found in files/.
+std::optional<std::string> putBack(Undoing& undoing, const RecordedFile& file,
+                                   const struct stat& inTrash)
 {
     const TrashedEntry& entry = file.entry;
     FileFailure failure;
-    auto files = undoing.trashFolder(entry.trash, "files", entry.name, failure);
-    if (!files)
+    Places at;
+    at.filesName = entry.name;
+    at.infoName = entry.name + ".trashinfo";
+    at.files = undoing.trashFolder(entry.trash, "files", at.filesName, failure);
+    if (at.files < 0)
         return "Its place in the trash cannot be reached: " + failure.reason;
-    if (!isEntry(files->folder.get(), files->name, entry))
+    if (inTrash.st_dev != entry.device || inTrash.st_ino != entry.inode)
         return "Its entry in the trash is no longer the one this collection made.";
-    auto info = undoing.trashFolder(entry.trash, "info", entry.name + ".trashinfo", failure);
-    if (!info || !infoNames(info->folder.get(), info->name, entry.pathKey))
+    at.info = undoing.trashFolder(entry.trash, "info", at.infoName, failure);
+    if (at.info < 0 || !infoNames(at.info, at.infoName, entry.pathKey))
         return "Its information in the trash no longer names this place.";
 
-    auto place = openParent(entry.original, failure, MissingFolders::Make);
+    auto place = walkToParent(entry.original, failure, MissingFolders::Make);
     if (!place)
         return "Its folder cannot be made again or reached: " + failure.reason;
-    if (!mayReceive(place->folder.get()))
+    if (!mayReceive(place->folder.status))
         return "The folder it goes back to belongs to another user.";
-    if (::renameat2(files->folder.get(), files->name.c_str(), place->folder.get(),
-                    place->name.c_str(), RENAME_NOREPLACE) != 0) {
+    at.place = place->folder.get();
+    at.placeName = place->name;
+    if (::renameat2(at.files, at.filesName.c_str(), at.place, at.placeName.c_str(),
+                    RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST)
             return "Another file is at its place now; that one stays.";
         if (errno == EXDEV)
-            return copyBack(undoing, file, *files, *info, *place);
+            return copyBack(undoing, file, at);
         return failureReason(errno);
     }
-    struct stat back = {};
-    if (::fstatat(place->folder.get(), place->name.c_str(), &back, AT_SYMLINK_NOFOLLOW) != 0)
-        back = {};
-    ::unlinkat(info->folder.get(), info->name.c_str(), 0);
+    ::unlinkat(at.info, at.infoName.c_str(), 0);
     if (entry.folder)
-        dropFolderSize(entry.trash, files->folder.get(), entry.name);
-    undoing.note(file.index, identityOf(back));
+        dropFolderSize(entry.trash, at.files, entry.name);
+    // A rename changes neither the device, the inode nor the modification time.
+    undoing.note(file.index, identityOf(inTrash));
     return std::nullopt;
+}
+
+// Where the file is, as whereabouts() tells, through the folders the undo keeps open; the
+// entry in files/ as it was found when it is in the trash.
+Whereabouts locate(Undoing& undoing, const RecordedFile& file, struct stat& inTrash)
+{
+    const TrashedEntry& entry = file.entry;
+    FileFailure failure;
+    auto place = walkToParent(entry.original, failure);
+    // What the walk refuses, the system may still reach.
+    const auto byPath = [&] {
+        const Whereabouts where = whereabouts(file);
+        if (where == Whereabouts::InTrash)
+            ::lstat((entry.trash + "/files/" + entry.name).c_str(), &inTrash);
+        return where;
+    };
+    if (!place && failure.error != ENOENT && failure.error != ENOTDIR)
+        return byPath();
+    struct stat status = {};
+    if (place &&
+        ::fstatat(place->folder.get(), place->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        ((status.st_dev == entry.device && status.st_ino == entry.inode) ||
+         (file.putBack && file.putBack->device == status.st_dev &&
+          file.putBack->inode == status.st_ino)))
+        return Whereabouts::Back;
+    const int files = undoing.trashFolder(entry.trash, "files", entry.name, failure);
+    if (files < 0)
+        return byPath();
+    if (::fstatat(files, entry.name.c_str(), &inTrash, AT_SYMLINK_NOFOLLOW) == 0 &&
+        inTrash.st_dev == entry.device && inTrash.st_ino == entry.inode)
+        return Whereabouts::InTrash;
+    return Whereabouts::Gone;
 }
 
 } // namespace
@@ -247,8 +292,11 @@ UndoOutcome undoCollection(const CollectionRecord& record)
 {
     UndoOutcome outcome;
     Undoing undoing(record);
+    // The places of the files stay open while their files go back.
+    const KeptWalk walk;
     for (const RecordedFile& file : record.files) {
-        const Whereabouts where = whereabouts(file);
+        struct stat inTrash = {};
+        const Whereabouts where = locate(undoing, file, inTrash);
         if (!movedByRun(file, where)) {
             // Never moved; only an info file written before a kill may be left.
             dropLeftoverInfo(file);
@@ -269,7 +317,7 @@ UndoOutcome undoCollection(const CollectionRecord& record)
             outcome.left.emplace_back(file.entry.original, "It is no longer in the trash.");
             continue;
         }
-        if (auto why = putBack(undoing, file))
+        if (auto why = putBack(undoing, file, inTrash))
             outcome.left.emplace_back(file.entry.original, *why);
         else
             outcome.putBack.push_back(file.entry.original);
