@@ -3,6 +3,7 @@
 #include "app/CollectionFilter.h"
 #include "app/RunReport.h"
 #include "platform/Drives.h"
+#include "platform/PathWalk.h"
 #include "platform/Shell.h"
 #include "platform/Trash.h"
 #include "runtime/Errors.h"
@@ -104,6 +105,8 @@ void TCollectionPreview::Execute()
 {
     m_totals.clear();
     m_listed.clear();
+    // The folders of the files found stay open while their files are looked at.
+    const platform::KeptWalk walk;
     for (std::size_t index = 0; index < m_plan.steps.size() && !m_stopped; ++index) {
         const TCollectionStep& step = m_plan.steps[index];
         if (step.kind == TCollectionStep::Kind::Refusal) {

@@ -6,6 +6,7 @@
 #include "app/LastCollection.h"
 #include "app/Wmiscio.h"
 #include "platform/Folders.h"
+#include "platform/PathWalk.h"
 #include "runtime/Application.h"
 #include "runtime/Errors.h"
 #include "runtime/IniFile.h"
@@ -862,6 +863,8 @@ bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const st
 
     const TFilesList& found = FilesScanner1.FilesList();
     const int count = found.Count();
+    // The folders of the files stay open while their files move.
+    const platform::KeptWalk walk;
     for (int index = 0; index < count; ++index) {
         FileOperation1.setOperation(foDelete);
         FileOperation1.setFlags({fofAllowUndo, fofNoConfirmation, fofSilent});
@@ -885,7 +888,9 @@ bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const st
             else
                 m_report.refused(FileOperation1.FailureReason());
         }
-        if (!pumpAndContinue()) {
+        // A pass of the toolkit's loop after every file would cost as much as the move.
+        runtime::processMessagesWhenDue();
+        if (!Collecting) {
             finishStopped();
             return false;
         }

@@ -184,14 +184,18 @@ void processMessages()
 
 void processMessagesWhenDue()
 {
-    // A pass of the toolkit's loop costs microseconds even with nothing to do; reading
-    // the coarse clock costs nanoseconds. The count keeps a queued stop from waiting on
-    // the clock when the caller's steps are quick.
+    // A pass of the toolkit's loop costs microseconds and a system call or more even with
+    // nothing to do; reading the coarse clock costs nanoseconds. Fifty passes a second keep
+    // the window live; the count keeps a queued stop from waiting on the clock when the
+    // caller's steps are quick.
+    constexpr long long Interval = 20'000'000;
     static timespec last = {};
     static unsigned skipped = 0;
     timespec now;
     ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    if (now.tv_nsec == last.tv_nsec && now.tv_sec == last.tv_sec && ++skipped < 256)
+    const long long since =
+        (now.tv_sec - last.tv_sec) * 1'000'000'000LL + (now.tv_nsec - last.tv_nsec);
+    if (since < Interval && ++skipped < 256)
         return;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     ::clock_gettime(CLOCK_MONOTONIC_COARSE, &last);

@@ -23,8 +23,8 @@ void startServices();
 
 // Lets the toolkit process every pending message once.
 void processMessages();
-// The same for loops that would pump after every small step: it processes only when the
-// coarse monotonic clock has moved on since it last processed (a few milliseconds), or at
+// The same for loops that would pump after every small step: it processes only when 20
+// milliseconds have passed by the coarse monotonic clock since it last processed, or at
 // the 256th call since then, and otherwise returns at once.
 void processMessagesWhenDue();
 
