@@ -46,12 +46,13 @@ test-asan: deps $(ASAN_BUILD)/build.ninja
 check: test test-asan
 
 bench: deps $(BENCH_BUILD)/build.ninja
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target vorlax_bench vorlax_load_bench vorlax_drive_bench vorlax_trash_bench vorlax_copy_bench
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target vorlax vorlax_bench vorlax_load_bench vorlax_drive_bench vorlax_trash_bench vorlax_copy_bench
 	bench/run $(BENCH_BUILD)/bench/vorlax_bench
 	bench/run $(BENCH_BUILD)/bench/vorlax_load_bench
 	bench/run $(BENCH_BUILD)/bench/vorlax_drive_bench
 	bench/run $(BENCH_BUILD)/bench/vorlax_trash_bench
 	bench/run $(BENCH_BUILD)/bench/vorlax_copy_bench
+	bench/syscalls $(BENCH_BUILD)/vorlax
 
 install: build
 	cmake --install $(BUILD)
