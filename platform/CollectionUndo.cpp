@@ -8,6 +8,7 @@
 #include <climits>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +43,16 @@ struct Undoing
         return found->second.folder.get();
     }
 
+    // mayReceive, asked once for each folder the files go back to one after another.
+    bool receives(const WalkedFolder& folder)
+    {
+        if (folder.fd != receiving) {
+            receiving = folder.fd;
+            received = mayReceive(folder.get());
+        }
+        return received;
+    }
+
     bool note(std::uint64_t index, const FileIdentity& back) const
     {
         return recordFile.valid() && notePutBack(recordFile.get(), index, back);
@@ -49,6 +60,8 @@ struct Undoing
 
     OwnedFd recordFile;
     std::map<std::string, OpenedParent> folders;
+    std::shared_ptr<const OwnedFd> receiving;
+    bool received = false;
 };
 
 bool isEntry(int folder, const std::string& name, const TrashedEntry& entry)
@@ -234,7 +247,7 @@ std::optional<std::string> putBack(Undoing& undoing, const RecordedFile& file,
     auto place = walkToParent(entry.original, failure, MissingFolders::Make);
     if (!place)
         return "Its folder cannot be made again or reached: " + failure.reason;
-    if (!mayReceive(place->folder.status))
+    if (!undoing.receives(place->folder))
         return "The folder it goes back to belongs to another user.";
     at.place = place->folder.get();
     at.placeName = place->name;

@@ -204,14 +204,6 @@ Kept& kept()
     return state;
 }
 
-bool statusOf(WalkedFolder& folder, FileFailure& failure)
-{
-    if (::fstat(folder.get(), &folder.status) == 0)
-        return true;
-    failure = failureOf(errno);
-    return false;
-}
-
 std::optional<WalkedParent> walkKept(std::deque<std::string> parts, std::string name,
                                      FileFailure& failure, MissingFolders missing)
 {
@@ -224,10 +216,6 @@ std::optional<WalkedParent> walkKept(std::deque<std::string> parts, std::string 
             return std::nullopt;
         }
         root.folder.resolvedPath = "/";
-        if (!statusOf(root.folder, failure))
-            return std::nullopt;
-        root.folder.ancestry = std::make_shared<const std::vector<std::pair<dev_t, ino_t>>>(
-            1, std::make_pair(root.folder.status.st_dev, root.folder.status.st_ino));
         levels.push_back(std::move(root));
     }
     std::size_t shared = 1;
@@ -252,14 +240,6 @@ std::optional<WalkedParent> walkKept(std::deque<std::string> parts, std::string 
         level.folder.resolvedPath = joinedPath(walk.resolved);
         level.resolved = std::move(walk.resolved);
         level.links = walk.links;
-        if (!statusOf(level.folder, failure))
-            return std::nullopt;
-        if (!level.folder.throughLink) {
-            auto ancestry =
-                std::make_shared<std::vector<std::pair<dev_t, ino_t>>>(*above.folder.ancestry);
-            ancestry->emplace_back(level.folder.status.st_dev, level.folder.status.st_ino);
-            level.folder.ancestry = std::move(ancestry);
-        }
         levels.push_back(std::move(level));
     }
     return WalkedParent{levels.back().folder, std::move(name)};
@@ -433,8 +413,6 @@ std::optional<WalkedParent> walkToParent(const std::string& nativePath, FileFail
     parent.folder.fd = std::make_shared<const OwnedFd>(std::move(opened->folder));
     parent.folder.resolvedPath = std::move(opened->resolvedPath);
     parent.name = std::move(opened->name);
-    if (!statusOf(parent.folder, failure))
-        return std::nullopt;
     // Whether a link was followed is only known to a kept walk; outside one, say so.
     parent.folder.throughLink = true;
     return parent;

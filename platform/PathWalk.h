@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
-#include <utility>
 #include <vector>
 
 namespace platform {
@@ -74,11 +73,7 @@ struct WalkedFolder
 {
     std::shared_ptr<const OwnedFd> fd; // an O_PATH descriptor
     std::string resolvedPath;          // links followed
-    struct stat status = {};
-    bool throughLink = false; // a link was followed on the way
-    // Device and inode of every folder from "/" to this one, itself included: in a kept walk
-    // that followed no link.
-    std::shared_ptr<const std::vector<std::pair<dev_t, ino_t>>> ancestry;
+    bool throughLink = false;          // a link was followed on the way
     int get() const { return fd->get(); }
 };
 struct WalkedParent

@@ -5,6 +5,7 @@
 #include "platform/FileStorage.h"
 #include "platform/Folders.h"
 #include "platform/HexDigit.h"
+#include "platform/MountTable.h"
 #include "platform/Termination.h"
 #include "platform/TrashObserver.h"
 
@@ -976,7 +977,7 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
 
     // Where others may write, another user's entry may have been swapped in since it was
     // chosen.
-    if (status.st_uid != runningUser() && !trustedFolder(folder.status))
+    if (status.st_uid != runningUser() && !trustedFolder(parent))
         return FileFailure{EPERM, "It belongs to another user, in a folder others may write to."};
     // The look opened a regular file already; a folder is opened here, nothing else.
     OwnedFd entry;
@@ -1086,6 +1087,37 @@ namespace {
 
 // The folders a run's looks are held against, resolved as liesInTrash and keptInMemory
 // resolve them, once for each generation of the run.
+// Every path without links that reaches the folder at the resolved path: through each mount
+// of its filesystem that shows it. nullopt when the mount table does not tell.
+std::optional<std::vector<std::string>> pathsReaching(const std::string& resolved)
+{
+    const auto text = readWholeFile("/proc/self/mountinfo");
+    if (!text)
+        return std::nullopt;
+    const MountTable table = MountTable::fromMountInfo(*text);
+    const MountEntry* holder = table.mountHolding(resolved);
+    if (!holder)
+        return std::nullopt;
+    const std::string rest =
+        holder->mountPoint == "/" ? resolved : resolved.substr(holder->mountPoint.size());
+    const std::string inside =
+        holder->root == "/" ? (rest.empty() ? "/" : rest) : holder->root + rest;
+    std::vector<std::string> paths;
+    for (const MountEntry& mount : table.mounts()) {
+        if (mount.major != holder->major || mount.minor != holder->minor ||
+            !isWithin(inside, mount.root))
+            continue;
+        const std::string below = mount.root == "/" ? inside : inside.substr(mount.root.size());
+        if (mount.mountPoint == "/")
+            paths.push_back(below.empty() ? "/" : below);
+        else
+            paths.push_back(below == "/" ? mount.mountPoint : mount.mountPoint + below);
+    }
+    return paths;
+}
+
+// The folders a run's looks are held against, resolved as liesInTrash and keptInMemory
+// resolve them, once for each generation of the run.
 struct HeldPlaces
 {
     unsigned generation = 0;
@@ -1093,6 +1125,7 @@ struct HeldPlaces
     std::string homeTrash;
     bool haveHome = false;
     struct stat home = {};
+    std::optional<std::vector<std::string>> homeTrashPaths;
     std::string sharedMemory;
     std::string runtime; // empty without one
 };
@@ -1107,6 +1140,7 @@ const HeldPlaces& heldPlaces()
     places.trashFolder = homeTrashFolder();
     places.homeTrash = resolvedAsFarAsExists(places.trashFolder);
     places.haveHome = ::stat(places.trashFolder.c_str(), &places.home) == 0;
+    places.homeTrashPaths = pathsReaching(places.homeTrash);
     places.sharedMemory = resolvedAsFarAsExists("/dev/shm");
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     places.runtime = runtime && runtime[0] == '/' ? resolvedAsFarAsExists(runtime) : "";
@@ -1120,7 +1154,7 @@ bool heldBack(const std::string& path, const HeldPlaces& places)
 }
 
 // What liesInTrash and keptInMemoryOnPurpose say of every entry of a folder walked without
-// links, from the folders on its way.
+// links: by its path, where the mount table tells every path of the home trash.
 bool folderHeldBack(const WalkedFolder& folder, const HeldPlaces& places)
 {
     static unsigned generation = 0;
@@ -1129,13 +1163,14 @@ bool folderHeldBack(const WalkedFolder& folder, const HeldPlaces& places)
     if (generation == places.generation && decided == folder.resolvedPath)
         return held;
     held = heldBack(folder.resolvedPath, places);
-    // Below "/", as liesInTrash looks.
-    const auto& ancestry = *folder.ancestry;
-    for (std::size_t k = 1; k < ancestry.size() && !held; ++k)
-        held = places.haveHome && ancestry[k].first == places.home.st_dev &&
-               ancestry[k].second == places.home.st_ino;
-    for (std::string at = folder.resolvedPath; !held && at != "/"; at = parentOf(at))
-        held = isTrashName(at.substr(at.rfind('/') + 1)) && isMountRoot(parentOf(at));
+    if (!places.homeTrashPaths) {
+        held = held || liesInTrash(folder.resolvedPath);
+    } else {
+        for (const std::string& path : *places.homeTrashPaths)
+            held = held || isWithin(folder.resolvedPath, path);
+        for (std::string at = folder.resolvedPath; !held && at != "/"; at = parentOf(at))
+            held = isTrashName(at.substr(at.rfind('/') + 1)) && isMountRoot(parentOf(at));
+    }
     generation = places.generation;
     decided = folder.resolvedPath;
     return held;
@@ -1150,8 +1185,7 @@ bool collectableLook(const EntryLook& look)
     const WalkedFolder& folder = look.parent.folder;
     const std::string& name = look.parent.name;
     const std::string path = joinPath(folder.resolvedPath, name);
-    if (!KeptWalk::active() || folder.throughLink || !folder.ancestry ||
-        S_ISLNK(look.status.st_mode))
+    if (!KeptWalk::active() || folder.throughLink || S_ISLNK(look.status.st_mode))
         return !liesInTrash(path) && !keptInMemoryOnPurpose(path);
     const HeldPlaces& places = heldPlaces();
     if (folderHeldBack(folder, places) || heldBack(path, places))

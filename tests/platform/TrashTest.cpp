@@ -603,9 +603,24 @@ TEST_F(TopdirTrash, TheCollectionTakesNothingInATrashOrOfAnotherUser)
         // Gone since it was found: the shell says so, and the run counts it.
         {"C:\\missing.tmp", true},
     };
-    for (const auto& file : files)
-        EXPECT_EQ(isCollectable(file.path), file.collectable) << file.path;
-    EXPECT_FALSE(isCollectable(toWindowsPath(homeTrash() + "/files/old.tmp")));
+    // The home trash seen through a bind mount of the folder that holds it is the same
+    // trash; a run decides as each file alone is decided.
+    fs::create_directories(c("seen"));
+    ASSERT_EQ(::mount(sandbox.dataHome().c_str(), c("seen").c_str(), nullptr, MS_BIND, nullptr), 0);
+    struct Unmount
+    {
+        std::string at;
+        ~Unmount() { ::umount(at.c_str()); }
+    } unmount{c("seen")};
+    for (const bool inRun : {false, true}) {
+        std::optional<KeptWalk> walk;
+        if (inRun)
+            walk.emplace();
+        for (const auto& file : files)
+            EXPECT_EQ(isCollectable(file.path), file.collectable) << file.path << " " << inRun;
+        EXPECT_FALSE(isCollectable(toWindowsPath(homeTrash() + "/files/old.tmp"))) << inRun;
+        EXPECT_FALSE(isCollectable("C:\\seen\\Trash\\files\\old.tmp")) << inRun;
+    }
 
     const struct
     {
