@@ -376,6 +376,57 @@ TEST_F(Trash, ARunMovesWhatItLookedAtWhateverChangedSince)
     }
 }
 
+// What a run has not looked at yet is looked for where it is now: a folder moved away, even
+// into the trash, or a trash renamed, is not reached through what the run keeps open.
+TEST_F(Trash, ARunDoesNotReachEntriesThroughAFolderMovedAwaySinceItsLastLook)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void()> change; // after the first file moved, before the second is looked at
+        std::string stays;            // where the second file must still be
+    };
+    const Case cases[] = {
+        {"its folder moved into the trash",
+         [this] { fs::rename(c("dir"), homeTrash() + "/files/dir"); },
+         homeTrash() + "/files/dir/second.tmp"},
+        {"its folder renamed", [this] { fs::rename(c("dir"), c("old-dir")); },
+         c("old-dir/second.tmp")},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        fs::remove_all(homeTrash());
+        fs::remove_all(c("dir"));
+        fs::remove_all(c("old-dir"));
+        test::Sandbox::writeFile(c("dir/first.tmp"), "1");
+        test::Sandbox::writeFile(c("dir/second.tmp"), "2");
+        const KeptWalk walk;
+        ASSERT_TRUE(isCollectable("C:\\dir\\first.tmp"));
+        ASSERT_FALSE(moveToTrash(c("dir/first.tmp")));
+        testCase.change();
+        if (isCollectable("C:\\dir\\second.tmp")) {
+            EXPECT_TRUE(moveToTrash(c("dir/second.tmp")));
+        }
+        EXPECT_TRUE(test::Sandbox::exists(testCase.stays));
+        EXPECT_FALSE(test::Sandbox::exists(homeTrash() + "/files/second.tmp"));
+    }
+}
+
+// A trash renamed during a run takes nothing more: the next move goes to the trash at its
+// name, made again.
+TEST_F(Trash, ATrashRenamedDuringARunTakesNothingMore)
+{
+    test::Sandbox::writeFile(c("dir/first.tmp"), "1");
+    test::Sandbox::writeFile(c("dir/second.tmp"), "2");
+    const KeptWalk walk;
+    ASSERT_FALSE(moveToTrash(c("dir/first.tmp")));
+    fs::rename(homeTrash(), homeTrash() + ".old");
+    const auto failure = moveToTrash(c("dir/second.tmp"));
+    EXPECT_FALSE(failure) << failure->reason;
+    EXPECT_TRUE(test::Sandbox::exists(homeTrash() + "/files/second.tmp"));
+    EXPECT_FALSE(test::Sandbox::exists(homeTrash() + ".old/files/second.tmp"));
+}
+
 // Another file put in the entry's place just before the rename that moves it goes back:
 // the move is traced and held at the entry of its rename while the swap is made.
 TEST_F(Trash, AFileSwappedInJustBeforeTheMoveGoesBack)
