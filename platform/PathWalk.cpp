@@ -7,6 +7,8 @@
 #include <climits>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -179,7 +181,7 @@ struct Kept
         closing.clear();
     }
 
-    // Drops what is kept once it is older than a tenth of a second.
+    // Drops what is kept once it is older than a second.
     void refresh()
     {
         if (!active)
@@ -245,6 +247,27 @@ std::optional<WalkedParent> walkKept(std::deque<std::string> parts, std::string 
     return WalkedParent{levels.back().folder, std::move(name)};
 }
 
+// The entry opened for reading without waiting. In a run by the path of its folder as the
+// walk resolved it, as it is now and through no link: a folder renamed, removed or put in a
+// trash since the walk kept it is not reached through what was kept.
+OwnedFd openEntry(const WalkedParent& parent)
+{
+    constexpr int Flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+    static bool withoutOpenat2 = false;
+    if (kept().active && !withoutOpenat2) {
+        open_how how = {};
+        how.flags = Flags;
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const std::string& folder = parent.folder.resolvedPath;
+        const std::string path = (folder == "/" ? "" : folder) + "/" + parent.name;
+        const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+        if (fd >= 0 || errno != ENOSYS)
+            return OwnedFd(static_cast<int>(fd));
+        withoutOpenat2 = true;
+    }
+    return OwnedFd(::openat(parent.folder.get(), parent.name.c_str(), Flags));
+}
+
 std::optional<EntryLook> lookOnce(const std::string& nativePath)
 {
     FileFailure failure;
@@ -255,8 +278,7 @@ std::optional<EntryLook> lookOnce(const std::string& nativePath)
     }
     EntryLook look;
     const char* name = parent->name.c_str();
-    look.opened = OwnedFd(::openat(parent->folder.get(), name,
-                                   O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    look.opened = openEntry(*parent);
     if (look.opened.valid()) {
         if (::fstat(look.opened.get(), &look.status) != 0)
             return std::nullopt;
@@ -264,8 +286,15 @@ std::optional<EntryLook> lookOnce(const std::string& nativePath)
             look.opened.reset();
     } else {
         look.openError = errno;
+        if (look.openError == ENOENT || look.openError == ENOTDIR)
+            return std::nullopt;
         if (::fstatat(parent->folder.get(), name, &look.status, AT_SYMLINK_NOFOLLOW) != 0)
             return std::nullopt;
+        // A link met on the way, not the entry itself: swapped in since the walk.
+        if (look.openError == ELOOP && !S_ISLNK(look.status.st_mode)) {
+            errno = ELOOP;
+            return std::nullopt;
+        }
         if (!S_ISREG(look.status.st_mode))
             look.openError = 0;
     }
@@ -276,8 +305,10 @@ std::optional<EntryLook> lookOnce(const std::string& nativePath)
 std::optional<EntryLook> lookNow(const std::string& nativePath)
 {
     auto look = lookOnce(nativePath);
-    // A folder renamed since the kept walk reached it: the path is walked afresh once.
-    if (!look && kept().active && !kept().levels.empty() && (errno == ENOENT || errno == ENOTDIR)) {
+    // A folder renamed or a link swapped in since the kept walk reached it: the path is
+    // walked afresh once.
+    if (!look && kept().active && !kept().levels.empty() &&
+        (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)) {
         kept().levels.clear();
         look = lookOnce(nativePath);
     }
@@ -303,7 +334,13 @@ std::deque<std::string> pathParts(const std::string& path)
 
 uid_t runningUser()
 {
-    static const uid_t user = ::geteuid();
+    // A child forked to take another user's part asks again.
+    static uid_t user = static_cast<uid_t>(-1);
+    static const bool forgetInChild =
+        ::pthread_atfork(nullptr, nullptr, [] { user = static_cast<uid_t>(-1); }) == 0;
+    (void)forgetInChild;
+    if (user == static_cast<uid_t>(-1))
+        user = ::geteuid();
     return user;
 }
 

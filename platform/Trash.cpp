@@ -811,10 +811,26 @@ std::optional<FileFailure> renameIntoTrash(TrashFolder& trash, int parent,
             return failureOf(error);
         }
         // A rename goes by name: another entry swapped in after the look went instead, and
-        // goes back.
+        // goes back. In a run, which checks its home trash once a second, the entry is looked
+        // at by the trash's path: one that went into a trash folder moved away meanwhile goes
+        // back too, and the caller finds the trash again.
         struct stat moved = {};
-        if (::fstatat(trash.files.get(), candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !sameFile(moved, status)) {
+        const bool byPath = trash.checked != 0;
+        const int looked =
+            byPath ? ::fstatat(AT_FDCWD, (trash.path + "/files/" + candidate).c_str(), &moved,
+                               AT_SYMLINK_NOFOLLOW)
+                   : ::fstatat(trash.files.get(), candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW);
+        if (looked != 0 || !sameFile(moved, status)) {
+            if (byPath &&
+                ::fstatat(trash.files.get(), candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0 &&
+                sameFile(moved, status)) {
+                if (::renameat2(trash.files.get(), candidate.c_str(), parent, name,
+                                RENAME_NOREPLACE) != 0)
+                    return FileFailure{ESTALE, "The Recycle Bin folder was moved while the file "
+                                               "went into it; the file is there."};
+                dropInfo(ESTALE);
+                return FileFailure{ESTALE, "The Recycle Bin folder was moved meanwhile."};
+            }
             if (::renameat2(trash.files.get(), candidate.c_str(), parent, name, RENAME_NOREPLACE) ==
                 0)
                 dropInfo(EAGAIN);
