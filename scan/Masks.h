@@ -47,9 +47,15 @@ private:
     };
 
     bool satisfies(const Element& element, const std::string& name, std::size_t at) const;
+    bool matchesAnywhere(const std::string& name) const;
 
     std::vector<Element> m_elements;
     std::vector<std::bitset<256>> m_sets;
+    // A mask with at most one star ("*.bak", "FILE????.CHK", "~*") fixes where each of its
+    // elements stands, counted from the start before the star and from the end after it:
+    // no search for places is needed. The star's element, or npos for a mask without one.
+    bool m_fixedPlaces = false;
+    std::size_t m_star = std::string::npos;
 };
 
 // One element of a mask list; owns its mask.
