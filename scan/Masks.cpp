@@ -111,6 +111,12 @@ TMask::TMask(const std::string& Mask)
             m_star = k;
         }
     }
+    const std::size_t characters = m_elements.size() - 1;
+    if (m_fixedPlaces && characters > 0 && (m_star == std::string::npos || m_star < characters)) {
+        const Element& last = m_elements[characters - 1];
+        if (last.kind == Kind::Literal)
+            m_lastLetter = static_cast<char>(last.literal);
+    }
 }
 
 inline bool TMask::satisfies(const Element& element, const std::string& name, std::size_t at) const
@@ -129,7 +135,7 @@ inline bool TMask::satisfies(const Element& element, const std::string& name, st
     return false;
 }
 
-bool TMask::Matches(const std::string& Filename) const
+bool TMask::matchesFully(const std::string& Filename) const
 {
     if (!m_fixedPlaces)
         return matchesAnywhere(Filename);

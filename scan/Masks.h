@@ -27,7 +27,18 @@ public:
     TMask& operator=(const TMask&) = delete;
 
     // Filename is a bare name without its folder. Allocates nothing.
-    bool Matches(const std::string& Filename) const;
+    bool Matches(const std::string& Filename) const
+    {
+        // Most names of a folder are told apart from "*.bak" by their last character alone.
+        if (m_lastLetter != 0) {
+            if (Filename.empty())
+                return false;
+            const char last = Filename.back();
+            if ((last >= 'a' && last <= 'z' ? last - 'a' + 'A' : last) != m_lastLetter)
+                return false;
+        }
+        return matchesFully(Filename);
+    }
     // Ours: whether the mask is made only of wildcards, sets and dots ("*", "*.*", "??*",
     // "[!~]*"), so that it takes nearly every name there is.
     bool OnlyWildcardsAndDots() const;
@@ -47,6 +58,7 @@ private:
     };
 
     bool satisfies(const Element& element, const std::string& name, std::size_t at) const;
+    bool matchesFully(const std::string& name) const;
     bool matchesAnywhere(const std::string& name) const;
 
     std::vector<Element> m_elements;
@@ -56,6 +68,9 @@ private:
     // no search for places is needed. The star's element, or npos for a mask without one.
     bool m_fixedPlaces = false;
     std::size_t m_star = std::string::npos;
+    // When a literal stands for the last character of every name the mask takes: it,
+    // folded, as a char; else 0.
+    char m_lastLetter = 0;
 };
 
 // One element of a mask list; owns its mask.
