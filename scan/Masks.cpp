@@ -111,11 +111,15 @@ TMask::TMask(const std::string& Mask)
             m_star = k;
         }
     }
+    // Without a star the whole mask counts from the end too, the length being fixed.
     const std::size_t characters = m_elements.size() - 1;
-    if (m_fixedPlaces && characters > 0 && (m_star == std::string::npos || m_star < characters)) {
-        const Element& last = m_elements[characters - 1];
-        if (last.kind == Kind::Literal)
-            m_lastLetter = static_cast<char>(last.literal);
+    const std::size_t first = m_star == std::string::npos ? 0 : m_star;
+    for (std::size_t k = characters; m_fixedPlaces && k-- > first;) {
+        if (m_elements[k].kind == Kind::Literal) {
+            m_letterFromEnd = characters - k;
+            m_letter = static_cast<char>(m_elements[k].literal);
+            break;
+        }
     }
 }
 

@@ -29,12 +29,12 @@ public:
     // Filename is a bare name without its folder. Allocates nothing.
     bool Matches(const std::string& Filename) const
     {
-        // Most names of a folder are told apart from "*.bak" by their last character alone.
-        if (m_lastLetter != 0) {
-            if (Filename.empty())
+        // Most names of a folder are told apart from "*.bak" by one letter near their end.
+        if (m_letterFromEnd != 0) {
+            if (Filename.size() < m_letterFromEnd)
                 return false;
-            const char last = Filename.back();
-            if ((last >= 'a' && last <= 'z' ? last - 'a' + 'A' : last) != m_lastLetter)
+            const char c = Filename[Filename.size() - m_letterFromEnd];
+            if ((c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) != m_letter)
                 return false;
         }
         return matchesFully(Filename);
@@ -68,9 +68,10 @@ private:
     // no search for places is needed. The star's element, or npos for a mask without one.
     bool m_fixedPlaces = false;
     std::size_t m_star = std::string::npos;
-    // When a literal stands for the last character of every name the mask takes: it,
-    // folded, as a char; else 0.
-    char m_lastLetter = 0;
+    // The last literal of a mask with fixed places that counts from the end, folded, and
+    // how far from the end of the name it stands; 0 for none.
+    std::size_t m_letterFromEnd = 0;
+    char m_letter = 0;
 };
 
 // One element of a mask list; owns its mask.
