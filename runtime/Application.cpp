@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -186,13 +187,18 @@ void processMessagesWhenDue()
 {
     // A pass of the toolkit's loop costs microseconds even with nothing to do; reading
     // the coarse clock costs nanoseconds. The count keeps a queued stop from waiting on
-    // the clock when the caller's steps are quick.
+    // the clock when the caller's steps are quick; within one tick each further pass
+    // waits twice as many steps, so that a loop of very quick steps pumps a few times a
+    // tick rather than dozens.
     static timespec last = {};
     static unsigned skipped = 0;
+    static unsigned allowed = 256;
     timespec now;
     ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    if (now.tv_nsec == last.tv_nsec && now.tv_sec == last.tv_sec && ++skipped < 256)
+    const bool sameTick = now.tv_nsec == last.tv_nsec && now.tv_sec == last.tv_sec;
+    if (sameTick && ++skipped < allowed)
         return;
+    allowed = sameTick ? std::min(allowed * 2, 4096u) : 256;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     ::clock_gettime(CLOCK_MONOTONIC_COARSE, &last);
     skipped = 0;
