@@ -36,8 +36,10 @@ ToolRun runTool(std::vector<std::string> args)
     }
     run.started = true;
     char buffer[65536];
-    for (ssize_t count; (count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    for (ssize_t count; (count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
         run.lines += static_cast<int>(std::count(buffer, buffer + count, '\n'));
+        run.output.append(buffer, static_cast<std::size_t>(count));
+    }
     int status = 0;
     rusage usage{};
     ::wait4(child, &status, 0, &usage);
@@ -45,6 +47,7 @@ ToolRun runTool(std::vector<std::string> args)
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec * 1e-6; };
     run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    run.maxResidentKb = usage.ru_maxrss;
     ::close(pipeFds[0]);
     run.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;

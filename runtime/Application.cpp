@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -186,17 +187,21 @@ void processMessagesWhenDue()
 {
     // A pass of the toolkit's loop costs microseconds and a system call or more even with
     // nothing to do; reading the coarse clock costs nanoseconds. Fifty passes a second keep
-    // the window live; the count keeps a queued stop from waiting on the clock when the
-    // caller's steps are quick.
+    // the window live. The count keeps a queued stop from waiting on the clock when the
+    // caller's steps are quick; within one interval each further pass waits twice as many
+    // steps, so that a loop of very quick steps pumps a few times an interval, not dozens.
     constexpr long long Interval = 20'000'000;
     static timespec last = {};
     static unsigned skipped = 0;
+    static unsigned allowed = 256;
     timespec now;
     ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
     const long long since =
         (now.tv_sec - last.tv_sec) * 1'000'000'000LL + (now.tv_nsec - last.tv_nsec);
-    if (since < Interval && ++skipped < 256)
+    const bool early = since < Interval;
+    if (early && ++skipped < allowed)
         return;
+    allowed = early ? std::min(allowed * 2, 4096u) : 256;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     ::clock_gettime(CLOCK_MONOTONIC_COARSE, &last);
     skipped = 0;

@@ -25,7 +25,8 @@ void startServices();
 void processMessages();
 // The same for loops that would pump after every small step: it processes only when 20
 // milliseconds have passed by the coarse monotonic clock since it last processed, or at
-// the 256th call since then, and otherwise returns at once.
+// the 256th call since then (twice as many after each further pass within the 20
+// milliseconds, up to 4096), and otherwise returns at once.
 void processMessagesWhenDue();
 
 // Asks the application to end: the message loop ends as soon as it runs, also when the

@@ -98,9 +98,32 @@ TMask::TMask(const std::string& Mask)
         }
     }
     emit({false, Kind::Literal, false, 0, 0}, length + 1);
+
+    // A code 0 before the end would stand for the end in the middle of the name.
+    m_fixedPlaces = true;
+    for (std::size_t k = 0; k < m_elements.size(); ++k) {
+        const Element& element = m_elements[k];
+        if (element.kind == Kind::Literal && element.literal == 0 && k + 1 < m_elements.size())
+            m_fixedPlaces = false;
+        if (element.afterStar) {
+            if (m_star != std::string::npos)
+                m_fixedPlaces = false;
+            m_star = k;
+        }
+    }
+    // Without a star the whole mask counts from the end too, the length being fixed.
+    const std::size_t characters = m_elements.size() - 1;
+    const std::size_t first = m_star == std::string::npos ? 0 : m_star;
+    for (std::size_t k = characters; m_fixedPlaces && k-- > first;) {
+        if (m_elements[k].kind == Kind::Literal) {
+            m_letterFromEnd = characters - k;
+            m_letter = static_cast<char>(m_elements[k].literal);
+            break;
+        }
+    }
 }
 
-bool TMask::satisfies(const Element& element, const std::string& name, std::size_t at) const
+inline bool TMask::satisfies(const Element& element, const std::string& name, std::size_t at) const
 {
     const bool atEnd = at >= name.size();
     switch (element.kind) {
@@ -111,12 +134,43 @@ bool TMask::satisfies(const Element& element, const std::string& name, std::size
     case Kind::AnyChar:
         return !atEnd;
     case Kind::Set:
-        return !atEnd && m_sets[element.set].test(fold(name[at])) != element.inverted;
+        return !atEnd && m_sets[element.set][fold(name[at])] != element.inverted;
     }
     return false;
 }
 
-bool TMask::Matches(const std::string& Filename) const
+bool TMask::matchesFully(const std::string& Filename) const
+{
+    if (!m_fixedPlaces)
+        return matchesAnywhere(Filename);
+    // Every element but the last stands for one character; the last is the end.
+    const std::size_t length = Filename.size();
+    const std::size_t characters = m_elements.size() - 1;
+    if (m_star == std::string::npos) {
+        if (length != characters)
+            return false;
+        for (std::size_t k = characters; k-- > 0;) {
+            if (!satisfies(m_elements[k], Filename, k))
+                return false;
+        }
+        return true;
+    }
+    if (length < characters)
+        return false;
+    // The end of the name first: that is where most names differ from "*.bak".
+    const std::size_t shift = length - characters;
+    for (std::size_t k = characters; k-- > m_star;) {
+        if (!satisfies(m_elements[k], Filename, k + shift))
+            return false;
+    }
+    for (std::size_t k = 0; k < m_star; ++k) {
+        if (!satisfies(m_elements[k], Filename, k))
+            return false;
+    }
+    return true;
+}
+
+bool TMask::matchesAnywhere(const std::string& Filename) const
 {
     struct Retry
     {

@@ -27,7 +27,18 @@ public:
     TMask& operator=(const TMask&) = delete;
 
     // Filename is a bare name without its folder. Allocates nothing.
-    bool Matches(const std::string& Filename) const;
+    bool Matches(const std::string& Filename) const
+    {
+        // Most names of a folder are told apart from "*.bak" by one letter near their end.
+        if (m_letterFromEnd != 0) {
+            if (Filename.size() < m_letterFromEnd)
+                return false;
+            const char c = Filename[Filename.size() - m_letterFromEnd];
+            if ((c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) != m_letter)
+                return false;
+        }
+        return matchesFully(Filename);
+    }
     // Ours: whether the mask is made only of wildcards, sets and dots ("*", "*.*", "??*",
     // "[!~]*"), so that it takes nearly every name there is.
     bool OnlyWildcardsAndDots() const;
@@ -47,9 +58,20 @@ private:
     };
 
     bool satisfies(const Element& element, const std::string& name, std::size_t at) const;
+    bool matchesFully(const std::string& name) const;
+    bool matchesAnywhere(const std::string& name) const;
 
     std::vector<Element> m_elements;
     std::vector<std::bitset<256>> m_sets;
+    // A mask with at most one star ("*.bak", "FILE????.CHK", "~*") fixes where each of its
+    // elements stands, counted from the start before the star and from the end after it:
+    // no search for places is needed. The star's element, or npos for a mask without one.
+    bool m_fixedPlaces = false;
+    std::size_t m_star = std::string::npos;
+    // The last literal of a mask with fixed places that counts from the end, folded, and
+    // how far from the end of the name it stands; 0 for none.
+    std::size_t m_letterFromEnd = 0;
+    char m_letter = 0;
 };
 
 // One element of a mask list; owns its mask.

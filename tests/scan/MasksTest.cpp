@@ -100,6 +100,46 @@ TEST(MaskMatching, OnlyAsciiLettersFoldCase)
     EXPECT_TRUE(matches("??.txt", "\xC3\xA9.txt"));
 }
 
+TEST(MaskMatching, MasksWithOneStarCompareFromBothEnds)
+{
+    using namespace std::string_literals;
+    struct Case
+    {
+        std::string mask;
+        std::string name;
+        bool matches;
+    };
+    const Case cases[] = {
+        // The letter nearest the end decides first, folded only from a-z.
+        {"*.~?k", "x.~AK", true},
+        {"*.~?k", "x.~Ak.", false},
+        {"*.~?k", "k", false},
+        {"*.\xE9", "a.\xE9", true},
+        {"*.\xE9", "a.\xC9", false},
+        {"*{", "a[", false},
+        // A name shorter than where that letter stands, or than the whole mask.
+        {"*b??", "b?", false},
+        {"a*.b", "a.", false},
+        {"a*.b", "a.b", true},
+        {"a*.b", "ab.b", true},
+        {"A*.b", "b.b", false},
+        // Without a star the length is fixed, so the letter counts from the end too.
+        {"FILE????.CHK", "file0001.chk", true},
+        {"FILE????.CHK", "file001.chk", false},
+        {"FILE????.CHK", "xfile0001.chk", false},
+        // A star at the end leaves nothing to count from the end.
+        {"ab*", "AB", true},
+        {"ab*", "ba", false},
+        // A code 0 inside the mask stands for the end of the name, wherever it stands.
+        {"a\0"s, "a", true},
+        {"*a\0"s, "ba", true},
+        {"*a\0"s, "ab", false},
+    };
+    for (const Case& test : cases)
+        EXPECT_EQ(matches(test.mask, test.name), test.matches)
+            << "mask " << test.mask << " name " << test.name;
+}
+
 TEST(MaskSets, RangesAndInversion)
 {
     EXPECT_TRUE(matches("[a-c]*", "Beta"));
