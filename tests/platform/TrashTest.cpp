@@ -321,76 +321,36 @@ TEST_F(Trash, AHomeTrashChangedBetweenMovesIsCheckedAfresh)
 }
 
 // A run keeps its folders, its trash and its last look: what goes is the file it looked at,
-// or nothing, and a trash removed meanwhile is made again.
-TEST_F(Trash, ARunMovesWhatItLookedAtWhateverChangedSince)
+// where it is now, or nothing; a trash removed meanwhile is made again.
+TEST_F(Trash, ARunMovesOnlyWhatItLookedAtWhereItIsNow)
 {
     struct Case
     {
         const char* name;
-        std::function<void()> change; // after the first file moved and the second was looked at
+        bool lookedAt;                // the second file looked at before the change
+        std::function<void()> change; // after the first file moved
         const char* trashed;          // what goes to the trash as second.tmp; null for nothing
-        const char* stays;            // what dir/second.tmp holds then
+        std::string stays;            // where the second file is then, with "2" or `now`
+        const char* now = "2";
     };
     const Case cases[] = {
-        {"the trash removed", [this] { fs::remove_all(homeTrash()); }, "2", nullptr},
-        {"its folder renamed and made again",
+        {"the trash removed", true, [this] { fs::remove_all(homeTrash()); }, "2", {}},
+        {"its folder renamed and made again", true,
          [this] {
              fs::rename(c("dir"), c("old-dir"));
              test::Sandbox::writeFile(c("dir/second.tmp"), "made again");
          },
-         "2", "made again"},
-        {"the file replaced",
+         "2", c("dir/second.tmp"), "made again"},
+        {"the file replaced", true,
          [this] {
              test::Sandbox::writeFile(c("dir/new"), "replaced");
              fs::rename(c("dir/new"), c("dir/second.tmp"));
          },
-         nullptr, "replaced"},
-    };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
-        fs::remove_all(homeTrash());
-        fs::remove_all(c("dir"));
-        fs::remove_all(c("old-dir"));
-        test::Sandbox::writeFile(c("dir/first.tmp"), "1");
-        test::Sandbox::writeFile(c("dir/second.tmp"), "2");
-        const KeptWalk walk;
-        ASSERT_TRUE(isCollectable("C:\\dir\\first.tmp"));
-        ASSERT_FALSE(moveToTrash(c("dir/first.tmp")));
-        ASSERT_TRUE(isCollectable("C:\\dir\\second.tmp"));
-        testCase.change();
-        const auto failure = moveToTrash(c("dir/second.tmp"));
-        if (testCase.trashed) {
-            EXPECT_FALSE(failure) << failure->reason;
-            EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/files/second.tmp"), testCase.trashed);
-            EXPECT_TRUE(std::regex_match(
-                test::Sandbox::readFile(homeTrash() + "/info/second.tmp.trashinfo"),
-                std::regex(infoPattern(c("dir/second.tmp")))));
-        } else {
-            ASSERT_TRUE(failure);
-            EXPECT_EQ(failure->reason, "The file was replaced while it was being moved.");
-            EXPECT_FALSE(test::Sandbox::exists(homeTrash() + "/info/second.tmp.trashinfo"));
-        }
-        if (testCase.stays) {
-            EXPECT_EQ(test::Sandbox::readFile(c("dir/second.tmp")), testCase.stays);
-        }
-    }
-}
-
-// What a run has not looked at yet is looked for where it is now: a folder moved away, even
-// into the trash, or a trash renamed, is not reached through what the run keeps open.
-TEST_F(Trash, ARunDoesNotReachEntriesThroughAFolderMovedAwaySinceItsLastLook)
-{
-    struct Case
-    {
-        const char* name;
-        std::function<void()> change; // after the first file moved, before the second is looked at
-        std::string stays;            // where the second file must still be
-    };
-    const Case cases[] = {
-        {"its folder moved into the trash",
-         [this] { fs::rename(c("dir"), homeTrash() + "/files/dir"); },
+         nullptr, c("dir/second.tmp"), "replaced"},
+        {"its folder moved into the trash", false,
+         [this] { fs::rename(c("dir"), homeTrash() + "/files/dir"); }, nullptr,
          homeTrash() + "/files/dir/second.tmp"},
-        {"its folder renamed", [this] { fs::rename(c("dir"), c("old-dir")); },
+        {"its folder renamed", false, [this] { fs::rename(c("dir"), c("old-dir")); }, nullptr,
          c("old-dir/second.tmp")},
     };
     for (const auto& testCase : cases) {
@@ -403,12 +363,30 @@ TEST_F(Trash, ARunDoesNotReachEntriesThroughAFolderMovedAwaySinceItsLastLook)
         const KeptWalk walk;
         ASSERT_TRUE(isCollectable("C:\\dir\\first.tmp"));
         ASSERT_FALSE(moveToTrash(c("dir/first.tmp")));
-        testCase.change();
-        if (isCollectable("C:\\dir\\second.tmp")) {
-            EXPECT_TRUE(moveToTrash(c("dir/second.tmp")));
+        if (testCase.lookedAt) {
+            ASSERT_TRUE(isCollectable("C:\\dir\\second.tmp"));
         }
-        EXPECT_TRUE(test::Sandbox::exists(testCase.stays));
-        EXPECT_FALSE(test::Sandbox::exists(homeTrash() + "/files/second.tmp"));
+        testCase.change();
+        // As the run asks: what is no rubbish any more is not handed to the trash.
+        const bool handed = testCase.lookedAt || isCollectable("C:\\dir\\second.tmp");
+        const auto failure = handed ? moveToTrash(c("dir/second.tmp")) : std::nullopt;
+        if (testCase.trashed) {
+            EXPECT_FALSE(failure) << failure->reason;
+            EXPECT_EQ(test::Sandbox::readFile(homeTrash() + "/files/second.tmp"), testCase.trashed);
+            EXPECT_TRUE(std::regex_match(
+                test::Sandbox::readFile(homeTrash() + "/info/second.tmp.trashinfo"),
+                std::regex(infoPattern(c("dir/second.tmp")))));
+        } else {
+            ASSERT_TRUE(failure || !handed);
+            if (testCase.lookedAt) {
+                EXPECT_EQ(failure->reason, "The file was replaced while it was being moved.");
+            }
+            EXPECT_FALSE(test::Sandbox::exists(homeTrash() + "/files/second.tmp"));
+            EXPECT_FALSE(test::Sandbox::exists(homeTrash() + "/info/second.tmp.trashinfo"));
+        }
+        if (!testCase.stays.empty()) {
+            EXPECT_EQ(test::Sandbox::readFile(testCase.stays), testCase.now);
+        }
     }
 }
 
