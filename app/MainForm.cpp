@@ -888,8 +888,9 @@ bool TForm1::collectFrom(const std::string& mask, TScanOptions options, const st
             else
                 m_report.refused(FileOperation1.FailureReason());
         }
-        // A pass of the toolkit's loop after every file would cost as much as the move.
-        runtime::processMessagesWhenDue();
+        // A pass of the toolkit's loop after every file would cost as much as the move; the
+        // captions change no more often than this.
+        runtime::processMessagesWhenDue(CaptionIntervalMs);
         if (!Collecting) {
             finishStopped();
             return false;

@@ -183,14 +183,13 @@ void processMessages()
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void processMessagesWhenDue()
+void processMessagesWhenDue(int intervalMs)
 {
     // A pass of the toolkit's loop costs microseconds and a system call or more even with
-    // nothing to do; reading the coarse clock costs nanoseconds. Fifty passes a second keep
-    // the window live. The count keeps a queued stop from waiting on the clock when the
-    // caller's steps are quick; within one interval each further pass waits twice as many
-    // steps, so that a loop of very quick steps pumps a few times an interval, not dozens.
-    constexpr long long Interval = 20'000'000;
+    // nothing to do; reading the coarse clock costs nanoseconds. The count keeps a queued stop from
+    // waiting on the clock when the caller's steps are quick; within one interval each further pass
+    // waits twice as many steps, so that a loop of very quick steps pumps a few times an interval,
+    // not dozens.
     static timespec last = {};
     static unsigned skipped = 0;
     static unsigned allowed = 256;
@@ -198,7 +197,7 @@ void processMessagesWhenDue()
     ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
     const long long since =
         (now.tv_sec - last.tv_sec) * 1'000'000'000LL + (now.tv_nsec - last.tv_nsec);
-    const bool early = since < Interval;
+    const bool early = since < intervalMs * 1'000'000LL;
     if (early && ++skipped < allowed)
         return;
     allowed = early ? std::min(allowed * 2, 4096u) : 256;

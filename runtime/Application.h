@@ -23,11 +23,11 @@ void startServices();
 
 // Lets the toolkit process every pending message once.
 void processMessages();
-// The same for loops that would pump after every small step: it processes only when 20
-// milliseconds have passed by the coarse monotonic clock since it last processed, or at
-// the 256th call since then (twice as many after each further pass within the 20
-// milliseconds, up to 4096), and otherwise returns at once.
-void processMessagesWhenDue();
+// The same for loops that would pump after every small step: it processes only when the
+// interval has passed by the coarse monotonic clock since it last processed (fifty passes a
+// second keep a window live), or at the 256th call since then (twice as many after each
+// further pass within the interval, up to 4096), and otherwise returns at once.
+void processMessagesWhenDue(int intervalMs = 20);
 
 // Asks the application to end: the message loop ends as soon as it runs, also when the
 // request came before it started.
