@@ -20,7 +20,7 @@ constexpr int FolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // Links followed in one path, as the kernel allows.
 constexpr int LinkLimit = 40;
 constexpr long KeptNanoseconds = 1'000'000'000;
-constexpr std::size_t ClosedTogether = 32;
+constexpr std::size_t ClosedTogether = 64;
 
 // A folder made again on the way back: ours, and open to others only as the umask allows
 // where the folder above is ours too. Never inside another user's folder.
@@ -206,13 +206,22 @@ Kept& kept()
     return state;
 }
 
+// A folder of the kept walk: closed with others once the walk leaves it.
+std::shared_ptr<const OwnedFd> keptFolder(OwnedFd fd)
+{
+    return std::shared_ptr<const OwnedFd>(new OwnedFd(std::move(fd)), [](const OwnedFd* folder) {
+        closeSoon(OwnedFd(const_cast<OwnedFd*>(folder)->release()));
+        delete folder;
+    });
+}
+
 std::optional<WalkedParent> walkKept(std::deque<std::string> parts, std::string name,
                                      FileFailure& failure, MissingFolders missing)
 {
     auto& levels = kept().levels;
     if (levels.empty()) {
         Level root;
-        root.folder.fd = std::make_shared<const OwnedFd>(::open("/", FolderFlags));
+        root.folder.fd = keptFolder(OwnedFd(::open("/", FolderFlags)));
         if (!root.folder.fd->valid()) {
             failure = failureOf(errno);
             return std::nullopt;
@@ -235,9 +244,7 @@ std::optional<WalkedParent> walkKept(std::deque<std::string> parts, std::string 
             return std::nullopt;
         Level level;
         level.part = parts[k];
-        level.folder.fd = walk.owned.valid()
-                              ? std::make_shared<const OwnedFd>(std::move(walk.owned))
-                              : above.folder.fd;
+        level.folder.fd = walk.owned.valid() ? keptFolder(std::move(walk.owned)) : above.folder.fd;
         level.folder.throughLink = above.folder.throughLink || walk.throughLink;
         level.folder.resolvedPath = joinedPath(walk.resolved);
         level.resolved = std::move(walk.resolved);
