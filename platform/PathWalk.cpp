@@ -354,23 +354,14 @@ uid_t runningUser()
 bool mayReceive(int folder)
 {
     struct stat status = {};
-    return ::fstat(folder, &status) == 0 && mayReceive(status);
-}
-
-bool mayReceive(const struct stat& folder)
-{
-    return runningUser() == 0 || folder.st_uid == runningUser() || folder.st_uid == 0;
+    return ::fstat(folder, &status) == 0 &&
+           (runningUser() == 0 || status.st_uid == runningUser() || status.st_uid == 0);
 }
 
 bool trustedFolder(int folder)
 {
     struct stat status = {};
-    return ::fstat(folder, &status) == 0 && trustedFolder(status);
-}
-
-bool trustedFolder(const struct stat& status)
-{
-    return (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+    return ::fstat(folder, &status) == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
            (status.st_uid == runningUser() || status.st_uid == 0);
 }
 

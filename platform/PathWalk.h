@@ -35,11 +35,9 @@ std::deque<std::string> pathParts(const std::string& path);
 // Whether an entry may be put into the folder: it is the running user's or root's (a folder
 // another user made in a shared one may have been made to receive it), or we are root.
 bool mayReceive(int folder);
-bool mayReceive(const struct stat& folder);
 // A folder where nobody but us or root could have put an entry: nobody but its owner writes
 // to it, and that owner is us or root.
 bool trustedFolder(int folder);
-bool trustedFolder(const struct stat& status);
 // The running user, asked once: the program never changes it.
 uid_t runningUser();
 
@@ -86,9 +84,10 @@ struct WalkedParent
 std::optional<WalkedParent> walkToParent(const std::string& nativePath, FileFailure& failure,
                                          MissingFolders missing = MissingFolders::Fail);
 
-// An entry looked at through its folder, without following a link. A regular file is
-// opened for reading, without waiting on anything and without becoming the controlling
-// terminal: a device or a pipe found in its place is not kept open.
+// An entry looked at without following a link: in a KeptWalk through its folder's path as it
+// is now, with no link allowed on the way. A regular file is opened for reading, without waiting on
+// anything and without becoming the controlling terminal: a device or a pipe found in its place is
+// not kept open.
 struct EntryLook
 {
     WalkedParent parent;
