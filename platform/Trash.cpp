@@ -412,7 +412,6 @@ public:
         // Once linked and taken back, the unnamed file cannot be linked again.
         if (!m_unnamed.valid() || m_linked) {
             m_linked = false;
-            m_unnamed.reset();
             m_unnamed = OwnedFd(::openat(infoFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
             if (m_unnamed.valid() && !writeAll(m_unnamed.get(), m_text)) {
                 m_unnamed.reset();
@@ -445,7 +444,7 @@ public:
         return 0;
     }
 
-    // Open until the move is done, so that it can be closed with the entry.
+    // Open until the move is done, which closes it with others (closeSoon).
     OwnedFd& descriptor() { return m_unnamed; }
 
 private:
@@ -821,20 +820,20 @@ std::optional<FileFailure> renameIntoTrash(TrashFolder& trash, int parent,
                                AT_SYMLINK_NOFOLLOW)
                    : ::fstatat(trash.files.get(), candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW);
         if (looked != 0 || !sameFile(moved, status)) {
-            if (byPath &&
+            // Ours, in a trash folder no longer at its place, or another entry: back either way.
+            const bool movedAway =
+                byPath &&
                 ::fstatat(trash.files.get(), candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0 &&
-                sameFile(moved, status)) {
-                if (::renameat2(trash.files.get(), candidate.c_str(), parent, name,
-                                RENAME_NOREPLACE) != 0)
-                    return FileFailure{ESTALE, "The Recycle Bin folder was moved while the file "
-                                               "went into it; the file is there."};
-                dropInfo(ESTALE);
-                return FileFailure{ESTALE, "The Recycle Bin folder was moved meanwhile."};
-            }
-            if (::renameat2(trash.files.get(), candidate.c_str(), parent, name, RENAME_NOREPLACE) ==
-                0)
-                dropInfo(EAGAIN);
-            return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
+                sameFile(moved, status);
+            const bool back = ::renameat2(trash.files.get(), candidate.c_str(), parent, name,
+                                          RENAME_NOREPLACE) == 0;
+            if (back)
+                dropInfo(0);
+            if (!movedAway)
+                return FileFailure{EAGAIN, "The file was replaced while it was being moved."};
+            return FileFailure{ESTALE, back ? "The Recycle Bin folder was moved meanwhile."
+                                            : "The Recycle Bin folder was moved while the file "
+                                              "went into it; the file is there."};
         }
         if (lease)
             lease->closeWith(entry);
