@@ -2,8 +2,8 @@
 
 #include "app/RunReport.h"
 
-#include "platform/CollectionUndo.h"
-#include "platform/SettingsLock.h"
+#include "platform/collection/CollectionUndo.h"
+#include "platform/settings/SettingsLock.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/CollectionRecord.h"
+#include "platform/collection/CollectionRecord.h"
 
 #include <optional>
 #include <ostream>

@@ -1,8 +1,8 @@
 #include "app/CollectionPlan.h"
 
 #include "app/Wmiscio.h"
-#include "platform/Folders.h"
-#include "platform/Shell.h"
+#include "platform/files/Folders.h"
+#include "platform/shell/Shell.h"
 #include "runtime/Errors.h"
 #include "runtime/IniFile.h"
 

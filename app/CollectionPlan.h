@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/CollectionRules.h"
+#include "platform/collection/CollectionRules.h"
 #include "scan/FilesScn.h"
 
 #include <array>

@@ -1,8 +1,8 @@
 #include "app/Wmiscio.h"
 
-#include "platform/AsciiCase.h"
-#include "platform/Folders.h"
-#include "platform/TopLevelWindows.h"
+#include "platform/core/AsciiCase.h"
+#include "platform/desktop/TopLevelWindows.h"
+#include "platform/files/Folders.h"
 
 #include <algorithm>
 #include <cstdint>

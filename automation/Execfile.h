@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Processes.h"
+#include "platform/processes/Processes.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "automation/PathDialog.h"
 
-#include "platform/Folders.h"
+#include "platform/files/Folders.h"
 #include "runtime/ApplicationInfo.h"
 #include "runtime/Errors.h"
 #include "runtime/MessageBoxes.h"

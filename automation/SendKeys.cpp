@@ -1,8 +1,8 @@
 #include "automation/SendKeys.h"
 
-#include "platform/AsciiCase.h"
-#include "platform/Keyboard.h"
-#include "platform/System.h"
+#include "platform/core/AsciiCase.h"
+#include "platform/desktop/Keyboard.h"
+#include "platform/system/System.h"
 #include "runtime/Application.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "automation/tarnwickAutostart.h"
 
-#include "platform/Registry.h"
-#include "platform/System.h"
+#include "platform/settings/Registry.h"
+#include "platform/system/System.h"
 #include "runtime/ApplicationInfo.h"
 #include "runtime/Errors.h"
 #include "runtime/Registry.h"

@@ -7,7 +7,7 @@
 // cost per MB of each and the ratio.
 
 #include "bench/ToolRun.h"
-#include "platform/Trash.h"
+#include "platform/shell/Trash.h"
 
 #include <chrono>
 #include <cstdio>

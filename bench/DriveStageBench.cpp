@@ -19,8 +19,8 @@
 #include "ToolRun.h"
 #include "app/CollectionPreview.h"
 #include "app/MainForm.h"
-#include "platform/Service.h"
-#include "platform/Shell.h"
+#include "platform/core/Service.h"
+#include "platform/shell/Shell.h"
 #include "runtime/MessageBoxes.h"
 #include "runtime/OwnWindows.h"
 

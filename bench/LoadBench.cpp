@@ -13,9 +13,9 @@
 // and the ratio to wc -l. Times are processor times (user and system), so that other work
 // on a shared machine does not show as growth. The caller removes the folder.
 
-#include "platform/Folders.h"
-#include "platform/Registry.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/files/Folders.h"
+#include "platform/settings/Registry.h"
 #include "runtime/IniFile.h"
 
 #include <algorithm>

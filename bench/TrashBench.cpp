@@ -11,10 +11,10 @@
 // what every move does at the least, on a set of its own: an info file written and linked in,
 // and the file renamed into the trash. That is the floor of the cost per file.
 
-#include "platform/CollectionRecord.h"
-#include "platform/CollectionUndo.h"
-#include "platform/PathWalk.h"
-#include "platform/Shell.h"
+#include "platform/collection/CollectionRecord.h"
+#include "platform/collection/CollectionUndo.h"
+#include "platform/files/PathWalk.h"
+#include "platform/shell/Shell.h"
 #include "runtime/Application.h"
 #include "runtime/ShellDialogs.h"
 

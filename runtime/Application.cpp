@@ -5,7 +5,7 @@
 #include "runtime/OwnWindows.h"
 #include "runtime/ShellDialogs.h"
 
-#include "platform/Termination.h"
+#include "platform/core/Termination.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

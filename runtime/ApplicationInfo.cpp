@@ -1,6 +1,6 @@
 #include "runtime/ApplicationInfo.h"
 
-#include "platform/System.h"
+#include "platform/system/System.h"
 
 #include <QCoreApplication>
 

@@ -1,9 +1,9 @@
 #include "runtime/FolderBrowser.h"
 
-#include "platform/AsciiCase.h"
-#include "platform/Drives.h"
-#include "platform/Files.h"
-#include "platform/Service.h"
+#include "platform/core/AsciiCase.h"
+#include "platform/core/Service.h"
+#include "platform/drives/Drives.h"
+#include "platform/files/Files.h"
 #include "runtime/Application.h"
 #include "runtime/OwnWindows.h"
 

@@ -1,5 +1,5 @@
 #include "runtime/IniFile.h"
-#include "platform/HexDigit.h"
+#include "platform/core/HexDigit.h"
 
 #include "runtime/Errors.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Profile.h"
+#include "platform/settings/Profile.h"
 
 #include <functional>
 #include <optional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Keyboard.h"
+#include "platform/desktop/Keyboard.h"
 
 namespace runtime {
 

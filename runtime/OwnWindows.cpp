@@ -1,8 +1,8 @@
 #include "runtime/OwnWindows.h"
 
-#include "platform/Service.h"
-#include "platform/X11Keyboard.h"
-#include "platform/X11TopLevelWindows.h"
+#include "platform/core/Service.h"
+#include "platform/x11/X11Keyboard.h"
+#include "platform/x11/X11TopLevelWindows.h"
 #include "runtime/OwnKeyboard.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/TopLevelWindows.h"
+#include "platform/desktop/TopLevelWindows.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Registry.h"
+#include "platform/settings/Registry.h"
 
 #include <string>
 

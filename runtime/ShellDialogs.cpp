@@ -1,6 +1,6 @@
 #include "runtime/ShellDialogs.h"
 
-#include "platform/Service.h"
+#include "platform/core/Service.h"
 #include "runtime/MessageBoxes.h"
 
 namespace runtime {

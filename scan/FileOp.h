@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Shell.h"
+#include "platform/shell/Shell.h"
 
 #include <cstdint>
 #include <functional>

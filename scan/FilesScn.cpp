@@ -1,7 +1,7 @@
 #include "scan/FilesScn.h"
 
-#include "platform/Drives.h"
-#include "platform/Files.h"
+#include "platform/drives/Drives.h"
+#include "platform/files/Files.h"
 #include "runtime/Application.h"
 
 #include <string_view>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 #include "scan/Fllist.h"
 #include "scan/Masks.h"
 

@@ -1,6 +1,6 @@
 #include "scan/Fllist.h"
 
-#include "platform/Locale.h"
+#include "platform/system/Locale.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #include "sysinfo/DriveList.h"
 
-#include "platform/Drives.h"
+#include "platform/drives/Drives.h"
 
 TDriveList::TDriveList()
 {

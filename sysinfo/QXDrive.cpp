@@ -1,8 +1,8 @@
 #include "sysinfo/QXDrive.h"
 
-#include "platform/Drives.h"
-#include "platform/System.h"
-#include "platform/Volumes.h"
+#include "platform/drives/Drives.h"
+#include "platform/drives/Volumes.h"
+#include "platform/system/System.h"
 
 #include <array>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "sysinfo/QXSysInfo.h"
 
-#include "platform/Folders.h"
-#include "platform/System.h"
+#include "platform/files/Folders.h"
+#include "platform/system/System.h"
 #include "runtime/Registry.h"
 
 #include <algorithm>

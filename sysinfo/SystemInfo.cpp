@@ -1,6 +1,6 @@
 #include "sysinfo/SystemInfo.h"
 
-#include "platform/System.h"
+#include "platform/system/System.h"
 #include "runtime/Registry.h"
 #include "sysinfo/QXSysInfo.h"
 

@@ -1,5 +1,5 @@
-#include "platform/Folders.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/files/Folders.h"
 #include "runtime/OwnWindows.h"
 #include "support/FakeFolderBrowser.h"
 #include "support/FormFixture.h"

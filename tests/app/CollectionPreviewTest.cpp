@@ -1,5 +1,5 @@
 #include "app/CollectionPreview.h"
-#include "platform/Drives.h"
+#include "platform/drives/Drives.h"
 #include "runtime/IniFile.h"
 #include "support/FormFixture.h"
 #include "support/Sandbox.h"

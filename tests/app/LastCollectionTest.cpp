@@ -1,5 +1,5 @@
 #include "app/LastCollection.h"
-#include "platform/Trash.h"
+#include "platform/shell/Trash.h"
 #include "runtime/MessageBoxes.h"
 #include "support/Sandbox.h"
 

@@ -4,8 +4,8 @@
 #include "support/FakeDesktop.h"
 #include "support/FormFixture.h"
 
-#include "platform/Profile.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/settings/Profile.h"
 
 #include <QTimer>
 #include <filesystem>

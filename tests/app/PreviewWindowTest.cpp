@@ -1,5 +1,5 @@
-#include "platform/Drives.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/drives/Drives.h"
 #include "support/FakeShell.h"
 #include "support/FormFixture.h"
 #include "widgets/PreviewDialog.h"

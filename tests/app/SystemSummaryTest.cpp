@@ -1,5 +1,5 @@
-#include "platform/MountTable.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/drives/MountTable.h"
 #include "support/FakeDrives.h"
 #include "support/FakeSystem.h"
 #include "support/FormFixture.h"

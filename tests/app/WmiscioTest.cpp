@@ -1,6 +1,6 @@
 #include "app/Wmiscio.h"
-#include "platform/Service.h"
-#include "platform/TopLevelWindows.h"
+#include "platform/core/Service.h"
+#include "platform/desktop/TopLevelWindows.h"
 #include "support/FakeDesktop.h"
 #include "support/Sandbox.h"
 

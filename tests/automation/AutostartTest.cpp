@@ -1,9 +1,9 @@
 #include "automation/tarnwickAutostart.h"
 
-#include "platform/Drives.h"
-#include "platform/Registry.h"
-#include "platform/Service.h"
-#include "platform/System.h"
+#include "platform/core/Service.h"
+#include "platform/drives/Drives.h"
+#include "platform/settings/Registry.h"
+#include "platform/system/System.h"
 #include "runtime/ApplicationInfo.h"
 #include "runtime/Errors.h"
 #include "support/FakeDrives.h"

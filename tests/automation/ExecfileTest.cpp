@@ -1,7 +1,7 @@
 #include "automation/Execfile.h"
 
-#include "platform/Service.h"
-#include "platform/Shell.h"
+#include "platform/core/Service.h"
+#include "platform/shell/Shell.h"
 #include "runtime/Application.h"
 #include "support/Sandbox.h"
 

@@ -1,6 +1,6 @@
 #include "automation/PathDialog.h"
 
-#include "platform/Service.h"
+#include "platform/core/Service.h"
 #include "runtime/Errors.h"
 #include "runtime/FolderBrowser.h"
 #include "runtime/MessageBoxes.h"

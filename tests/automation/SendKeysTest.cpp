@@ -1,6 +1,6 @@
 #include "automation/SendKeys.h"
 
-#include "platform/Service.h"
+#include "platform/core/Service.h"
 #include "support/FakeDesktop.h"
 
 #include <QTimer>

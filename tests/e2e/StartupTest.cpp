@@ -1,4 +1,4 @@
-#include "platform/X11TopLevelWindows.h"
+#include "platform/x11/X11TopLevelWindows.h"
 #include "support/DefaultSettings.h"
 #include "support/LocalDate.h"
 #include "support/ProgramRun.h"

@@ -1,6 +1,6 @@
 #include "runtime/FolderBrowser.h"
 
-#include "platform/Service.h"
+#include "platform/core/Service.h"
 #include "runtime/OwnWindows.h"
 #include "support/Sandbox.h"
 

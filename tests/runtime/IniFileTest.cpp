@@ -1,7 +1,7 @@
 #include "runtime/IniFile.h"
 
-#include "platform/Profile.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/settings/Profile.h"
 #include "runtime/Errors.h"
 
 #include "support/Sandbox.h"

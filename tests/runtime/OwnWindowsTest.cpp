@@ -1,7 +1,7 @@
 #include "runtime/OwnWindows.h"
-#include "platform/Keyboard.h"
-#include "platform/Service.h"
-#include "platform/TopLevelWindows.h"
+#include "platform/core/Service.h"
+#include "platform/desktop/Keyboard.h"
+#include "platform/desktop/TopLevelWindows.h"
 #include "runtime/MessageBoxes.h"
 #include "runtime/OwnKeyboard.h"
 

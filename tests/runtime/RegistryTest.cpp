@@ -2,7 +2,7 @@
 #include "runtime/ApplicationInfo.h"
 #include "runtime/Errors.h"
 
-#include "platform/Service.h"
+#include "platform/core/Service.h"
 #include "support/Sandbox.h"
 
 #include <QCoreApplication>

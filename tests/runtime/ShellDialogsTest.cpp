@@ -1,5 +1,5 @@
 #include "runtime/ShellDialogs.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
 #include "runtime/MessageBoxes.h"
 #include "support/Sandbox.h"
 

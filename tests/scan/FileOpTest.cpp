@@ -1,6 +1,6 @@
 #include "scan/FileOp.h"
 
-#include "platform/Service.h"
+#include "platform/core/Service.h"
 #include "support/FakeShell.h"
 
 #include <gtest/gtest.h>

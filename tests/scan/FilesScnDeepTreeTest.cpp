@@ -1,8 +1,8 @@
 #include "scan/FilesScn.h"
 
-#include "platform/Files.h"
-#include "platform/PosixFiles.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/files/Files.h"
+#include "platform/files/PosixFiles.h"
 #include "support/Sandbox.h"
 
 #include <cerrno>

@@ -1,9 +1,9 @@
 #include "scan/FilesScn.h"
 
-#include "platform/Drives.h"
-#include "platform/MountTable.h"
-#include "platform/PosixFiles.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/drives/Drives.h"
+#include "platform/drives/MountTable.h"
+#include "platform/files/PosixFiles.h"
 #include "support/FakeDrives.h"
 #include "support/Sandbox.h"
 

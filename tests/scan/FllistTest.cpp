@@ -1,7 +1,7 @@
 #include "scan/Fllist.h"
 
-#include "platform/Locale.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/system/Locale.h"
 #include "support/Sandbox.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Keyboard.h"
-#include "platform/TopLevelWindows.h"
+#include "platform/desktop/Keyboard.h"
+#include "platform/desktop/TopLevelWindows.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Registry.h"
-#include "platform/Service.h"
-#include "platform/System.h"
+#include "platform/core/Service.h"
+#include "platform/settings/Registry.h"
+#include "platform/system/System.h"
 #include "support/FakeDrives.h"
 
 #include <map>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Service.h"
-#include "platform/Shell.h"
+#include "platform/core/Service.h"
+#include "platform/shell/Shell.h"
 #include "support/Sandbox.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "support/SilentShare.h"
 
-#include "platform/Drives.h"
-#include "platform/Files.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/drives/Drives.h"
+#include "platform/files/Files.h"
 
 #include <fcntl.h>
 #include <filesystem>

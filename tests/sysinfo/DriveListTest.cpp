@@ -1,6 +1,6 @@
 #include "sysinfo/DriveList.h"
-#include "platform/Drives.h"
-#include "platform/Service.h"
+#include "platform/core/Service.h"
+#include "platform/drives/Drives.h"
 #include "support/FakeDrives.h"
 #include "support/Sandbox.h"
 

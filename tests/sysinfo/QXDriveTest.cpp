@@ -1,6 +1,6 @@
 #include "sysinfo/QXDrive.h"
-#include "platform/Service.h"
-#include "platform/Volumes.h"
+#include "platform/core/Service.h"
+#include "platform/drives/Volumes.h"
 #include "support/FakeDrives.h"
 #include "support/FakeSystem.h"
 #include "support/Sandbox.h"

@@ -1,4 +1,4 @@
-#include "platform/Service.h"
+#include "platform/core/Service.h"
 #include "runtime/Errors.h"
 #include "support/FakeDrives.h"
 #include "support/FakeSystem.h"

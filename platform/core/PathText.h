@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Windows paths take both "\" and "/".
+inline bool isSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// The folder a native absolute path lies in; "/" for the top and for a bare name.
+inline std::string parentOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+inline std::string joinPath(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// Whether the native absolute path is the folder or lies below it.
+inline bool isWithin(const std::string& path, const std::string& folder)
+{
+    if (folder == "/")
+        return true;
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+            path[folder.size()] == '/');
+}
+
+} // namespace platform
