@@ -1,5 +1,6 @@
 #include "platform/shell/PosixShell.h"
 
+#include "platform/core/ErrorCodes.h"
 #include "platform/core/Service.h"
 #include "platform/drives/Drives.h"
 #include "platform/files/Files.h"
@@ -20,43 +21,6 @@ namespace fs = std::filesystem;
 namespace platform {
 
 namespace {
-
-constexpr int ERROR_FILE_NOT_FOUND_CODE = 2;
-constexpr int ERROR_PATH_NOT_FOUND_CODE = 3;
-constexpr int ERROR_ACCESS_DENIED_CODE = 5;
-constexpr int ERROR_GEN_FAILURE_CODE = 31;
-constexpr int ERROR_SHARING_VIOLATION_CODE = 32;
-constexpr int ERROR_DISK_FULL_CODE = 112;
-constexpr int ERROR_INVALID_PARAMETER_CODE = 87;
-constexpr int ERROR_ALREADY_EXISTS_CODE = 183;
-constexpr int ERROR_CANCELLED_CODE = 1223;
-
-int windowsError(int error)
-{
-    switch (error) {
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND_CODE;
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND_CODE;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ELOOP:
-        return ERROR_ACCESS_DENIED_CODE;
-    case EAGAIN:
-    case EBUSY:
-    case ETXTBSY:
-        return ERROR_SHARING_VIOLATION_CODE;
-    case ENOSPC:
-    case EDQUOT:
-        return ERROR_DISK_FULL_CODE;
-    case EEXIST:
-    case ENOTEMPTY:
-        return ERROR_ALREADY_EXISTS_CODE;
-    default:
-        return ERROR_GEN_FAILURE_CODE;
-    }
-}
 
 // The entries of a NUL-separated list up to its first empty one.
 std::vector<std::string> parseList(const std::string& list)
@@ -272,7 +236,7 @@ private:
     void fail(const std::string& windowsPath, const FileFailure& failure)
     {
         m_request.failureReason = failure.reason;
-        m_result = windowsError(failure.error);
+        m_result = windowsErrorOf(failure.error);
         const bool toTrash = m_request.wFunc == FO_DELETE && flag(FOF_ALLOWUNDO);
         m_dialogs.reportError(m_request.hwnd, m_kind.errorTitle,
                               std::string("Could not ") + (toTrash ? "move" : m_kind.verb) + " " +
@@ -282,7 +246,7 @@ private:
     bool abort()
     {
         m_request.fAnyOperationsAborted = true;
-        m_result = ERROR_CANCELLED_CODE;
+        m_result = ERROR_CANCELLED;
         return false;
     }
     // The native path of a Windows path the request names, or a reported failure.
@@ -457,7 +421,7 @@ int Request::run()
     const unsigned function = m_request.wFunc;
     if (function != FO_MOVE && function != FO_COPY && function != FO_DELETE &&
         function != FO_RENAME)
-        return ERROR_INVALID_PARAMETER_CODE;
+        return ERROR_INVALID_PARAMETER;
     const auto sources = parseList(m_request.pFrom);
     m_targets = parseList(m_request.pTo);
     for (std::size_t index = 0; index < sources.size(); ++index) {
