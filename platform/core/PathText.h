@@ -32,4 +32,13 @@ inline bool isWithin(const std::string& path, const std::string& folder)
             path[folder.size()] == '/');
 }
 
+// A Windows path that names its drive and starts at its top: a letter, ":" and a separator.
+// "C:name", relative to the drive's current folder, is not one.
+inline bool isFullyQualified(const std::string& path)
+{
+    const char letter = static_cast<char>(path.empty() ? 0 : path[0] & ~0x20);
+    return path.size() >= 3 && letter >= 'A' && letter <= 'Z' && path[1] == ':' &&
+           isSeparator(path[2]);
+}
+
 } // namespace platform

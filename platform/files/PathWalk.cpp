@@ -1,6 +1,7 @@
 #include "platform/files/PathWalk.h"
 
 #include "platform/core/Failure.h"
+#include "platform/core/PathText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -265,8 +266,7 @@ OwnedFd openEntry(const WalkedParent& parent)
         open_how how = {};
         how.flags = Flags;
         how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-        const std::string& folder = parent.folder.resolvedPath;
-        const std::string path = (folder == "/" ? "" : folder) + "/" + parent.name;
+        const std::string path = joinPath(parent.folder.resolvedPath, parent.name);
         const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
         if (fd >= 0 || errno != ENOSYS)
             return OwnedFd(static_cast<int>(fd));

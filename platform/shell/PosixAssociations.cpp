@@ -26,7 +26,9 @@ struct GMemoryRelease
 template <class T> using GObjectPtr = std::unique_ptr<T, GObjectRelease>;
 using GText = std::unique_ptr<gchar, GMemoryRelease>;
 
-bool isWindowsAbsolute(const std::string& path)
+// A Windows path that starts with a drive letter and ":", a separator after them or not
+// (isFullyQualified asks for the separator too).
+bool hasDriveLetter(const std::string& path)
 {
     return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
 }
@@ -54,14 +56,14 @@ std::uintptr_t PosixShell::findExecutable(const std::string& file, const std::st
     if (file.empty())
         return SE_ERR_FNF;
     std::string path;
-    if (isWindowsAbsolute(file)) {
+    if (hasDriveLetter(file)) {
         path = toNativePath(file);
     } else if (file[0] == '/') {
         path = file;
     } else {
-        const std::string folder = directory.empty()              ? currentFolder()
-                                   : isWindowsAbsolute(directory) ? toNativePath(directory)
-                                                                  : withSlashes(directory);
+        const std::string folder = directory.empty()           ? currentFolder()
+                                   : hasDriveLetter(directory) ? toNativePath(directory)
+                                                               : withSlashes(directory);
         if (folder.empty())
             return SE_ERR_PNF;
         path = folder + "/" + withSlashes(file);
