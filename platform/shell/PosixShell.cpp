@@ -1,6 +1,7 @@
 #include "platform/shell/PosixShell.h"
 
 #include "platform/core/ErrorCodes.h"
+#include "platform/core/PathText.h"
 #include "platform/core/Service.h"
 #include "platform/drives/Drives.h"
 #include "platform/files/Files.h"
@@ -37,18 +38,6 @@ std::vector<std::string> parseList(const std::string& list)
     return entries;
 }
 
-bool isSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
-
-bool isFullyQualified(const std::string& path)
-{
-    const char letter = static_cast<char>(path.empty() ? 0 : path[0] & ~0x20);
-    return path.size() >= 3 && letter >= 'A' && letter <= 'Z' && path[1] == ':' &&
-           isSeparator(path[2]);
-}
-
 std::size_t lastSeparator(const std::string& path)
 {
     const std::size_t at = path.find_last_of("\\/");
@@ -66,20 +55,9 @@ bool hasWildcard(const std::string& path)
     return wildcard != std::string::npos && wildcard > lastSeparator(path);
 }
 
-std::string nativeParent(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string nativeName(const std::string& path)
 {
     return path.substr(path.rfind('/') + 1);
-}
-
-std::string nativeJoin(const std::string& folder, const std::string& name)
-{
-    return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
 struct Kind
@@ -105,36 +83,35 @@ Kind kindOf(unsigned function)
 
 // Removes a file, or a folder with all it holds, relative to its parent: links are removed,
 // never followed, and nothing on another filesystem mounted inside is touched.
-int removeTree(int parent, const char* name, dev_t device)
+std::optional<FileFailure> removeTree(int parent, const char* name, dev_t device)
 {
     if (::unlinkat(parent, name, 0) == 0)
-        return 0;
+        return std::nullopt;
     if (errno != EISDIR)
-        return errno;
+        return failureOf(errno);
     OwnedFd folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status = {};
     if (!folder.valid() || ::fstat(folder.get(), &status) != 0)
-        return errno;
+        return failureOf(errno);
     if (status.st_dev != device)
-        return EXDEV;
+        return failureOf(EXDEV);
     std::vector<std::string> names;
-    if (DIR* dir = ::fdopendir(::dup(folder.get()))) {
-        while (dirent* entry = ::readdir(dir)) {
-            const std::string entryName = entry->d_name;
-            if (entryName != "." && entryName != "..")
-                names.push_back(entryName);
+    {
+        FolderEntries entries(folder.get());
+        if (entries.valid()) {
+            while (const dirent* entry = entries.next())
+                names.emplace_back(entry->d_name);
         }
-        ::closedir(dir);
     }
-    int firstError = 0;
+    std::optional<FileFailure> firstFailure;
     for (const auto& entryName : names) {
-        const int error = removeTree(folder.get(), entryName.c_str(), device);
-        if (error && !firstError)
-            firstError = error;
+        auto failure = removeTree(folder.get(), entryName.c_str(), device);
+        if (failure && !firstFailure)
+            firstFailure = std::move(failure);
     }
     if (::unlinkat(parent, name, AT_REMOVEDIR) != 0)
-        return firstError ? firstError : errno;
-    return 0;
+        return firstFailure ? firstFailure : failureOf(errno);
+    return std::nullopt;
 }
 
 std::optional<FileFailure> removeEntry(const std::string& nativePath)
@@ -146,17 +123,18 @@ std::optional<FileFailure> removeEntry(const std::string& nativePath)
     struct stat status = {};
     if (::fstatat(opened->folder.get(), opened->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
         return failureOf(errno);
-    if (const int error = removeTree(opened->folder.get(), opened->name.c_str(), status.st_dev))
-        return failureOf(error);
-    return std::nullopt;
+    return removeTree(opened->folder.get(), opened->name.c_str(), status.st_dev);
 }
 
+// Where a copy that must not take the name it was given goes.
+enum class NamePlace { BesideOriginal, Elsewhere };
+
 // "Copy of x", "Copy (2) of x" beside the original; "x (2).txt" elsewhere.
-std::string freeName(const std::string& folder, const std::string& name, bool besideOriginal)
+std::string freeName(const std::string& folder, const std::string& name, NamePlace place)
 {
     for (int k = 1;; ++k) {
         std::string candidate;
-        if (besideOriginal) {
+        if (place == NamePlace::BesideOriginal) {
             candidate = (k == 1 ? "Copy of " : "Copy (" + std::to_string(k) + ") of ") + name;
         } else {
             if (k == 1)
@@ -167,7 +145,7 @@ std::string freeName(const std::string& folder, const std::string& name, bool be
                         ")" + (hasExtension ? name.substr(dot) : "");
         }
         struct stat status = {};
-        if (::lstat(nativeJoin(folder, candidate).c_str(), &status) != 0)
+        if (::lstat(joinPath(folder, candidate).c_str(), &status) != 0)
             return candidate;
     }
 }
@@ -179,8 +157,14 @@ std::optional<FileFailure> failureOfCode(const std::error_code& error)
     return platform::failureOf(error.value());
 }
 
+// What a transfer does to a file at its target: the user agreed to replace it, or there is
+// none and none may come.
+enum class Existing { Replace, Keep };
+// What a move to another drive does: copies and removes the original, or refuses (a rename).
+enum class OtherDrive { CopyAndRemove, Refuse };
+
 std::optional<FileFailure> copyEntry(const std::string& source, const std::string& target,
-                                     bool overwrite)
+                                     Existing existing)
 {
     std::error_code error;
     const auto status = fs::symlink_status(source, error);
@@ -196,7 +180,9 @@ std::optional<FileFailure> copyEntry(const std::string& source, const std::strin
         return failureOfCode(error);
     }
     fs::copy_file(source, target,
-                  overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::none, error);
+                  existing == Existing::Replace ? fs::copy_options::overwrite_existing
+                                                : fs::copy_options::none,
+                  error);
     if (error)
         return failureOfCode(error);
     // A copy keeps the time it was last written, as on Windows.
@@ -205,16 +191,17 @@ std::optional<FileFailure> copyEntry(const std::string& source, const std::strin
 }
 
 std::optional<FileFailure> moveEntry(const std::string& source, const std::string& target,
-                                     bool overwrite, bool acrossDrives)
+                                     Existing existing, OtherDrive otherDrive)
 {
-    const int result = overwrite ? ::rename(source.c_str(), target.c_str())
-                                 : ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(),
-                                               RENAME_NOREPLACE);
+    const int result =
+        existing == Existing::Replace
+            ? ::rename(source.c_str(), target.c_str())
+            : ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
     if (result == 0)
         return std::nullopt;
-    if (errno != EXDEV || !acrossDrives)
+    if (errno != EXDEV || otherDrive == OtherDrive::Refuse)
         return platform::failureOf(errno);
-    if (auto failure = copyEntry(source, target, overwrite))
+    if (auto failure = copyEntry(source, target, existing))
         return failure;
     return removeEntry(source);
 }
@@ -253,7 +240,9 @@ private:
     std::optional<std::string> nativeOf(const std::string& windowsPath);
     std::vector<std::string> expand(const std::string& source);
     bool remove(const std::string& windowsPath);
-    bool transfer(const std::string& windowsPath, std::size_t index, bool many);
+    // Many: the request names several entries for one destination, a folder.
+    enum class Sources { One, Many };
+    bool transfer(const std::string& windowsPath, std::size_t index, Sources sources);
 
     SHFILEOPSTRUCTA& m_request;
     Kind m_kind;
@@ -332,7 +321,7 @@ bool Request::remove(const std::string& windowsPath)
     return true;
 }
 
-bool Request::transfer(const std::string& windowsPath, std::size_t index, bool many)
+bool Request::transfer(const std::string& windowsPath, std::size_t index, Sources sources)
 {
     const auto source = nativeOf(windowsPath);
     if (!source)
@@ -360,13 +349,13 @@ bool Request::transfer(const std::string& windowsPath, std::size_t index, bool m
     struct stat targetStatus = {};
     const bool targetIsFolder =
         ::stat(target.c_str(), &targetStatus) == 0 && S_ISDIR(targetStatus.st_mode);
-    if (m_request.wFunc != FO_RENAME && (targetIsFolder || many)) {
+    if (m_request.wFunc != FO_RENAME && (targetIsFolder || sources == Sources::Many)) {
         // The destination is a folder that receives the entry under its own name.
         if (!targetIsFolder && ::mkdir(target.c_str(), 0777) != 0) {
             fail(windowsPath, failureOf(errno));
             return true;
         }
-        target = nativeJoin(target, nativeName(*source));
+        target = joinPath(target, nativeName(*source));
     }
     if (S_ISDIR(sourceStatus.st_mode) && (target == *source || target.starts_with(*source + "/"))) {
         fail(windowsPath,
@@ -374,15 +363,17 @@ bool Request::transfer(const std::string& windowsPath, std::size_t index, bool m
         return true;
     }
 
-    bool overwrite = false;
+    Existing atTarget = Existing::Keep;
     struct stat existing = {};
     if (::lstat(target.c_str(), &existing) == 0) {
         const bool same =
             existing.st_dev == sourceStatus.st_dev && existing.st_ino == sourceStatus.st_ino;
         if (flag(FOF_RENAMEONCOLLISION)) {
-            const std::string folder = nativeParent(target);
-            target = nativeJoin(folder, freeName(folder, nativeName(target),
-                                                 same || folder == nativeParent(*source)));
+            const std::string folder = parentOf(target);
+            const bool beside = same || folder == parentOf(*source);
+            target = joinPath(folder,
+                              freeName(folder, nativeName(target),
+                                       beside ? NamePlace::BesideOriginal : NamePlace::Elsewhere));
         } else if (same) {
             fail(windowsPath, {EEXIST, "The source and destination are the same file."});
             return true;
@@ -400,15 +391,17 @@ bool Request::transfer(const std::string& windowsPath, std::size_t index, bool m
                 m_request.fAnyOperationsAborted = true;
                 return true;
             }
-            overwrite = true;
+            atTarget = Existing::Replace;
         }
     }
 
     std::optional<FileFailure> failure;
     if (m_request.wFunc == FO_COPY)
-        failure = copyEntry(*source, target, overwrite);
+        failure = copyEntry(*source, target, atTarget);
     else
-        failure = moveEntry(*source, target, overwrite, m_request.wFunc == FO_MOVE);
+        failure =
+            moveEntry(*source, target, atTarget,
+                      m_request.wFunc == FO_MOVE ? OtherDrive::CopyAndRemove : OtherDrive::Refuse);
     if (failure)
         fail(windowsPath, *failure);
     return true;
@@ -428,7 +421,9 @@ int Request::run()
         const auto& source = sources[index];
         const bool wildcard = hasWildcard(source);
         const auto entries = expand(source);
-        const bool many = wildcard || (!flag(FOF_MULTIDESTFILES) && sources.size() > 1);
+        const Sources many = wildcard || (!flag(FOF_MULTIDESTFILES) && sources.size() > 1)
+                                 ? Sources::Many
+                                 : Sources::One;
         for (const auto& entry : entries) {
             if (m_request.progress)
                 m_request.progress(entry);
