@@ -6,11 +6,11 @@ namespace platform {
 
 // Why an entry could not be handled: the errno and a sentence for the user.
 //
-// The one way the file families report failure: an action returns
-// std::optional<FileFailure>, nullopt when it was done; a function that produces a value
-// returns std::optional<T> and tells why it has none in a FileFailure& it is given. The
-// system's calls, and the few public looks that keep their callers' errno contract
-// (lookAt, takeLook), are the only places where errno itself carries the reason.
+// How a failure is reported: an action returns std::optional<FileFailure>, nullopt when it
+// was done; a function that produces a value returns std::optional<T> (or a pointer, null)
+// and tells why there is none in a FileFailure& it is given. errno carries the reason only
+// straight after a system call and out of the looks that promise it (lookAt, takeLook); an
+// int errno from a lower layer (FileCopy, FileStorage) becomes a FileFailure where it is met.
 struct FileFailure
 {
     int error = 0;

@@ -53,9 +53,9 @@ struct Walk
     }
 };
 
-// Walks the parts from walk.folder on; false with failure set.
-bool walkParts(Walk& walk, std::deque<std::string> todo, MissingFolders missing,
-               FileFailure& failure)
+// Walks the parts from walk.folder on.
+std::optional<FileFailure> walkParts(Walk& walk, std::deque<std::string> todo,
+                                     MissingFolders missing)
 {
     while (!todo.empty()) {
         const std::string part = todo.front();
@@ -64,10 +64,8 @@ bool walkParts(Walk& walk, std::deque<std::string> todo, MissingFolders missing,
             continue;
         if (part == "..") {
             OwnedFd up(::openat(walk.folder, "..", FolderFlags));
-            if (!up.valid()) {
-                failure = failureOf(errno);
-                return false;
-            }
+            if (!up.valid())
+                return failureOf(errno);
             walk.enter(std::move(up));
             if (!walk.resolved.empty())
                 walk.resolved.pop_back();
@@ -75,10 +73,8 @@ bool walkParts(Walk& walk, std::deque<std::string> todo, MissingFolders missing,
         }
         OwnedFd next(::openat(walk.folder, part.c_str(), FolderFlags));
         if (!next.valid() && errno == ENOENT && missing == MissingFolders::Make) {
-            if (auto refused = makeFolder(walk.folder, part)) {
-                failure = *refused;
-                return false;
-            }
+            if (auto refused = makeFolder(walk.folder, part))
+                return refused;
             next = OwnedFd(::openat(walk.folder, part.c_str(), FolderFlags));
         }
         if (next.valid()) {
@@ -90,36 +86,28 @@ bool walkParts(Walk& walk, std::deque<std::string> todo, MissingFolders missing,
         struct stat status = {};
         if ((error != ENOTDIR && error != ELOOP) ||
             ::fstatat(walk.folder, part.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISLNK(status.st_mode)) {
-            failure = failureOf(error == ELOOP ? ENOTDIR : error);
-            return false;
-        }
-        if (!trustedFolder(walk.folder) || ++walk.links > LinkLimit) {
-            failure = failureOf(ELOOP);
-            return false;
-        }
+            !S_ISLNK(status.st_mode))
+            return failureOf(error == ELOOP ? ENOTDIR : error);
+        if (!trustedFolder(walk.folder) || ++walk.links > LinkLimit)
+            return failureOf(ELOOP);
         std::string target(PATH_MAX, '\0');
         const ssize_t length =
             ::readlinkat(walk.folder, part.c_str(), target.data(), target.size());
-        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
-            failure = failureOf(length < 0 ? errno : ENAMETOOLONG);
-            return false;
-        }
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size())
+            return failureOf(length < 0 ? errno : ENAMETOOLONG);
         target.resize(static_cast<std::size_t>(length));
         walk.throughLink = true;
         if (target[0] == '/') {
             OwnedFd root(::open("/", FolderFlags));
-            if (!root.valid()) {
-                failure = failureOf(errno);
-                return false;
-            }
+            if (!root.valid())
+                return failureOf(errno);
             walk.enter(std::move(root));
             walk.resolved.clear();
         }
         auto targetParts = pathParts(target);
         todo.insert(todo.begin(), targetParts.begin(), targetParts.end());
     }
-    return true;
+    return std::nullopt;
 }
 
 std::string joinedPath(const std::vector<std::string>& parts)
@@ -241,8 +229,10 @@ std::optional<WalkedParent> walkKept(std::deque<std::string> parts, std::string 
         walk.folder = above.folder.get();
         walk.resolved = above.resolved;
         walk.links = above.links;
-        if (!walkParts(walk, {parts[k]}, missing, failure))
+        if (auto refused = walkParts(walk, {parts[k]}, missing)) {
+            failure = std::move(*refused);
             return std::nullopt;
+        }
         Level level;
         level.part = parts[k];
         level.folder.fd = walk.owned.valid() ? keptFolder(std::move(walk.owned)) : above.folder.fd;
@@ -275,31 +265,34 @@ OwnedFd openEntry(const WalkedParent& parent)
     return OwnedFd(::openat(parent.folder.get(), parent.name.c_str(), Flags));
 }
 
-std::optional<EntryLook> lookOnce(const std::string& nativePath)
+std::optional<EntryLook> lookOnce(const std::string& nativePath, FileFailure& failure)
 {
-    FileFailure failure;
     auto parent = walkToParent(nativePath, failure);
-    if (!parent) {
-        errno = failure.error;
+    if (!parent)
         return std::nullopt;
-    }
     EntryLook look;
     const char* name = parent->name.c_str();
     look.opened = openEntry(*parent);
     if (look.opened.valid()) {
-        if (::fstat(look.opened.get(), &look.status) != 0)
+        if (::fstat(look.opened.get(), &look.status) != 0) {
+            failure = failureOf(errno);
             return std::nullopt;
+        }
         if (!S_ISREG(look.status.st_mode))
             look.opened.reset();
     } else {
         look.openError = errno;
-        if (look.openError == ENOENT || look.openError == ENOTDIR)
+        if (look.openError == ENOENT || look.openError == ENOTDIR) {
+            failure = failureOf(look.openError);
             return std::nullopt;
-        if (::fstatat(parent->folder.get(), name, &look.status, AT_SYMLINK_NOFOLLOW) != 0)
+        }
+        if (::fstatat(parent->folder.get(), name, &look.status, AT_SYMLINK_NOFOLLOW) != 0) {
+            failure = failureOf(errno);
             return std::nullopt;
+        }
         // A link met on the way, not the entry itself: swapped in since the walk.
         if (look.openError == ELOOP && !S_ISLNK(look.status.st_mode)) {
-            errno = ELOOP;
+            failure = failureOf(ELOOP);
             return std::nullopt;
         }
         if (!S_ISREG(look.status.st_mode))
@@ -309,16 +302,20 @@ std::optional<EntryLook> lookOnce(const std::string& nativePath)
     return look;
 }
 
+// With errno set to why there is none: the contract of lookAt and takeLook.
 std::optional<EntryLook> lookNow(const std::string& nativePath)
 {
-    auto look = lookOnce(nativePath);
+    FileFailure failure;
+    auto look = lookOnce(nativePath, failure);
     // A folder renamed or a link swapped in since the kept walk reached it: the path is
     // walked afresh once.
     if (!look && kept().active && !kept().levels.empty() &&
-        (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)) {
+        (failure.error == ENOENT || failure.error == ENOTDIR || failure.error == ELOOP)) {
         kept().levels.clear();
-        look = lookOnce(nativePath);
+        look = lookOnce(nativePath, failure);
     }
+    if (!look)
+        errno = failure.error;
     return look;
 }
 
@@ -376,8 +373,10 @@ std::optional<OpenedParent> openParent(const std::string& nativePath, FileFailur
     }
     Walk walk;
     walk.enter(OwnedFd(::open("/", FolderFlags)));
-    if (!walkParts(walk, std::move(parts), missing, failure))
+    if (auto refused = walkParts(walk, std::move(parts), missing)) {
+        failure = std::move(*refused);
         return std::nullopt;
+    }
     opened.folder = std::move(walk.owned);
     opened.resolvedPath = joinedPath(walk.resolved);
     return opened;

@@ -115,38 +115,37 @@ std::optional<TrashWay> chooseTrash(const Departing& departing, HomeTrashPlace& 
                                     TrashFolder& topdirTrash, FileFailure& failure)
 {
     const struct stat& status = departing.look.status;
-    TrashWay way{&topdirTrash};
-    std::optional<FileFailure> trashFailure;
     if (status.st_dev == home.device) {
-        trashFailure = findHomeTrash(way.trash, home);
-    } else {
-        // A trash in memory would be gone at the next start and shown by no desktop.
-        const bool memory = inMemory(departing.entry.get());
-        bool cannotBeMade = false;
-        if (!memory) {
-            topdirTrash.topdir = topdirOf(departing.look.parent.folder.resolvedPath);
-            trashFailure = openTopdirTrash(topdirTrash, status.st_dev, cannotBeMade);
-        }
-        if (memory || (trashFailure && cannotBeMade)) {
-            if (S_ISDIR(status.st_mode))
-                failure = trashFailure ? *trashFailure
-                                       : FileFailure{EXDEV, "A folder in memory is not copied to "
-                                                            "the Recycle Bin."};
-            else if (keptInMemory(departing.original))
-                failure = {EPERM, "It is kept in memory on purpose and is not copied to the "
-                                  "Recycle Bin."};
-            else if (!departing.leaseable)
-                failure = failureOf(EACCES);
-            else
-                return TrashWay{nullptr, memory ? Flush::No : Flush::Yes};
-            return std::nullopt;
-        }
+        TrashFolder* trash = findHomeTrash(home, failure);
+        return trash ? std::optional(TrashWay{trash}) : std::nullopt;
+    }
+    // A trash in memory would be gone at the next start and shown by no desktop.
+    const bool memory = inMemory(departing.entry.get());
+    bool cannotBeMade = false;
+    std::optional<FileFailure> trashFailure;
+    if (!memory) {
+        topdirTrash.topdir = topdirOf(departing.look.parent.folder.resolvedPath);
+        trashFailure = openTopdirTrash(topdirTrash, status.st_dev, cannotBeMade);
+    }
+    if (memory || (trashFailure && cannotBeMade)) {
+        if (S_ISDIR(status.st_mode))
+            failure = trashFailure ? *trashFailure
+                                   : FileFailure{EXDEV, "A folder in memory is not copied to "
+                                                        "the Recycle Bin."};
+        else if (keptInMemory(departing.original))
+            failure = {EPERM, "It is kept in memory on purpose and is not copied to the "
+                              "Recycle Bin."};
+        else if (!departing.leaseable)
+            failure = failureOf(EACCES);
+        else
+            return TrashWay{nullptr, memory ? Flush::No : Flush::Yes};
+        return std::nullopt;
     }
     if (trashFailure) {
         failure = *trashFailure;
         return std::nullopt;
     }
-    return way;
+    return TrashWay{&topdirTrash};
 }
 
 // The move itself, into the trash chosen: its record line, the info file, the lease, the
@@ -268,7 +267,9 @@ std::optional<FileFailure> renameIntoHomeTrashAgain(TrashFolder* trash, HomeTras
     const struct stat info = trash->infoStatus;
     trash->checked = 0;
     home.generation = 0;
-    if (auto missing = findHomeTrash(trash, homeTrashPlace()))
+    FileFailure missing;
+    trash = findHomeTrash(homeTrashPlace(), missing);
+    if (!trash)
         return missing;
     if (!sameFile(files, trash->filesStatus) || !sameFile(info, trash->infoStatus))
         return renameIntoTrash(*trash, departing);
@@ -301,11 +302,11 @@ std::optional<FileFailure> moveToTrash(const std::string& nativePath)
 
 void removeInterruptedCopies()
 {
-    TrashFolder* found = nullptr;
     HomeTrashPlace& place = homeTrashPlace();
     if (place.path.empty() || !place.exists)
         return;
-    if (!findHomeTrash(found, place))
+    FileFailure ignored;
+    if (const TrashFolder* found = findHomeTrash(place, ignored))
         removeInterruptedCopies(*found);
 }
 

@@ -87,9 +87,10 @@ std::optional<FileFailure> copyToHomeTrash(int parent, const std::string& name,
                                            const struct stat& status, Flush flush,
                                            HomeTrashPlace& place)
 {
-    TrashFolder* found = nullptr;
-    if (auto failure = findHomeTrash(found, place))
-        return failure;
+    FileFailure unusable;
+    TrashFolder* found = findHomeTrash(place, unusable);
+    if (!found)
+        return unusable;
     TrashFolder& trash = *found;
     static bool tidied = false;
     if (!tidied) {

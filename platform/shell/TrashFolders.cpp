@@ -233,7 +233,7 @@ HomeTrashPlace& homeTrashPlace()
 }
 
 // Checked as keptHomeTrash() says, once for each generation of a run.
-std::optional<FileFailure> findHomeTrash(TrashFolder*& found, HomeTrashPlace& place)
+TrashFolder* findHomeTrash(HomeTrashPlace& place, FileFailure& failure)
 {
     auto& kept = keptHomeTrash();
     const unsigned generation = KeptWalk::generation();
@@ -243,19 +243,19 @@ std::optional<FileFailure> findHomeTrash(TrashFolder*& found, HomeTrashPlace& pl
           stillThere(kept->top.get(), "files", kept->filesStatus) &&
           stillThere(kept->top.get(), "info", kept->infoStatus)))) {
         kept->checked = generation;
-        found = &*kept;
-        return std::nullopt;
+        return &*kept;
     }
     kept.reset();
     TrashFolder fresh;
-    if (auto failure = openHomeTrash(fresh))
-        return failure;
+    if (auto refused = openHomeTrash(fresh)) {
+        failure = std::move(*refused);
+        return nullptr;
+    }
     kept = std::move(fresh);
     kept->checked = generation;
     place.exists = true;
     place.status = kept->topStatus;
-    found = &*kept;
-    return std::nullopt;
+    return &*kept;
 }
 
 } // namespace platform

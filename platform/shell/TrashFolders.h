@@ -52,8 +52,8 @@ struct HomeTrashPlace
 HomeTrashPlace& homeTrashPlace();
 
 // The home trash at the place, opened and checked (made when missing), or the one kept open
-// since, checked again by name. found stays valid until the next call.
-std::optional<FileFailure> findHomeTrash(TrashFolder*& found, HomeTrashPlace& place);
+// since, checked again by name; valid until the next call. Null when it cannot be used.
+TrashFolder* findHomeTrash(HomeTrashPlace& place, FileFailure& failure);
 
 // The mount that holds a folder whose path has no links in it.
 std::string topdirOf(std::string folder);
