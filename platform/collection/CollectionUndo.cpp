@@ -1,5 +1,6 @@
 #include "platform/collection/CollectionUndo.h"
 
+#include "platform/core/Descriptor.h"
 #include "platform/core/Termination.h"
 #include "platform/files/FileCopy.h"
 #include "platform/shell/Trash.h"
@@ -83,9 +84,8 @@ bool infoNames(int infoFolder, const std::string& infoName, const std::string& p
     std::string text;
     char buffer[4096];
     for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got =
+            retryInterrupted([&] { return ::read(fd.get(), buffer, sizeof buffer); });
         if (got < 0 || text.size() + static_cast<std::size_t>(got) > InfoLimit)
             return false;
         text.append(buffer, static_cast<std::size_t>(got));

@@ -1,5 +1,7 @@
 #include "platform/files/FileCopy.h"
 
+#include "platform/core/Descriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -67,28 +69,29 @@ int copyFileData(int source, const struct stat& sourceStatus, int target, bool f
             const std::size_t wanted = std::min<std::uint64_t>(Chunk, hole - position);
             ssize_t done = -1;
             if (rangeCopy) {
-                off_t in = position;
-                off_t out = position;
-                done = ::copy_file_range(source, &in, target, &out, wanted, 0);
+                done = retryInterrupted([&] {
+                    off_t in = position;
+                    off_t out = position;
+                    return ::copy_file_range(source, &in, target, &out, wanted, 0);
+                });
                 if (done < 0 && rangeCopyUnfit(errno)) {
                     rangeCopy = false;
                     continue;
                 }
             } else {
                 buffer.resize(Chunk);
-                done = ::pread(source, buffer.data(), wanted, position);
+                done = retryInterrupted(
+                    [&] { return ::pread(source, buffer.data(), wanted, position); });
                 for (ssize_t written = 0; done > 0 && written < done;) {
-                    const ssize_t step = ::pwrite(target, buffer.data() + written,
-                                                  std::size_t(done - written), position + written);
-                    if (step < 0 && errno == EINTR)
-                        continue;
+                    const ssize_t step = retryInterrupted([&] {
+                        return ::pwrite(target, buffer.data() + written,
+                                        std::size_t(done - written), position + written);
+                    });
                     if (step <= 0)
                         return step < 0 ? errno : EIO;
                     written += step;
                 }
             }
-            if (done < 0 && errno == EINTR)
-                continue;
             if (done < 0)
                 return errno;
             // Shorter than it was when the copy began: it is being changed.
