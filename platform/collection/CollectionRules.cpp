@@ -1,5 +1,6 @@
 #include "platform/collection/CollectionRules.h"
 
+#include "platform/core/PathText.h"
 #include "platform/drives/Drives.h"
 #include "platform/files/Folders.h"
 #include "platform/files/PathWalk.h"
@@ -82,7 +83,7 @@ bool canReach(const TmpfilesExclusion& exclusion, const std::string& folder)
 
 std::vector<std::string> guardedFolders()
 {
-    const std::string home = homeNative();
+    const std::string home = homeFolderNative(WithoutHome::Root);
     std::vector<std::string> folders = {windowsDirectoryNative(),
                                         AutostartFolder::defaultFolder(),
                                         home + "/.ssh",
@@ -173,9 +174,7 @@ bool CollectionRules::isGuarded(const std::string& windowsFolder, const std::str
     if (!named)
         return false;
     // The same name elsewhere is any folder; only the same folder counts.
-    std::string path = nativeOf(windowsFolder);
-    path += path == "/" ? "" : "/";
-    path += name;
+    const std::string path = joinPath(nativeOf(windowsFolder), name);
     struct stat status = {};
     if (::lstat(path.c_str(), &status) != 0)
         return false;

@@ -114,13 +114,14 @@ std::optional<std::string> specifierValue(char letter, bool user)
     case 'C':
         if (!user)
             return "/var/cache";
-        return absoluteEnv("XDG_CACHE_HOME").value_or(homeNative() + "/.cache");
+        return absoluteEnv("XDG_CACHE_HOME")
+            .value_or(homeFolderNative(WithoutHome::Root) + "/.cache");
     case 'g':
         return user ? groupName() : "root";
     case 'G':
         return user ? std::to_string(::getgid()) : "0";
     case 'h':
-        return user ? homeNative() : "/root";
+        return user ? homeFolderNative(WithoutHome::Root) : "/root";
     case 'H':
         return hostName();
     case 'l': {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/core/AsciiCase.h"
+
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -8,6 +11,18 @@ namespace platform {
 inline bool isSeparator(char c)
 {
     return c == '\\' || c == '/';
+}
+
+// A drive letter and ":" in front ("C:", "C:\x", "C:x").
+inline bool hasDriveLetter(std::string_view path)
+{
+    return path.size() >= 2 && isAsciiLetter(path[0]) && path[1] == ':';
+}
+
+// "C:\..." or "C:/...": a path that names its drive and starts at its root.
+inline bool isWindowsAbsolute(std::string_view path)
+{
+    return path.size() >= 3 && hasDriveLetter(path) && isSeparator(path[2]);
 }
 
 // The folder a native absolute path lies in; "/" for the top and for a bare name.
