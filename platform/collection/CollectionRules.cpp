@@ -184,18 +184,16 @@ bool CollectionRules::isGuarded(const std::string& windowsFolder, const std::str
 }
 
 bool CollectionRules::isExcluded(const std::string& windowsFolder, const std::string& name,
-                                 bool folder)
+                                 Entry entry)
 {
     if (m_exclusions.empty())
         return false;
-    std::string path = nativeOf(windowsFolder);
-    path += path == "/" ? "" : "/";
-    path += name;
+    const std::string path = joinPath(nativeOf(windowsFolder), name);
     // An X line keeps a folder itself, which is never taken anyway, and lets its contents go.
-    return std::any_of(m_exclusions.begin(), m_exclusions.end(),
-                       [&](const TmpfilesExclusion& exclusion) {
-                           return (!folder || exclusion.withContents) && excludes(exclusion, path);
-                       });
+    return std::any_of(
+        m_exclusions.begin(), m_exclusions.end(), [&](const TmpfilesExclusion& exclusion) {
+            return (entry == Entry::File || exclusion.withContents) && excludes(exclusion, path);
+        });
 }
 
 bool CollectionRules::skipsFolder(const std::string& windowsFolder, const std::string& name)
@@ -204,7 +202,8 @@ bool CollectionRules::skipsFolder(const std::string& windowsFolder, const std::s
         return true;
     if (m_whole && isSessionName(name))
         return true;
-    return isGuarded(windowsFolder, name) || (m_whole && isExcluded(windowsFolder, name, true));
+    return isGuarded(windowsFolder, name) ||
+           (m_whole && isExcluded(windowsFolder, name, Entry::Folder));
 }
 
 bool CollectionRules::keepsByName(const std::string& windowsFolder, const std::string& name)
@@ -218,7 +217,7 @@ bool CollectionRules::keepsByName(const std::string& windowsFolder, const std::s
         if (m_keptAside->keeps(path + name, name))
             return true;
     }
-    return m_whole && (isSessionName(name) || isExcluded(windowsFolder, name, false));
+    return m_whole && (isSessionName(name) || isExcluded(windowsFolder, name, Entry::File));
 }
 
 bool CollectionRules::keepsByDetails(const WIN32_FIND_DATAA& entry) const

@@ -291,8 +291,9 @@ std::vector<TmpfilesFolder> tmpfilesFolders()
     return folders;
 }
 
-TmpfilesSpecifiers tmpfilesSpecifiers(bool user)
+TmpfilesSpecifiers tmpfilesSpecifiers(TmpfilesScope scope)
 {
+    const bool user = scope == TmpfilesScope::User;
     return [user](char letter) { return specifierValue(letter, user); };
 }
 
@@ -320,7 +321,8 @@ std::vector<TmpfilesExclusion> readTmpfilesExclusions(const std::vector<Tmpfiles
 {
     std::vector<TmpfilesExclusion> exclusions;
     std::set<std::string> seen[2]; // the system's names, the user's
-    const TmpfilesSpecifiers specifiers[2] = {tmpfilesSpecifiers(false), tmpfilesSpecifiers(true)};
+    const TmpfilesSpecifiers specifiers[2] = {tmpfilesSpecifiers(TmpfilesScope::System),
+                                              tmpfilesSpecifiers(TmpfilesScope::User)};
     for (const TmpfilesFolder& folder : folders) {
         std::vector<std::string> names;
         std::error_code ec;

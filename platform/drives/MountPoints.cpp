@@ -68,12 +68,13 @@ FolderKey folderKeyOf(const struct statx& status)
 }
 
 MountPointIndex::MountPointIndex(const MountTable& table)
-    : MountPointIndex(table, kernelTellsMountIds(), lookAt)
+    : MountPointIndex(table, kernelTellsMountIds() ? Keys::MountIds : Keys::Devices, lookAt)
 {
 }
 
-MountPointIndex::MountPointIndex(const MountTable& table, bool byMountId, const FolderProbe& probe)
+MountPointIndex::MountPointIndex(const MountTable& table, Keys keys, const FolderProbe& probe)
 {
+    const bool byMountId = keys == Keys::MountIds;
     std::unordered_map<int, const MountEntry*> byId;
     std::set<std::pair<int, std::string>> covered; // parent id and mount point of each mount
     for (const auto& mount : table.mounts()) {

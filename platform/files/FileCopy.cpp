@@ -26,7 +26,7 @@ bool rangeCopyUnfit(int error)
 
 } // namespace
 
-int roomForCopy(int folder, std::uint64_t bytes, bool margin)
+int roomForCopy(int folder, std::uint64_t bytes, SpareRoom spare)
 {
     struct statvfs status = {};
     if (::fstatvfs(folder, &status) != 0)
@@ -34,7 +34,7 @@ int roomForCopy(int folder, std::uint64_t bytes, bool margin)
     const std::uint64_t unit = status.f_frsize ? status.f_frsize : status.f_bsize;
     const std::uint64_t total = std::uint64_t(status.f_blocks) * unit;
     const std::uint64_t available = std::uint64_t(status.f_bavail) * unit;
-    const std::uint64_t kept = margin ? std::max(MinimumFree, total / 20) : 0;
+    const std::uint64_t kept = spare == SpareRoom::Keep ? std::max(MinimumFree, total / 20) : 0;
     return available >= bytes && available - bytes >= kept ? 0 : ENOSPC;
 }
 
@@ -43,7 +43,7 @@ std::uint64_t copySize(const struct stat& status)
     return std::uint64_t(status.st_blocks) * 512;
 }
 
-int copyFileData(int source, const struct stat& sourceStatus, int target, bool flush,
+int copyFileData(int source, const struct stat& sourceStatus, int target, Flush flush,
                  const std::function<bool()>& stop)
 {
     const off_t size = sourceStatus.st_size;
@@ -110,7 +110,7 @@ int copyFileData(int source, const struct stat& sourceStatus, int target, bool f
     const timespec times[2] = {sourceStatus.st_atim, sourceStatus.st_mtim};
     if (::futimens(target, times) != 0)
         return errno;
-    if (flush && ::fsync(target) != 0)
+    if (flush == Flush::Yes && ::fsync(target) != 0)
         return errno;
     return 0;
 }
