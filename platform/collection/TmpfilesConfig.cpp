@@ -2,6 +2,7 @@
 
 #include "platform/core/FileStorage.h"
 #include "platform/core/HexDigit.h"
+#include "platform/core/PathText.h"
 #include "platform/core/Service.h"
 #include "platform/files/Folders.h"
 #include "platform/system/System.h"
@@ -163,25 +164,20 @@ std::optional<std::string> specifierValue(char letter, bool user)
     }
 }
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 // The next whitespace-separated field, its quotes removed and its C escapes undone; false
 // at the end of the line and for what tmpfiles rejects (a bad escape, an open quote).
 bool nextField(std::string_view& rest, std::string& field)
 {
     field.clear();
     std::size_t at = 0;
-    while (at < rest.size() && isBlank(rest[at]))
+    while (at < rest.size() && isWhitespace(rest[at]))
         ++at;
     if (at == rest.size())
         return false;
     char quote = 0;
     for (; at < rest.size(); ++at) {
         const char c = rest[at];
-        if (!quote && isBlank(c))
+        if (!quote && isWhitespace(c))
             break;
         if (quote ? c == quote : c == '"' || c == '\'') {
             quote = quote ? 0 : c;

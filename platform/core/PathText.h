@@ -13,6 +13,18 @@ inline bool isSeparator(char c)
     return c == '\\' || c == '/';
 }
 
+// What parts the words of a Windows command line.
+inline bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Blanks and line ends, as around the entries of a list in a variable or a file.
+inline bool isWhitespace(char c)
+{
+    return isBlank(c) || c == '\n' || c == '\r';
+}
+
 // A drive letter and ":" in front ("C:", "C:\x", "C:x").
 inline bool hasDriveLetter(std::string_view path)
 {

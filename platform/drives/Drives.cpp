@@ -12,18 +12,13 @@ namespace platform {
 
 namespace {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 std::string trimmed(const std::string& text)
 {
     std::size_t begin = 0;
     std::size_t end = text.size();
-    while (begin < end && isBlank(text[begin]))
+    while (begin < end && isWhitespace(text[begin]))
         ++begin;
-    while (end > begin && isBlank(text[end - 1]))
+    while (end > begin && isWhitespace(text[end - 1]))
         --end;
     return text.substr(begin, end - begin);
 }
@@ -81,6 +76,8 @@ constexpr std::array<Suffix, 5> suffixes{{{"fixed", DRIVE_FIXED},
                                           {"cdrom", DRIVE_CDROM},
                                           {"ramdisk", DRIVE_RAMDISK}}};
 
+} // namespace
+
 const DriveMapping* findLetter(const std::vector<DriveMapping>& map, char letter)
 {
     for (const auto& mapping : map) {
@@ -89,8 +86,6 @@ const DriveMapping* findLetter(const std::vector<DriveMapping>& map, char letter
     }
     return nullptr;
 }
-
-} // namespace
 
 std::string normalizeNativePath(const std::string& path)
 {

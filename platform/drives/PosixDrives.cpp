@@ -252,13 +252,7 @@ private:
     const DriveMapping* mappingOf(const std::string& rootPath)
     {
         const char letter = driveLetterOfRoot(rootPath);
-        if (!letter)
-            return nullptr;
-        for (const auto& mapping : currentMap()) {
-            if (mapping.letter == letter)
-                return &mapping;
-        }
-        return nullptr;
+        return letter ? findLetter(currentMap(), letter) : nullptr;
     }
 
     const std::vector<DriveMapping>& currentMap()

@@ -12,11 +12,6 @@ namespace platform {
 
 namespace {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 // The name as written, then the one a Linux package would install: "SCANDSKW.EXE" is
 // "scandskw".
 std::vector<std::string> nameVariants(const std::string& name)

@@ -25,11 +25,6 @@ namespace {
 
 const std::string suffix = ".desktop";
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 bool isRegularFile(const std::string& nativePath)
 {
     struct stat info;
