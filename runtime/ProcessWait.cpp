@@ -2,6 +2,8 @@
 
 #include "runtime/Application.h"
 
+#include "platform/core/Descriptor.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -18,10 +20,8 @@ WaitOutcome processMessagesUntilReadable(int descriptor, int timeoutMs)
     if (!QCoreApplication::instance()) {
         // No toolkit, no messages: only the descriptor and the time.
         pollfd entry{descriptor, POLLIN, 0};
-        int ready;
-        do {
-            ready = ::poll(&entry, descriptor >= 0 ? 1 : 0, timeoutMs);
-        } while (ready < 0 && errno == EINTR);
+        const int ready = platform::retryInterrupted(
+            [&] { return ::poll(&entry, descriptor >= 0 ? 1 : 0, timeoutMs); });
         return ready > 0 ? WaitOutcome::Ready : WaitOutcome::TimedOut;
     }
 

@@ -1,5 +1,6 @@
 #include "platform/collection/CollectionRecord.h"
 
+#include "platform/core/Descriptor.h"
 #include "platform/files/Folders.h"
 #include "platform/shell/Trash.h"
 
@@ -88,20 +89,20 @@ struct RecordFile
 std::vector<RecordFile> recordFiles()
 {
     std::vector<RecordFile> files;
-    DIR* dir = ::opendir(collectionsFolder().c_str());
-    if (!dir)
+    const OwnedFd folder(::open(collectionsFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FolderEntries entries(folder.get());
+    if (!entries.valid())
         return files;
-    while (dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = entries.next()) {
         const std::string name = entry->d_name;
         struct stat status = {};
         if (!name.ends_with(Suffix) || name[0] == '.' ||
-            ::fstatat(::dirfd(dir), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(status.st_mode))
             continue;
         files.push_back(
             {name, static_cast<std::uint64_t>(status.st_size), nanoseconds(status.st_mtim)});
     }
-    ::closedir(dir);
     std::sort(files.begin(), files.end(),
               [](const RecordFile& a, const RecordFile& b) { return a.name < b.name; });
     return files;

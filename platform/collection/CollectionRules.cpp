@@ -1,5 +1,6 @@
 #include "platform/collection/CollectionRules.h"
 
+#include "platform/core/PathText.h"
 #include "platform/drives/Drives.h"
 #include "platform/files/Folders.h"
 #include "platform/files/PathWalk.h"
@@ -82,7 +83,7 @@ bool canReach(const TmpfilesExclusion& exclusion, const std::string& folder)
 
 std::vector<std::string> guardedFolders()
 {
-    const std::string home = homeNative();
+    const std::string home = homeFolderNative(WithoutHome::Root);
     std::vector<std::string> folders = {windowsDirectoryNative(),
                                         AutostartFolder::defaultFolder(),
                                         home + "/.ssh",
@@ -173,9 +174,7 @@ bool CollectionRules::isGuarded(const std::string& windowsFolder, const std::str
     if (!named)
         return false;
     // The same name elsewhere is any folder; only the same folder counts.
-    std::string path = nativeOf(windowsFolder);
-    path += path == "/" ? "" : "/";
-    path += name;
+    const std::string path = joinPath(nativeOf(windowsFolder), name);
     struct stat status = {};
     if (::lstat(path.c_str(), &status) != 0)
         return false;
@@ -185,18 +184,16 @@ bool CollectionRules::isGuarded(const std::string& windowsFolder, const std::str
 }
 
 bool CollectionRules::isExcluded(const std::string& windowsFolder, const std::string& name,
-                                 bool folder)
+                                 Entry entry)
 {
     if (m_exclusions.empty())
         return false;
-    std::string path = nativeOf(windowsFolder);
-    path += path == "/" ? "" : "/";
-    path += name;
+    const std::string path = joinPath(nativeOf(windowsFolder), name);
     // An X line keeps a folder itself, which is never taken anyway, and lets its contents go.
-    return std::any_of(m_exclusions.begin(), m_exclusions.end(),
-                       [&](const TmpfilesExclusion& exclusion) {
-                           return (!folder || exclusion.withContents) && excludes(exclusion, path);
-                       });
+    return std::any_of(
+        m_exclusions.begin(), m_exclusions.end(), [&](const TmpfilesExclusion& exclusion) {
+            return (entry == Entry::File || exclusion.withContents) && excludes(exclusion, path);
+        });
 }
 
 bool CollectionRules::skipsFolder(const std::string& windowsFolder, const std::string& name)
@@ -205,7 +202,8 @@ bool CollectionRules::skipsFolder(const std::string& windowsFolder, const std::s
         return true;
     if (m_whole && isSessionName(name))
         return true;
-    return isGuarded(windowsFolder, name) || (m_whole && isExcluded(windowsFolder, name, true));
+    return isGuarded(windowsFolder, name) ||
+           (m_whole && isExcluded(windowsFolder, name, Entry::Folder));
 }
 
 bool CollectionRules::keepsByName(const std::string& windowsFolder, const std::string& name)
@@ -219,7 +217,7 @@ bool CollectionRules::keepsByName(const std::string& windowsFolder, const std::s
         if (m_keptAside->keeps(path + name, name))
             return true;
     }
-    return m_whole && (isSessionName(name) || isExcluded(windowsFolder, name, false));
+    return m_whole && (isSessionName(name) || isExcluded(windowsFolder, name, Entry::File));
 }
 
 bool CollectionRules::keepsByDetails(const WIN32_FIND_DATAA& entry) const

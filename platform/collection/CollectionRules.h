@@ -62,7 +62,8 @@ private:
     // The native path of a folder text of the search.
     const std::string& nativeOf(const std::string& windowsFolder);
     bool isGuarded(const std::string& windowsFolder, const std::string& name);
-    bool isExcluded(const std::string& windowsFolder, const std::string& name, bool folder);
+    enum class Entry { File, Folder };
+    bool isExcluded(const std::string& windowsFolder, const std::string& name, Entry entry);
 
     bool m_whole;
     bool m_keepsEverything = false;

@@ -1,5 +1,6 @@
 #include "platform/collection/CollectionUndo.h"
 
+#include "platform/core/Descriptor.h"
 #include "platform/core/Termination.h"
 #include "platform/files/FileCopy.h"
 #include "platform/shell/Trash.h"
@@ -83,9 +84,8 @@ bool infoNames(int infoFolder, const std::string& infoName, const std::string& p
     std::string text;
     char buffer[4096];
     for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got =
+            retryInterrupted([&] { return ::read(fd.get(), buffer, sizeof buffer); });
         if (got < 0 || text.size() + static_cast<std::size_t>(got) > InfoLimit)
             return false;
         text.append(buffer, static_cast<std::size_t>(got));
@@ -169,7 +169,7 @@ std::optional<std::string> copyBack(Undoing& undoing, const RecordedFile& file, 
     struct stat taken = {};
     if (::fstatat(place.folder, place.name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
         return "Another file is at its place now; that one stays.";
-    if (const int error = roomForCopy(place.folder, copySize(status), false))
+    if (const int error = roomForCopy(place.folder, copySize(status), SpareRoom::None))
         return error == ENOSPC ? "There is no room for it at its place." : failureReason(error);
 
     const std::string temporary = backTemporary(place.name);
@@ -183,7 +183,7 @@ std::optional<std::string> copyBack(Undoing& undoing, const RecordedFile& file, 
         ::unlinkat(place.folder, temporary.c_str(), 0);
         return why;
     };
-    if (const int error = copyFileData(source.get(), status, copy.get(), true,
+    if (const int error = copyFileData(source.get(), status, copy.get(), Flush::Yes,
                                        [] { return terminationSignalled(); }))
         return drop("It cannot be copied back: " + failureReason(error));
     struct stat copied = {};

@@ -2,6 +2,7 @@
 
 #include "platform/core/FileStorage.h"
 #include "platform/core/HexDigit.h"
+#include "platform/core/PathText.h"
 #include "platform/core/Service.h"
 #include "platform/files/Folders.h"
 #include "platform/system/System.h"
@@ -114,13 +115,14 @@ std::optional<std::string> specifierValue(char letter, bool user)
     case 'C':
         if (!user)
             return "/var/cache";
-        return absoluteEnv("XDG_CACHE_HOME").value_or(homeNative() + "/.cache");
+        return absoluteEnv("XDG_CACHE_HOME")
+            .value_or(homeFolderNative(WithoutHome::Root) + "/.cache");
     case 'g':
         return user ? groupName() : "root";
     case 'G':
         return user ? std::to_string(::getgid()) : "0";
     case 'h':
-        return user ? homeNative() : "/root";
+        return user ? homeFolderNative(WithoutHome::Root) : "/root";
     case 'H':
         return hostName();
     case 'l': {
@@ -162,25 +164,20 @@ std::optional<std::string> specifierValue(char letter, bool user)
     }
 }
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 // The next whitespace-separated field, its quotes removed and its C escapes undone; false
 // at the end of the line and for what tmpfiles rejects (a bad escape, an open quote).
 bool nextField(std::string_view& rest, std::string& field)
 {
     field.clear();
     std::size_t at = 0;
-    while (at < rest.size() && isBlank(rest[at]))
+    while (at < rest.size() && isWhitespace(rest[at]))
         ++at;
     if (at == rest.size())
         return false;
     char quote = 0;
     for (; at < rest.size(); ++at) {
         const char c = rest[at];
-        if (!quote && isBlank(c))
+        if (!quote && isWhitespace(c))
             break;
         if (quote ? c == quote : c == '"' || c == '\'') {
             quote = quote ? 0 : c;
@@ -290,8 +287,9 @@ std::vector<TmpfilesFolder> tmpfilesFolders()
     return folders;
 }
 
-TmpfilesSpecifiers tmpfilesSpecifiers(bool user)
+TmpfilesSpecifiers tmpfilesSpecifiers(TmpfilesScope scope)
 {
+    const bool user = scope == TmpfilesScope::User;
     return [user](char letter) { return specifierValue(letter, user); };
 }
 
@@ -319,7 +317,8 @@ std::vector<TmpfilesExclusion> readTmpfilesExclusions(const std::vector<Tmpfiles
 {
     std::vector<TmpfilesExclusion> exclusions;
     std::set<std::string> seen[2]; // the system's names, the user's
-    const TmpfilesSpecifiers specifiers[2] = {tmpfilesSpecifiers(false), tmpfilesSpecifiers(true)};
+    const TmpfilesSpecifiers specifiers[2] = {tmpfilesSpecifiers(TmpfilesScope::System),
+                                              tmpfilesSpecifiers(TmpfilesScope::User)};
     for (const TmpfilesFolder& folder : folders) {
         std::vector<std::string> names;
         std::error_code ec;

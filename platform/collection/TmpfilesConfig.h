@@ -33,8 +33,11 @@ struct TmpfilesFolder
 std::vector<TmpfilesFolder> tmpfilesFolders();
 
 // The value of a specifier letter; nothing when it cannot be resolved.
+// The system's lines resolve them for root and the system's folders, the user's for the
+// running user.
 using TmpfilesSpecifiers = std::function<std::optional<std::string>(char letter)>;
-TmpfilesSpecifiers tmpfilesSpecifiers(bool user);
+enum class TmpfilesScope { System, User };
+TmpfilesSpecifiers tmpfilesSpecifiers(TmpfilesScope scope);
 
 // The exclusion one line states: an x or X line (with any modifiers) whose path, its
 // quotes, escapes and specifiers resolved, is absolute. Nothing for any other line, and for

@@ -47,7 +47,7 @@ bool isTemporarySuffix(std::string_view suffix)
 
 // A fresh file beside target, named after it and created exclusively; the mode passes
 // through the umask as an ordinary creation does.
-int createTemporary(const std::string& target, std::string& name)
+OwnedFd createTemporary(const std::string& target, std::string& name)
 {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path path(target);
@@ -58,12 +58,11 @@ int createTemporary(const std::string& target, std::string& name)
         std::snprintf(suffix, sizeof suffix, "%d.%u.%llx", static_cast<int>(::getpid()),
                       counter.fetch_add(1), stamp & 0xffffffULL);
         name = (path.parent_path() / (temporaryPrefix(path) + suffix)).string();
-        const int fd =
-            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd >= 0 || errno != EEXIST)
+        OwnedFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+        if (fd.valid() || errno != EEXIST)
             return fd;
     }
-    return -1;
+    return OwnedFd();
 }
 
 void syncFolder(const std::string& folder)
@@ -87,20 +86,17 @@ void removeStaleTemporaries(const std::string& path)
     OwnedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid())
         return;
-    const int copy = ::dup(dir.get());
-    DIR* stream = copy >= 0 ? ::fdopendir(copy) : nullptr;
-    if (!stream) {
-        if (copy >= 0)
-            ::close(copy);
-        return;
-    }
     std::vector<std::string> stale;
-    while (const dirent* entry = ::readdir(stream)) {
-        const std::string_view name(entry->d_name);
-        if (name.starts_with(prefix) && isTemporarySuffix(name.substr(prefix.size())))
-            stale.emplace_back(name);
+    {
+        FolderEntries entries(dir.get());
+        if (!entries.valid())
+            return;
+        while (const dirent* entry = entries.next()) {
+            const std::string_view name(entry->d_name);
+            if (name.starts_with(prefix) && isTemporarySuffix(name.substr(prefix.size())))
+                stale.emplace_back(name);
+        }
     }
-    ::closedir(stream);
     for (const std::string& name : stale) {
         struct stat info = {};
         // Never a link or anything but a plain file, whatever its name says.
@@ -136,7 +132,7 @@ int writeFileAtomically(const std::string& linkOrFile, const std::string& conten
         return ELOOP;
 
     std::string temporaryName;
-    OwnedFd file(createTemporary(target, temporaryName));
+    OwnedFd file = createTemporary(target, temporaryName);
     if (!file.valid())
         return errno;
     bool ok = true;
@@ -188,9 +184,8 @@ std::optional<std::string> readWholeFile(const std::string& path, int* error)
         std::clamp<std::size_t>(static_cast<std::size_t>(info.st_size) + 1, 4096, 1 << 20);
     const std::unique_ptr<char[]> buffer(new char[bufferSize]);
     for (;;) {
-        const ssize_t got = ::read(file.get(), buffer.get(), bufferSize);
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got =
+            retryInterrupted([&] { return ::read(file.get(), buffer.get(), bufferSize); });
         if (got < 0)
             return fail();
         if (got == 0)
@@ -200,28 +195,19 @@ std::optional<std::string> readWholeFile(const std::string& path, int* error)
 }
 
 FolderLock::FolderLock(const std::string& folder)
+    : m_folder(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
 {
-    m_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // Without a lock (a filesystem that has none) the write still goes ahead.
-    if (m_fd >= 0) {
-        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
-}
-
-FolderLock::~FolderLock()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_folder.valid())
+        retryInterrupted([&] { return ::flock(m_folder.get(), LOCK_EX); });
 }
 
 bool writeAll(int fd, const std::string& text)
 {
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
+        const ssize_t written =
+            retryInterrupted([&] { return ::write(fd, text.data() + done, text.size() - done); });
         if (written <= 0)
             return false;
         done += static_cast<std::size_t>(written);

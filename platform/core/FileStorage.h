@@ -46,12 +46,9 @@ class FolderLock
 {
 public:
     explicit FolderLock(const std::string& folder);
-    ~FolderLock();
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
 
 private:
-    int m_fd = -1;
+    OwnedFd m_folder;
 };
 
 } // namespace platform

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/core/AsciiCase.h"
+
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -8,6 +11,30 @@ namespace platform {
 inline bool isSeparator(char c)
 {
     return c == '\\' || c == '/';
+}
+
+// What parts the words of a Windows command line.
+inline bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Blanks and line ends, as around the entries of a list in a variable or a file.
+inline bool isWhitespace(char c)
+{
+    return isBlank(c) || c == '\n' || c == '\r';
+}
+
+// A drive letter and ":" in front ("C:", "C:\x", "C:x").
+inline bool hasDriveLetter(std::string_view path)
+{
+    return path.size() >= 2 && isAsciiLetter(path[0]) && path[1] == ':';
+}
+
+// "C:\..." or "C:/...": a path that names its drive and starts at its root.
+inline bool isWindowsAbsolute(std::string_view path)
+{
+    return path.size() >= 3 && hasDriveLetter(path) && isSeparator(path[2]);
 }
 
 // The folder a native absolute path lies in; "/" for the top and for a bare name.

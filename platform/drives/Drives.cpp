@@ -1,5 +1,7 @@
 #include "platform/drives/Drives.h"
 
+#include "platform/core/AsciiCase.h"
+#include "platform/core/PathText.h"
 #include "platform/core/Service.h"
 
 #include <algorithm>
@@ -10,40 +12,24 @@ namespace platform {
 
 namespace {
 
-bool isAsciiLetter(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-char upperLetter(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool isSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 std::string trimmed(const std::string& text)
 {
     std::size_t begin = 0;
     std::size_t end = text.size();
-    while (begin < end && isBlank(text[begin]))
+    while (begin < end && isWhitespace(text[begin]))
         ++begin;
-    while (end > begin && isBlank(text[end - 1]))
+    while (end > begin && isWhitespace(text[end - 1]))
         --end;
     return text.substr(begin, end - begin);
 }
 
+// What ".." at the start of a path does: stays at the start, as a native path's does, or
+// makes the path invalid, as beyond a drive root.
+enum class AboveStart { Stay, Invalid };
+
 // Splits text at any of the separators, dropping empty and "." parts and resolving "..".
-// Returns false when ".." would climb above the start.
-bool splitPath(const std::string& text, bool (*separator)(char), bool clampAtRoot,
+// Returns false when ".." would climb above the start and that is invalid.
+bool splitPath(const std::string& text, bool (*separator)(char), AboveStart above,
                std::vector<std::string>& parts)
 {
     std::size_t at = 0;
@@ -55,7 +41,7 @@ bool splitPath(const std::string& text, bool (*separator)(char), bool clampAtRoo
         if (part == "..") {
             if (!parts.empty())
                 parts.pop_back();
-            else if (!clampAtRoot)
+            else if (above == AboveStart::Invalid)
                 return false;
         } else if (!part.empty() && part != ".") {
             parts.push_back(part);
@@ -72,11 +58,9 @@ bool isSlash(char c)
 
 std::string joinNative(const std::vector<std::string>& parts)
 {
-    if (parts.empty())
-        return "/";
-    std::string path;
+    std::string path = "/";
     for (const auto& part : parts)
-        path += "/" + part;
+        path = joinPath(path, part);
     return path;
 }
 
@@ -92,6 +76,8 @@ constexpr std::array<Suffix, 5> suffixes{{{"fixed", DRIVE_FIXED},
                                           {"cdrom", DRIVE_CDROM},
                                           {"ramdisk", DRIVE_RAMDISK}}};
 
+} // namespace
+
 const DriveMapping* findLetter(const std::vector<DriveMapping>& map, char letter)
 {
     for (const auto& mapping : map) {
@@ -101,14 +87,12 @@ const DriveMapping* findLetter(const std::vector<DriveMapping>& map, char letter
     return nullptr;
 }
 
-} // namespace
-
 std::string normalizeNativePath(const std::string& path)
 {
     if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos)
         return {};
     std::vector<std::string> parts;
-    splitPath(path, isSlash, true, parts);
+    splitPath(path, isSlash, AboveStart::Stay, parts);
     return joinNative(parts);
 }
 
@@ -130,7 +114,7 @@ std::vector<DriveMapping> parseDriveMap(const std::string& text, std::vector<std
         if (entry.empty())
             continue;
 
-        if (entry.size() < 2 || !isAsciiLetter(entry[0]) || entry[1] != ':') {
+        if (!hasDriveLetter(entry)) {
             reject(entry, "no drive letter and \":\" in front");
             continue;
         }
@@ -157,7 +141,7 @@ std::vector<DriveMapping> parseDriveMap(const std::string& text, std::vector<std
             reject(entry, "the folder is not an absolute path");
             continue;
         }
-        const char letter = upperLetter(entry[0]);
+        const char letter = upperAscii(entry[0]);
         if (findLetter(map, letter)) {
             reject(entry, std::string("drive ") + letter + ": is mapped twice");
             continue;
@@ -192,9 +176,9 @@ char driveLetterOfRoot(const std::string& rootPath)
 {
     const bool bare = rootPath.size() == 2;
     const bool withSeparator = rootPath.size() == 3 && isSeparator(rootPath[2]);
-    if ((!bare && !withSeparator) || !isAsciiLetter(rootPath[0]) || rootPath[1] != ':')
+    if ((!bare && !withSeparator) || !hasDriveLetter(rootPath))
         return 0;
-    return upperLetter(rootPath[0]);
+    return upperAscii(rootPath[0]);
 }
 
 std::string GetLogicalDriveStringsA()
@@ -218,7 +202,7 @@ unsigned GetDriveTypeA(const std::string& rootPath)
 
 std::string toNativePath(const std::string& windowsPath)
 {
-    if (windowsPath.size() < 2 || !isAsciiLetter(windowsPath[0]) || windowsPath[1] != ':')
+    if (!hasDriveLetter(windowsPath))
         return {};
     // "C:name" is relative to a current folder, which the layer does not keep.
     if (windowsPath.size() > 2 && !isSeparator(windowsPath[2]))
@@ -227,12 +211,12 @@ std::string toNativePath(const std::string& windowsPath)
         return {};
 
     const auto map = Service<DriveService>::instance().driveMap();
-    const DriveMapping* mapping = findLetter(map, upperLetter(windowsPath[0]));
+    const DriveMapping* mapping = findLetter(map, upperAscii(windowsPath[0]));
     if (!mapping)
         return {};
 
     std::vector<std::string> parts;
-    if (!splitPath(windowsPath.substr(2), isSeparator, false, parts))
+    if (!splitPath(windowsPath.substr(2), isSeparator, AboveStart::Invalid, parts))
         return {};
     std::string native = mapping->nativeRoot;
     for (const auto& part : parts) {
@@ -249,7 +233,7 @@ std::string toWindowsPath(const std::string& nativePath)
         nativePath.find('\0') != std::string::npos)
         return {};
     std::vector<std::string> parts;
-    splitPath(nativePath, isSlash, true, parts);
+    splitPath(nativePath, isSlash, AboveStart::Stay, parts);
     // A "\" inside a name would read back as a separator and name another file.
     for (const auto& part : parts) {
         if (part.find('\\') != std::string::npos)
@@ -261,7 +245,7 @@ std::string toWindowsPath(const std::string& nativePath)
     std::size_t bestDepth = 0;
     for (const auto& mapping : map) {
         std::vector<std::string> rootParts;
-        splitPath(mapping.nativeRoot, isSlash, true, rootParts);
+        splitPath(mapping.nativeRoot, isSlash, AboveStart::Stay, rootParts);
         if (rootParts.size() > parts.size() || (best && rootParts.size() <= bestDepth))
             continue;
         if (std::equal(rootParts.begin(), rootParts.end(), parts.begin())) {

@@ -56,6 +56,8 @@ std::string normalizeNativePath(const std::string& path);
 // When no letter maps "/", Z: (or the highest free letter down to G:) does, as a fixed
 // disk, so every native path has a Windows form. It never takes C: to F:.
 void addRootFallback(std::vector<DriveMapping>& map);
+// The mapping of the letter (upper case); null when the map has none.
+const DriveMapping* findLetter(const std::vector<DriveMapping>& map, char letter);
 // The upper-case letter of "C:\", "C:/" or "C:"; 0 for any other text.
 char driveLetterOfRoot(const std::string& rootPath);
 

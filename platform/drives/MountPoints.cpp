@@ -1,5 +1,8 @@
 #include "platform/drives/MountPoints.h"
 
+#include "platform/core/Descriptor.h"
+#include "platform/core/PathText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -20,26 +23,24 @@ namespace {
 MountPointIndex::FolderLook lookAt(const std::string& folder)
 {
     using Look = MountPointIndex::FolderLook;
-    int fd = -1;
+    OwnedFd fd;
 #if defined(SYS_openat2) && defined(RESOLVE_NO_SYMLINKS)
     open_how how = {};
     how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    fd = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how));
-    if (fd < 0 && errno == ENOSYS)
+    fd.reset(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how)));
+    if (!fd.valid() && errno == ENOSYS)
 #endif
-        fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+        fd.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
         // A path that leads elsewhere, or nowhere, is not how a search meets the mount.
         const bool elsewhere = errno == ENOENT || errno == ENOTDIR || errno == ELOOP ||
                                errno == EACCES || errno == EPERM;
         return {elsewhere ? Look::Unreachable : Look::Unknown, {}};
     }
     struct statx status = {};
-    const int answer =
-        ::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_MNT_ID, &status);
-    ::close(fd);
-    if (answer != 0)
+    if (::statx(fd.get(), "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_MNT_ID,
+                &status) != 0)
         return {};
     return {Look::Found, folderKeyOf(status)};
 }
@@ -67,12 +68,13 @@ FolderKey folderKeyOf(const struct statx& status)
 }
 
 MountPointIndex::MountPointIndex(const MountTable& table)
-    : MountPointIndex(table, kernelTellsMountIds(), lookAt)
+    : MountPointIndex(table, kernelTellsMountIds() ? Keys::MountIds : Keys::Devices, lookAt)
 {
 }
 
-MountPointIndex::MountPointIndex(const MountTable& table, bool byMountId, const FolderProbe& probe)
+MountPointIndex::MountPointIndex(const MountTable& table, Keys keys, const FolderProbe& probe)
 {
+    const bool byMountId = keys == Keys::MountIds;
     std::unordered_map<int, const MountEntry*> byId;
     std::set<std::pair<int, std::string>> covered; // parent id and mount point of each mount
     for (const auto& mount : table.mounts()) {
@@ -89,14 +91,11 @@ MountPointIndex::MountPointIndex(const MountTable& table, bool byMountId, const 
         if (MountTable::mayNotAnswer(mount) ||
             (mount.fsType == "autofs" && !covered.count({mount.id, mount.mountPoint})))
             silent.push_back(&mount.mountPoint);
-        const std::size_t slash = mount.mountPoint.rfind('/');
-        byFolder[slash == 0 ? std::string("/") : mount.mountPoint.substr(0, slash)].push_back(
-            &mount);
+        byFolder[parentOf(mount.mountPoint)].push_back(&mount);
     }
     for (const auto& [folder, inside] : byFolder) {
-        const bool risky = std::any_of(silent.begin(), silent.end(), [&](const std::string* m) {
-            return isAtOrBelow(folder, *m);
-        });
+        const bool risky = std::any_of(silent.begin(), silent.end(),
+                                       [&](const std::string* m) { return isWithin(folder, *m); });
         FolderLook look;
         if (!risky)
             look = probe(folder);

@@ -81,9 +81,12 @@ public:
     };
     using FolderProbe = std::function<FolderLook(const std::string& folder)>;
 
+    // What the keys of folders carry: the kernel's mount ids, or the devices where it
+    // tells none.
+    enum class Keys { MountIds, Devices };
+
     MountPointIndex() = default;
-    // byMountId: whether keys carry mount ids (else devices).
-    MountPointIndex(const MountTable& table, bool byMountId, const FolderProbe& probe);
+    MountPointIndex(const MountTable& table, Keys keys, const FolderProbe& probe);
     // With the running system's probe.
     explicit MountPointIndex(const MountTable& table);
 

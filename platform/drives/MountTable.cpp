@@ -1,5 +1,7 @@
 #include "platform/drives/MountTable.h"
 
+#include "platform/core/PathText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -75,11 +77,6 @@ std::deque<std::string> pathParts(std::string_view path)
     return {runs.begin(), runs.end()};
 }
 
-std::string joinNative(const std::string& folder, const std::string& name)
-{
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
 // Undoes the \ooo escapes the kernel writes for blanks, tabs, newlines and "\".
 std::string unescape(std::string_view field)
 {
@@ -134,7 +131,9 @@ bool readsOne(const std::string& path)
     return in.get(flag) && flag == '1';
 }
 
-std::string passwordHome()
+} // namespace
+
+std::string accountHomeFolder()
 {
     const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(hint > 0 ? static_cast<std::size_t>(hint) : 4096);
@@ -146,14 +145,17 @@ std::string passwordHome()
     return found && found->pw_dir ? std::string(found->pw_dir) : std::string();
 }
 
-} // namespace
-
-bool isAtOrBelow(const std::string& path, const std::string& folder)
+dev_t blockDeviceOf(const MountEntry& mount)
 {
-    if (folder == "/")
-        return true;
-    return path.compare(0, folder.size(), folder) == 0 &&
-           (path.size() == folder.size() || path[folder.size()] == '/');
+    if (mount.major != 0)
+        return makedev(mount.major, mount.minor);
+    struct stat info
+    {
+    };
+    if (mount.source.rfind("/dev/", 0) == 0 && ::stat(mount.source.c_str(), &info) == 0 &&
+        S_ISBLK(info.st_mode))
+        return info.st_rdev;
+    return 0;
 }
 
 MountProbe MountProbe::system()
@@ -166,21 +168,11 @@ MountProbe MountProbe::system()
         return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     };
     probe.isRemovable = [](const MountEntry& mount) {
-        unsigned devMajor = mount.major;
-        unsigned devMinor = mount.minor;
-        // Filesystems such as btrfs show an anonymous device; their source names the disk.
-        if (devMajor == 0) {
-            struct stat info
-            {
-            };
-            if (mount.source.rfind("/dev/", 0) != 0 || ::stat(mount.source.c_str(), &info) != 0 ||
-                !S_ISBLK(info.st_mode))
-                return false;
-            devMajor = major(info.st_rdev);
-            devMinor = minor(info.st_rdev);
-        }
+        const dev_t device = blockDeviceOf(mount);
+        if (device == 0)
+            return false;
         const std::string block =
-            "/sys/dev/block/" + std::to_string(devMajor) + ":" + std::to_string(devMinor);
+            "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
         // A partition has no flag of its own; its disk has.
         return readsOne(block + "/removable") ||
                (!std::ifstream(block + "/removable") && readsOne(block + "/../removable"));
@@ -189,7 +181,7 @@ MountProbe MountProbe::system()
         const char* home = std::getenv("HOME");
         return home ? std::optional<std::string>(home) : std::nullopt;
     };
-    probe.accountHome = passwordHome;
+    probe.accountHome = accountHomeFolder;
     probe.realPath = [](const std::string& path) {
         char resolved[PATH_MAX];
         return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
@@ -238,7 +230,7 @@ bool MountTable::isDiskCandidate(const MountEntry& mount)
         return false;
     for (const auto& tree : systemTrees) {
         // Desktops mount external media under /run/media/$USER.
-        if (isAtOrBelow(mount.mountPoint, tree) && !isAtOrBelow(mount.mountPoint, "/run/media"))
+        if (isWithin(mount.mountPoint, tree) && !isWithin(mount.mountPoint, "/run/media"))
             return false;
     }
     return true;
@@ -288,7 +280,7 @@ std::vector<DriveMapping> MountTable::driveMap(const MountProbe& probe) const
         // A program's own filesystem in the temporary folder (an application image's, there
         // while it runs) is its scratch, not a disk.
         if (!temp.empty() && temp != "/" && mount.mountPoint != temp &&
-            isAtOrBelow(mount.mountPoint, temp))
+            isWithin(mount.mountPoint, temp))
             continue;
         // C: already stands for the home folder's filesystem, however often it is mounted.
         if (homeMount && mount.major == homeMount->major && mount.minor == homeMount->minor)
@@ -318,39 +310,32 @@ const MountEntry* MountTable::mountHolding(const std::string& path) const
     const MountEntry* best = nullptr;
     for (const auto& mount : m_mounts) {
         // On a tie the later mount is the one on top.
-        if (isAtOrBelow(path, mount.mountPoint) &&
+        if (isWithin(path, mount.mountPoint) &&
             (!best || mount.mountPoint.size() >= best->mountPoint.size()))
             best = &mount;
     }
     return best;
 }
 
-MountTableWatch::~MountTableWatch()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 std::shared_ptr<const MountTable> MountTableWatch::readIfChanged()
 {
-    if (m_fd < 0) {
-        m_fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-        if (m_fd < 0)
+    if (!m_table.valid()) {
+        m_table.reset(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+        if (!m_table.valid())
             return nullptr;
     } else {
         // The kernel flags the open table on every mount and unmount.
-        pollfd watch{m_fd, POLLPRI, 0};
+        pollfd watch{m_table.get(), POLLPRI, 0};
         if (::poll(&watch, 1, 0) <= 0 || !(watch.revents & (POLLPRI | POLLERR)))
             return nullptr;
     }
-    if (::lseek(m_fd, 0, SEEK_SET) != 0)
+    if (::lseek(m_table.get(), 0, SEEK_SET) != 0)
         return nullptr;
     std::string text;
     char chunk[16384];
     for (;;) {
-        const ssize_t count = ::read(m_fd, chunk, sizeof chunk);
-        if (count < 0 && errno == EINTR)
-            continue;
+        const ssize_t count =
+            retryInterrupted([&] { return ::read(m_table.get(), chunk, sizeof chunk); });
         if (count <= 0)
             break;
         text.append(chunk, static_cast<std::size_t>(count));
@@ -378,14 +363,14 @@ ResolvedPath resolveShortOfSilentMounts(const std::string& path, const MountTabl
         if (part == ".")
             continue;
         if (part == "..") {
-            resolved = resolved.substr(0, std::max<std::size_t>(resolved.rfind('/'), 1));
+            resolved = parentOf(resolved);
             continue;
         }
-        std::string next = joinNative(resolved, part);
+        std::string next = joinPath(resolved, part);
         if (silent.count(next)) {
             result.silentMount = next;
             for (const auto& rest : parts)
-                next = joinNative(next, rest);
+                next = joinPath(next, rest);
             result.found = true;
             result.path = normalizeNativePath(next);
             return result;

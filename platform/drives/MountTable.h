@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Descriptor.h"
 #include "platform/drives/Drives.h"
 
 #include <functional>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace platform {
@@ -42,8 +44,12 @@ struct MountProbe
     static MountProbe system();
 };
 
-// Whether a path is the folder or lies inside it, by the text alone.
-bool isAtOrBelow(const std::string& path, const std::string& folder);
+// The block device that holds a mounted filesystem; 0 when it has none. btrfs and the like
+// show an anonymous device, and their source names the disk.
+dev_t blockDeviceOf(const MountEntry& mount);
+
+// The home folder of the running user's entry in the password database; empty if none.
+std::string accountHomeFolder();
 
 // The folder drive C: stands for: HOME, or the account's home when HOME is unset or
 // empty. Empty when that is no absolute folder, or is "/".
@@ -88,17 +94,12 @@ private:
 class MountTableWatch
 {
 public:
-    MountTableWatch() = default;
-    ~MountTableWatch();
-    MountTableWatch(const MountTableWatch&) = delete;
-    MountTableWatch& operator=(const MountTableWatch&) = delete;
-
     // The table as it is now, on the first call and after every change; null when nothing
     // changed since the last call, or when there is no table to read.
     std::shared_ptr<const MountTable> readIfChanged();
 
 private:
-    int m_fd = -1;
+    OwnedFd m_table;
 };
 
 // A path with its links resolved one part at a time, as far as that is safe: a part that

@@ -1,3 +1,4 @@
+#include "platform/core/Descriptor.h"
 #include "platform/core/Service.h"
 #include "platform/drives/Drives.h"
 #include "platform/drives/MountTable.h"
@@ -31,34 +32,20 @@ namespace {
 const char* const uuidLinks = "/dev/disk/by-uuid";
 const char* const labelLinks = "/dev/disk/by-label";
 
-// The block device that holds a mounted filesystem; 0 when it has none.
-dev_t deviceOf(const MountEntry& mount)
-{
-    if (mount.major != 0)
-        return makedev(mount.major, mount.minor);
-    // btrfs and the like show an anonymous device; their source names the disk.
-    struct stat info
-    {
-    };
-    if (mount.source.rfind("/dev/", 0) == 0 && ::stat(mount.source.c_str(), &info) == 0 &&
-        S_ISBLK(info.st_mode))
-        return info.st_rdev;
-    return 0;
-}
-
 // The name of the link in folder that leads to the device, with udev's "\x20" escapes
 // undone; empty when none does.
 std::string linkNameOf(const char* folder, dev_t device)
 {
-    DIR* links = ::opendir(folder);
-    if (!links)
+    const OwnedFd links(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FolderEntries entries(links.get());
+    if (!entries.valid())
         return {};
     std::string found;
-    while (const dirent* entry = ::readdir(links)) {
+    while (const dirent* entry = entries.next()) {
         struct stat info
         {
         };
-        if (entry->d_name[0] == '.' || ::fstatat(::dirfd(links), entry->d_name, &info, 0) != 0 ||
+        if (entry->d_name[0] == '.' || ::fstatat(links.get(), entry->d_name, &info, 0) != 0 ||
             !S_ISBLK(info.st_mode) || info.st_rdev != device)
             continue;
         const std::string name = entry->d_name;
@@ -74,7 +61,6 @@ std::string linkNameOf(const char* folder, dev_t device)
         }
         break;
     }
-    ::closedir(links);
     return found;
 }
 
@@ -89,7 +75,7 @@ void describeVolume(const struct statfs& answer, const MountEntry* mount, Volume
     figures.totalBlocks = answer.f_blocks;
     figures.freeBlocks = answer.f_bfree;
     figures.availableBlocks = answer.f_bavail;
-    const dev_t device = mount ? deviceOf(*mount) : 0;
+    const dev_t device = mount ? blockDeviceOf(*mount) : 0;
     std::optional<std::uint32_t> serial;
     if (device != 0) {
         serial = serialFromUuid(linkNameOf(uuidLinks, device));
@@ -113,10 +99,8 @@ public:
     RemoteQueries& operator=(const RemoteQueries&) = delete;
     ~RemoteQueries()
     {
-        for (const auto& [folder, query] : m_late) {
+        for (const auto& [folder, query] : m_late)
             ::kill(query.child, SIGKILL);
-            ::close(query.answer);
-        }
     }
 
     // False when statfs failed or the answer is late.
@@ -125,37 +109,35 @@ public:
         reapFinished();
         // A folder still silent since it was last asked is not asked again.
         if (auto late = m_late.find(folder); late != m_late.end()) {
-            if (!waitReadable(late->second.answer, 0))
+            if (!waitReadable(late->second.answer.get(), 0))
                 return false;
-            const bool answered = readAnswer(late->second.answer, 0, answer);
-            ::close(late->second.answer);
+            const bool answered = readAnswer(late->second.answer.get(), 0, answer);
             m_finished.push_back(late->second.child);
             m_late.erase(late);
             return answered;
         }
-        int channel[2];
-        if (::pipe2(channel, O_CLOEXEC) != 0)
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0)
             return false;
+        OwnedFd reading(ends[0]);
+        OwnedFd writing(ends[1]);
         const char* path = folder.c_str();
         const pid_t child = ::fork();
         if (child == 0) {
             // Only calls that are safe in the child of a threaded process.
             Reply reply{};
             reply.ok = ::statfs(path, &reply.figures) == 0;
-            const ssize_t written = ::write(channel[1], &reply, sizeof reply);
+            const ssize_t written = ::write(writing.get(), &reply, sizeof reply);
             ::_exit(written == static_cast<ssize_t>(sizeof reply) ? 0 : 1);
         }
-        ::close(channel[1]);
-        if (child < 0) {
-            ::close(channel[0]);
+        writing.reset();
+        if (child < 0)
+            return false;
+        if (!waitReadable(reading.get(), 1000)) {
+            m_late[folder] = {child, std::move(reading)};
             return false;
         }
-        if (!waitReadable(channel[0], 1000)) {
-            m_late[folder] = {child, channel[0]};
-            return false;
-        }
-        const bool answered = readAnswer(channel[0], 0, answer);
-        ::close(channel[0]);
+        const bool answered = readAnswer(reading.get(), 0, answer);
         m_finished.push_back(child);
         reapFinished();
         return answered;
@@ -170,18 +152,13 @@ private:
     struct Late
     {
         pid_t child;
-        int answer;
+        OwnedFd answer;
     };
 
     static bool waitReadable(int fd, int milliseconds)
     {
         pollfd watch{fd, POLLIN, 0};
-        for (;;) {
-            const int ready = ::poll(&watch, 1, milliseconds);
-            if (ready < 0 && errno == EINTR)
-                continue;
-            return ready > 0;
-        }
+        return retryInterrupted([&] { return ::poll(&watch, 1, milliseconds); }) > 0;
     }
 
     static bool readAnswer(int fd, int milliseconds, struct statfs& answer)
@@ -189,10 +166,7 @@ private:
         if (!waitReadable(fd, milliseconds))
             return false;
         Reply reply{};
-        ssize_t count;
-        do
-            count = ::read(fd, &reply, sizeof reply);
-        while (count < 0 && errno == EINTR);
+        const ssize_t count = retryInterrupted([&] { return ::read(fd, &reply, sizeof reply); });
         if (count != static_cast<ssize_t>(sizeof reply) || !reply.ok)
             return false;
         answer = reply.figures;
@@ -278,13 +252,7 @@ private:
     const DriveMapping* mappingOf(const std::string& rootPath)
     {
         const char letter = driveLetterOfRoot(rootPath);
-        if (!letter)
-            return nullptr;
-        for (const auto& mapping : currentMap()) {
-            if (mapping.letter == letter)
-                return &mapping;
-        }
-        return nullptr;
+        return letter ? findLetter(currentMap(), letter) : nullptr;
     }
 
     const std::vector<DriveMapping>& currentMap()

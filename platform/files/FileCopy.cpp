@@ -1,5 +1,7 @@
 #include "platform/files/FileCopy.h"
 
+#include "platform/core/Descriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -24,7 +26,7 @@ bool rangeCopyUnfit(int error)
 
 } // namespace
 
-int roomForCopy(int folder, std::uint64_t bytes, bool margin)
+int roomForCopy(int folder, std::uint64_t bytes, SpareRoom spare)
 {
     struct statvfs status = {};
     if (::fstatvfs(folder, &status) != 0)
@@ -32,7 +34,7 @@ int roomForCopy(int folder, std::uint64_t bytes, bool margin)
     const std::uint64_t unit = status.f_frsize ? status.f_frsize : status.f_bsize;
     const std::uint64_t total = std::uint64_t(status.f_blocks) * unit;
     const std::uint64_t available = std::uint64_t(status.f_bavail) * unit;
-    const std::uint64_t kept = margin ? std::max(MinimumFree, total / 20) : 0;
+    const std::uint64_t kept = spare == SpareRoom::Keep ? std::max(MinimumFree, total / 20) : 0;
     return available >= bytes && available - bytes >= kept ? 0 : ENOSPC;
 }
 
@@ -41,7 +43,7 @@ std::uint64_t copySize(const struct stat& status)
     return std::uint64_t(status.st_blocks) * 512;
 }
 
-int copyFileData(int source, const struct stat& sourceStatus, int target, bool flush,
+int copyFileData(int source, const struct stat& sourceStatus, int target, Flush flush,
                  const std::function<bool()>& stop)
 {
     const off_t size = sourceStatus.st_size;
@@ -67,28 +69,29 @@ int copyFileData(int source, const struct stat& sourceStatus, int target, bool f
             const std::size_t wanted = std::min<std::uint64_t>(Chunk, hole - position);
             ssize_t done = -1;
             if (rangeCopy) {
-                off_t in = position;
-                off_t out = position;
-                done = ::copy_file_range(source, &in, target, &out, wanted, 0);
+                done = retryInterrupted([&] {
+                    off_t in = position;
+                    off_t out = position;
+                    return ::copy_file_range(source, &in, target, &out, wanted, 0);
+                });
                 if (done < 0 && rangeCopyUnfit(errno)) {
                     rangeCopy = false;
                     continue;
                 }
             } else {
                 buffer.resize(Chunk);
-                done = ::pread(source, buffer.data(), wanted, position);
+                done = retryInterrupted(
+                    [&] { return ::pread(source, buffer.data(), wanted, position); });
                 for (ssize_t written = 0; done > 0 && written < done;) {
-                    const ssize_t step = ::pwrite(target, buffer.data() + written,
-                                                  std::size_t(done - written), position + written);
-                    if (step < 0 && errno == EINTR)
-                        continue;
+                    const ssize_t step = retryInterrupted([&] {
+                        return ::pwrite(target, buffer.data() + written,
+                                        std::size_t(done - written), position + written);
+                    });
                     if (step <= 0)
                         return step < 0 ? errno : EIO;
                     written += step;
                 }
             }
-            if (done < 0 && errno == EINTR)
-                continue;
             if (done < 0)
                 return errno;
             // Shorter than it was when the copy began: it is being changed.
@@ -107,7 +110,7 @@ int copyFileData(int source, const struct stat& sourceStatus, int target, bool f
     const timespec times[2] = {sourceStatus.st_atim, sourceStatus.st_mtim};
     if (::futimens(target, times) != 0)
         return errno;
-    if (flush && ::fsync(target) != 0)
+    if (flush == Flush::Yes && ::fsync(target) != 0)
         return errno;
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "platform/files/Folders.h"
 
+#include "platform/core/PathText.h"
 #include "platform/core/Service.h"
 #include "platform/drives/Drives.h"
 #include "platform/drives/MountTable.h"
@@ -9,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -32,10 +32,13 @@ std::string absoluteFolder(const std::string& dir)
     return normalizeNativePath(ec ? dir : absolute.string());
 }
 
-std::string homeFolder()
+// The variable when it holds an absolute path, else the folder in the home folder.
+std::string xdgFolder(const char* variable, const char* inHome)
 {
-    const std::string home = homeFolderNative();
-    return home.empty() ? "/" : home;
+    const std::string value = envOr(variable, "");
+    if (value.starts_with('/'))
+        return normalizeNativePath(value);
+    return absoluteFolder(homeFolderNative(WithoutHome::Root) + inHome);
 }
 
 struct Identity
@@ -98,8 +101,7 @@ bool holds(const Place& outer, const Place& inner)
     if (!outer.beyondSilentMount &&
         std::find(inner.chain.begin(), inner.chain.end(), outer.chain.front()) != inner.chain.end())
         return true;
-    return (outer.beyondSilentMount || inner.beyondSilentMount) &&
-           isAtOrBelow(inner.path, outer.path);
+    return (outer.beyondSilentMount || inner.beyondSilentMount) && isWithin(inner.path, outer.path);
 }
 
 // The folders every check of one question looks at against the same table.
@@ -121,46 +123,27 @@ std::string nativeFolderOf(const std::string& windowsFolder)
     return toNativePath(windowsFolder);
 }
 
-std::string accountHome()
-{
-    const passwd* user = ::getpwuid(::getuid());
-    return user && user->pw_dir ? user->pw_dir : "";
-}
-
 } // namespace
 
-std::string homeFolderNative()
+std::string homeFolderNative(WithoutHome without)
 {
-    return userHomeFolder(MountProbe::system());
+    const std::string home = userHomeFolder(MountProbe::system());
+    return home.empty() && without == WithoutHome::Root ? "/" : home;
 }
 
 std::string configHomeNative()
 {
-    const std::string config = envOr("XDG_CONFIG_HOME", "");
-    if (config.starts_with('/'))
-        return normalizeNativePath(config);
-    return absoluteFolder(homeFolder() + "/.config");
+    return xdgFolder("XDG_CONFIG_HOME", "/.config");
 }
 
 std::string dataHomeNative()
 {
-    const std::string data = envOr("XDG_DATA_HOME", "");
-    if (data.starts_with('/'))
-        return normalizeNativePath(data);
-    return absoluteFolder(homeFolder() + "/.local/share");
+    return xdgFolder("XDG_DATA_HOME", "/.local/share");
 }
 
 std::string stateHomeNative()
 {
-    const std::string state = envOr("XDG_STATE_HOME", "");
-    if (state.starts_with('/'))
-        return normalizeNativePath(state);
-    return absoluteFolder(homeFolder() + "/.local/state");
-}
-
-std::string homeNative()
-{
-    return homeFolder();
+    return xdgFolder("XDG_STATE_HOME", "/.local/state");
 }
 
 std::vector<std::string> dataFoldersNative()
@@ -182,7 +165,7 @@ std::string desktopFolderNative()
     // The file is shell assignments, each value "$HOME/..." or an absolute path in double
     // quotes; the last assignment wins, as when the shell reads it. GLib's reader keeps
     // the first answer for the life of the process, whatever HOME says later.
-    const std::string home = homeFolder();
+    const std::string home = homeFolderNative(WithoutHome::Root);
     std::string desktop = home + "/Desktop";
     std::ifstream file(configHomeNative() + "/user-dirs.dirs");
     const std::string key = "XDG_DESKTOP_DIR=";
@@ -270,8 +253,8 @@ bool isFolderUnfitToEmpty(const std::string& windowsFolder)
                                      "/mnt",
                                      "/opt",
                                      "/srv",
-                                     homeFolder(),
-                                     accountHome(),
+                                     homeFolderNative(WithoutHome::Root),
+                                     accountHomeFolder(),
                                      windowsDirectoryNative(),
                                      nativeFolderOf(GetSystemDirectoryA())};
     for (const auto& mapping : Service<DriveService>::instance().driveMap())

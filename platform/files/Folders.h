@@ -9,10 +9,12 @@ namespace platform {
 // ~/.config/vorlax). Looking it up creates nothing; a write creates it (SettingsLock).
 std::string windowsDirectoryNative();
 
-// The user's home folder, one rule for the drive map, the settings and the trash: HOME, or
-// the home of the user's entry in the password database when HOME is unset, empty,
-// relative or "/". Empty when neither names a folder other than "/".
-std::string homeFolderNative();
+// The user's home folder, one rule for the drive map, the settings, the trash and the
+// collection: HOME, or the home of the user's entry in the password database when HOME is
+// unset, empty, relative or "/". When neither names a folder other than "/": empty, or "/"
+// for a caller that needs some folder.
+enum class WithoutHome { Empty, Root };
+std::string homeFolderNative(WithoutHome without = WithoutHome::Empty);
 
 // $XDG_CONFIG_HOME, or ~/.config when it is unset, empty or relative (a relative value is
 // invalid and ignored, so every reader of it agrees on the folder).
@@ -21,8 +23,6 @@ std::string configHomeNative();
 std::string dataHomeNative();
 // $XDG_STATE_HOME, or ~/.local/state, by the same rule.
 std::string stateHomeNative();
-// $HOME, else the account's home folder, else "/".
-std::string homeNative();
 
 // Where the desktop looks for menu entries and icons, the user's own first: $XDG_DATA_HOME
 // (or ~/.local/share), then each folder of $XDG_DATA_DIRS (or /usr/local/share and

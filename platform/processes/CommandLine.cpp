@@ -1,9 +1,10 @@
 #include "platform/processes/CommandLine.h"
 
+#include "platform/core/AsciiCase.h"
+#include "platform/core/PathText.h"
 #include "platform/drives/Drives.h"
 #include "platform/processes/Processes.h"
 
-#include <cctype>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,19 +12,12 @@ namespace platform {
 
 namespace {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 // The name as written, then the one a Linux package would install: "SCANDSKW.EXE" is
 // "scandskw".
 std::vector<std::string> nameVariants(const std::string& name)
 {
     std::vector<std::string> variants{name};
-    std::string lower = name;
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string lower = lowerAscii(name);
     if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".exe") == 0)
         lower.resize(lower.size() - 4);
     if (lower != name)
@@ -113,8 +107,7 @@ std::uint32_t findProgram(const std::string& name, const std::string& searchPath
     const std::size_t slash = name.find_last_of("/\\");
     if (slash != std::string::npos) {
         std::string folder = name.substr(0, slash + 1);
-        if (folder.size() >= 2 && std::isalpha(static_cast<unsigned char>(folder[0])) &&
-            folder[1] == ':') {
+        if (hasDriveLetter(folder)) {
             folder = toNativePath(folder);
             if (folder.empty())
                 return ERROR_FILE_NOT_FOUND;

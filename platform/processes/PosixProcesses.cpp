@@ -1,3 +1,4 @@
+#include "platform/core/Descriptor.h"
 #include "platform/processes/CommandLine.h"
 #include "platform/processes/Processes.h"
 
@@ -110,12 +111,12 @@ std::optional<int> niceValueOf(std::uint32_t creationFlags)
 class Child
 {
 public:
-    Child(pid_t pid, int pidfd) : m_pid(pid), m_pidfd(pidfd) {}
+    Child(pid_t pid, OwnedFd pidfd) : m_pid(pid), m_pidfd(std::move(pidfd)) {}
     ~Child() { release(); }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    int descriptor() const { return m_pidfd; }
+    int descriptor() const { return m_pidfd.get(); }
 
     // Whether the process has ended within timeoutMs (-1: no limit).
     bool wait(long long timeoutMs)
@@ -125,7 +126,7 @@ public:
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0LL));
         for (;;) {
-            if (reap(false))
+            if (reap(Reap::IfEnded))
                 return true;
             long long remaining = -1;
             if (timeoutMs >= 0) {
@@ -135,14 +136,14 @@ public:
                 if (remaining <= 0)
                     return false;
             }
-            if (m_pidfd >= 0) {
-                pollfd entry{m_pidfd, POLLIN, 0};
+            if (m_pidfd.valid()) {
+                pollfd entry{m_pidfd.get(), POLLIN, 0};
                 const int ready =
                     ::poll(&entry, 1, static_cast<int>(std::min<long long>(remaining, INT_MAX)));
                 if (ready < 0 && errno != EINTR)
                     return false;
             } else if (timeoutMs < 0) {
-                return reap(true);
+                return reap(Reap::WhenEnded);
             } else {
                 // Without a process descriptor (an old kernel) only the pid can be asked.
                 ::usleep(static_cast<useconds_t>(std::min<long long>(remaining, 10) * 1000));
@@ -153,22 +154,19 @@ public:
     // The service ends with the process: nothing to reap for, the system takes over.
     void abandon()
     {
-        if (m_pidfd >= 0)
-            ::close(m_pidfd);
-        m_pidfd = -1;
+        m_pidfd.reset();
         m_reaped = true;
     }
 
 private:
-    bool reap(bool block)
+    // Now if it has ended, or once it ends.
+    enum class Reap { IfEnded, WhenEnded };
+    bool reap(Reap when)
     {
         siginfo_t info = {};
-        const int options = WEXITED | (block ? 0 : WNOHANG);
-        int result;
-        do {
-            result = m_pidfd >= 0 ? ::waitid(byPidfd, static_cast<id_t>(m_pidfd), &info, options)
-                                  : ::waitid(P_PID, static_cast<id_t>(m_pid), &info, options);
-        } while (result < 0 && errno == EINTR);
+        const int options = WEXITED | (when == Reap::WhenEnded ? 0 : WNOHANG);
+        const int result =
+            retryInterrupted([&] { return waitFor(m_pid, m_pidfd.get(), info, options); });
         // Gone without us (ECHILD) counts as ended; a pid of 0 means still running.
         m_reaped = result < 0 ? errno == ECHILD : info.si_pid != 0;
         return m_reaped;
@@ -176,31 +174,31 @@ private:
 
     void release()
     {
-        if (!m_reaped && !reap(false)) {
+        if (!m_reaped && !reap(Reap::IfEnded)) {
             // Still running and nobody waits any more: a thread of its own reaps it when it
             // ends, so it leaves no zombie behind.
             try {
-                std::thread([pid = m_pid, pidfd = m_pidfd] {
+                std::thread([pid = m_pid, pidfd = std::move(m_pidfd)] {
                     siginfo_t info = {};
-                    while ((pidfd >= 0
-                                ? ::waitid(byPidfd, static_cast<id_t>(pidfd), &info, WEXITED)
-                                : ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED)) < 0 &&
-                           errno == EINTR) {
-                    }
-                    if (pidfd >= 0)
-                        ::close(pidfd);
+                    retryInterrupted([&] { return waitFor(pid, pidfd.get(), info, WEXITED); });
                 }).detach();
                 return;
             } catch (const std::system_error&) {
                 // No thread to spare: the zombie stays until we end.
             }
         }
-        if (m_pidfd >= 0)
-            ::close(m_pidfd);
+    }
+
+    // By the process descriptor where there is one: a pid alone may name another process
+    // once this one is reaped elsewhere.
+    static int waitFor(pid_t pid, int pidfd, siginfo_t& info, int options)
+    {
+        return pidfd >= 0 ? ::waitid(byPidfd, static_cast<id_t>(pidfd), &info, options)
+                          : ::waitid(P_PID, static_cast<id_t>(pid), &info, options);
     }
 
     pid_t m_pid;
-    int m_pidfd;
+    OwnedFd m_pidfd;
     bool m_reaped = false;
 };
 
@@ -245,34 +243,31 @@ public:
 
         // The new process reports a failed exec through this pipe; a successful one closes
         // it, so a start is never reported for a program that did not run.
-        int errorPipe[2];
-        if (::pipe2(errorPipe, O_CLOEXEC) != 0)
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0)
             return fail(errorOf(errno));
+        OwnedFd errorReader(ends[0]);
+        OwnedFd errorWriter(ends[1]);
         const pid_t pid = ::fork();
         if (pid == 0)
             startChild(program.c_str(), argv.data(), niceValueOf(creationFlags), descriptorLimit,
-                       errorPipe[1]);
+                       errorWriter.get());
         const int forkError = errno;
-        ::close(errorPipe[1]);
-        if (pid < 0) {
-            ::close(errorPipe[0]);
+        errorWriter.reset();
+        if (pid < 0)
             return fail(errorOf(forkError));
-        }
         int childError = 0;
-        ssize_t got;
-        do {
-            got = ::read(errorPipe[0], &childError, sizeof childError);
-        } while (got < 0 && errno == EINTR);
-        ::close(errorPipe[0]);
+        const ssize_t got = retryInterrupted(
+            [&] { return ::read(errorReader.get(), &childError, sizeof childError); });
+        errorReader.reset();
         if (got > 0) {
-            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
+            retryInterrupted([&] { return ::waitpid(pid, nullptr, 0); });
             return fail(errorOf(childError));
         }
 
         // The child is ours and not reaped, so its pid cannot be reused before this.
-        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-        auto child = std::make_shared<Child>(pid, pidfd);
+        OwnedFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+        auto child = std::make_shared<Child>(pid, std::move(pidfd));
         // Two distinct handles over one process: the thread handle is there to be closed.
         info.hProcess = addHandle(child);
         info.hThread = addHandle(child);

@@ -3,13 +3,13 @@
 #include "platform/core/AsciiCase.h"
 #include "platform/core/FileStorage.h"
 #include "platform/core/KeyFile.h"
+#include "platform/core/PathText.h"
 #include "platform/drives/Drives.h"
 #include "platform/files/Folders.h"
 #include "platform/settings/Registry.h"
 #include "platform/settings/RegistryHive.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <glib.h>
@@ -24,17 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string suffix = ".desktop";
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-bool isWindowsAbsolute(const std::string& path)
-{
-    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-           path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-}
 
 bool isRegularFile(const std::string& nativePath)
 {

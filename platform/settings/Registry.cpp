@@ -98,7 +98,10 @@ bool appendPath(std::string& path, const std::string& subKey)
     return true;
 }
 
-long openOrCreate(HKEY key, const std::string& subKey, HKEY& result, bool create)
+// What opening a key that is not there does.
+enum class Missing { Fails, Created };
+
+long openOrCreate(HKEY key, const std::string& subKey, HKEY& result, Missing missing)
 {
     result = 0;
     OpenKey parent;
@@ -107,8 +110,8 @@ long openOrCreate(HKEY key, const std::string& subKey, HKEY& result, bool create
     std::string path = parent.path;
     if (!appendPath(path, subKey))
         return ERROR_INVALID_PARAMETER;
-    const long status =
-        create ? service().createKey(parent.root, path) : service().openKey(parent.root, path);
+    const long status = missing == Missing::Created ? service().createKey(parent.root, path)
+                                                    : service().openKey(parent.root, path);
     if (status == ERROR_SUCCESS)
         result = handles().add(parent.root, path);
     return status;
@@ -118,12 +121,12 @@ long openOrCreate(HKEY key, const std::string& subKey, HKEY& result, bool create
 
 long RegCreateKeyExA(HKEY root, const std::string& subKey, HKEY& result)
 {
-    return openOrCreate(root, subKey, result, true);
+    return openOrCreate(root, subKey, result, Missing::Created);
 }
 
 long RegOpenKeyExA(HKEY root, const std::string& subKey, HKEY& result)
 {
-    return openOrCreate(root, subKey, result, false);
+    return openOrCreate(root, subKey, result, Missing::Fails);
 }
 
 long RegQueryValueExA(HKEY key, const std::string& valueName, std::uint32_t& type,

@@ -39,14 +39,11 @@ int tryLock(int fd, SettingsHold hold)
     range.l_whence = SEEK_SET;
     range.l_start = hold == SettingsHold::Write ? 0 : 1;
     range.l_len = 1;
-    for (;;) {
-        if (::fcntl(fd, F_OFD_SETLK, &range) == 0)
-            return 0;
-        if (errno == EAGAIN || errno == EACCES)
-            return EWOULDBLOCK;
-        if (errno != EINTR)
-            return errno == EINVAL || errno == EOPNOTSUPP ? ENOLCK : errno;
-    }
+    if (retryInterrupted([&] { return ::fcntl(fd, F_OFD_SETLK, &range); }) == 0)
+        return 0;
+    if (errno == EAGAIN || errno == EACCES)
+        return EWOULDBLOCK;
+    return errno == EINVAL || errno == EOPNOTSUPP ? ENOLCK : errno;
 }
 
 } // namespace

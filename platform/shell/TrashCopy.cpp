@@ -140,7 +140,7 @@ std::optional<FileFailure> copyToHomeTrash(int parent, const std::string& name,
     };
 
     const auto leaseBroken = [&] { return lease.held() && ::fcntl(source, F_GETLEASE) != F_WRLCK; };
-    const int copyError = copyFileData(source, started, copy.get(), flush == Flush::Yes,
+    const int copyError = copyFileData(source, started, copy.get(), flush,
                                        [&] { return terminationSignalled() || leaseBroken(); });
     if (copyError == ECANCELED && !terminationSignalled())
         return dropCopy(EAGAIN);

@@ -54,8 +54,8 @@ TEST(TmpfilesLines, SpecifiersResolveAsTheUsersOrTheSystems)
     test::Sandbox sandbox;
     sandbox.setEnv("XDG_RUNTIME_DIR", std::nullopt);
     sandbox.setEnv("XDG_CACHE_HOME", std::nullopt);
-    const auto user = tmpfilesSpecifiers(true);
-    const auto system = tmpfilesSpecifiers(false);
+    const auto user = tmpfilesSpecifiers(TmpfilesScope::User);
+    const auto system = tmpfilesSpecifiers(TmpfilesScope::System);
     const struct
     {
         char letter;

@@ -49,7 +49,8 @@ FolderKey keyOf(const std::string& folder, std::uint64_t mount = 1)
 TEST(MountPointIndex, FilesEachMountPointInItsFolderWithoutLookingBeyondAShare)
 {
     std::set<std::string> asked;
-    const MountPointIndex index(MountTable::fromMountInfo(table), true, Probe{&asked});
+    const MountPointIndex index(MountTable::fromMountInfo(table), MountPointIndex::Keys::MountIds,
+                                Probe{&asked});
     // Nothing under the share or the automount point is looked at: that would wait on the
     // share, or mount the other.
     EXPECT_EQ(asked, (std::set<std::string>{"/", "/home/ann", "/home/ann/mnt", "/tmp", "/var",
@@ -84,7 +85,8 @@ TEST(MountPointIndex, FilesEachMountPointInItsFolderWithoutLookingBeyondAShare)
 TEST(MountPointIndex, WithoutMountIdsAFolderNoPathLeadsToLeavesTheNameOutOfItsFilesystem)
 {
     std::set<std::string> asked;
-    const MountPointIndex index(MountTable::fromMountInfo(table), false, Probe{&asked});
+    const MountPointIndex index(MountTable::fromMountInfo(table), MountPointIndex::Keys::Devices,
+                                Probe{&asked});
     // The root filesystem is 8:1; a bind mount of it elsewhere shares the device.
     EXPECT_TRUE(index.inside({makedev(8, 1), 777}).contains("y"));
     EXPECT_TRUE(index.inside({makedev(0, 60), 777}).contains("inner"));
