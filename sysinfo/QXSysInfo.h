@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/system/System.h"
 #include "sysinfo/QXDrive.h"
 
 #include <cstdint>
@@ -54,6 +55,21 @@ public:
     static std::uint32_t kilobytes(std::uint64_t bytes);
 
 private:
+    // The facts Refresh gathers, one group each, in the order it takes them.
+    void refreshColours();
+    // The environment block and the temporary folder.
+    void refreshEnvironment();
+    // The platform's name and service pack; returns the version number without the
+    // installation's sub-version.
+    std::string refreshPlatform(const platform::OSVERSIONINFOA& version);
+    void refreshNtProduct();
+    void refreshWindowsDir();
+    // The version key, the full version, the product and the registered owner.
+    void refreshRegistration(const platform::OSVERSIONINFOA& version,
+                             const std::string& baseVersion);
+    void refreshBootDir();
+    // The current user and the computer's name.
+    void refreshUser();
     void writeRegistration(const std::string& valueName, const std::string& value);
 
     std::uint32_t m_colors = 0;
