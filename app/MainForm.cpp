@@ -247,11 +247,7 @@ void TForm1::UpdateDriveBoxes()
 
 void TForm1::FillSystemSummary()
 {
-    const auto shortText = [](std::string text) {
-        if (text.size() > 255)
-            text.resize(255);
-        return text;
-    };
+    const auto shortText = &TQXSysInfo::shortText;
     ListBox1->clear();
     if (!QXSysInfo1)
         return;

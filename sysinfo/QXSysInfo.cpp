@@ -11,13 +11,6 @@ namespace {
 
 const char* const unavailable = "(unavailable)";
 
-std::string shortText(std::string text)
-{
-    if (text.size() > 255)
-        text.resize(255);
-    return text;
-}
-
 std::string upperCase(std::string text)
 {
     for (char& c : text) {
@@ -59,6 +52,13 @@ std::uint32_t TQXSysInfo::kilobytes(std::uint64_t bytes)
 {
     return static_cast<std::uint32_t>(
         std::min<std::uint64_t>(bytes / 1024, std::numeric_limits<std::uint32_t>::max()));
+}
+
+std::string TQXSysInfo::shortText(std::string text)
+{
+    if (text.size() > 255)
+        text.resize(255);
+    return text;
 }
 
 void TQXSysInfo::Refresh()

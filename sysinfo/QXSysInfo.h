@@ -53,6 +53,8 @@ public:
 
     // Whole kilobytes of a byte count; 4294967295 for 4 TiB and more.
     static std::uint32_t kilobytes(std::uint64_t bytes);
+    // What a string of at most 255 characters keeps of text.
+    static std::string shortText(std::string text);
 
 private:
     // The facts Refresh gathers, one group each, in the order it takes them.
