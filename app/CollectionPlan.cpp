@@ -12,16 +12,6 @@ namespace {
 
 using Reach = platform::CollectionRules::Reach;
 
-bool isBlank(const std::string& text)
-{
-    return text.find_first_not_of(' ') == std::string::npos;
-}
-
-std::string driveOfSlot(std::size_t k)
-{
-    return std::string(1, static_cast<char>('C' + k)) + ":";
-}
-
 bool tempFolderFit(const std::string& folder)
 {
     // A trash holds what the user has already put aside, and its neighbours are their data.
@@ -59,6 +49,16 @@ TCollectionStep scan(std::string stage, std::string mask, TScanOptions options, 
 }
 
 } // namespace
+
+bool isBlank(const std::string& text)
+{
+    return text.find_first_not_of(' ') == std::string::npos;
+}
+
+std::string driveOfSlot(std::size_t k)
+{
+    return std::string(1, static_cast<char>('C' + k)) + ":";
+}
 
 TCollectionSettings readCollectionSettings(const runtime::CustomIniFile& ini,
                                            const std::array<bool, 4>& fixedDrives)

@@ -31,6 +31,11 @@ struct TCollectionSettings
     bool operator==(const TCollectionSettings&) const = default;
 };
 
+// Nothing but spaces, or nothing at all: a text no setting takes as given.
+bool isBlank(const std::string& text);
+// The designator of drive slot k of the settings: "C:" for the first.
+std::string driveOfSlot(std::size_t k);
+
 // The settings as the window loads them from the file, with its defaults, for a drive list
 // that tells which of C: to F: are fixed disks. Throws IniFileError for a file that
 // cannot be read.

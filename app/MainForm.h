@@ -193,6 +193,10 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    static constexpr const char* SettingsFile = "vorlax.ini";
+
+    // The three tabs and the Main tab's menu, laid out as the window always was.
+    void buildControls();
     void buildMainPage(QWidget* page);
     void buildMainMenu();
     void buildConfigurePage(QWidget* page);
@@ -202,7 +206,7 @@ private:
     std::array<TRadioButton*, 4> radioButtons() const;
     void allowSave();
     // The Configure tab's boxes and texts as they stand.
-    TCollectionSettings boxSettings() const;
+    TSettingsValues boxSettings() const;
     // Copies the controls' settings into m_values.
     void captureSettings();
     // Writes m_values, NextRunDate and Collected to vorlax.ini; touches no widget.

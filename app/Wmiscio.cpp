@@ -1,6 +1,5 @@
 #include "app/Wmiscio.h"
 
-#include "platform/core/AsciiCase.h"
 #include "platform/desktop/TopLevelWindows.h"
 #include "platform/files/Folders.h"
 
@@ -12,7 +11,6 @@ namespace {
 // The folder calls write into a buffer of 255 characters, the final zero included.
 constexpr std::size_t folderBufferSize = 255;
 constexpr int titleBufferSize = 256;
-constexpr int furtherWindows = 1000;
 
 // What a zeroed buffer holds after the call: nothing when the folder does not fit.
 std::string fromFolderBuffer(const std::string& folder)
@@ -24,40 +22,14 @@ std::string fromFolderBuffer(const std::string& folder)
 
 } // namespace
 
-namespace {
-
-bool titleFound(const std::string& Text, bool ownOnly)
-{
-    const std::string wanted = platform::lowerAscii(Text);
-    const std::uint32_t ownProcess = platform::GetCurrentProcessId();
-    platform::HWND window = platform::FindWindowA();
-    int further = 0;
-    for (;;) {
-        std::uint32_t process = 0;
-        const bool eligible =
-            !ownOnly || (window != 0 && platform::GetWindowThreadProcessId(window, &process) != 0 &&
-                         process == ownProcess);
-        if (eligible && !wanted.empty() &&
-            platform::lowerAscii(platform::GetWindowTextA(window, titleBufferSize)).find(wanted) !=
-                std::string::npos)
-            return true;
-        if (window == 0 || further >= furtherWindows)
-            return false;
-        ++further;
-        window = platform::GetWindow(window, platform::GW_HWNDNEXT);
-    }
-}
-
-} // namespace
-
 bool WindowTitleExists(const std::string& Text)
 {
-    return titleFound(Text, false);
+    return platform::findTitledWindow(Text, platform::WindowsOf::AnyProcess, titleBufferSize) != 0;
 }
 
 bool OwnWindowTitleExists(const std::string& Text)
 {
-    return titleFound(Text, true);
+    return platform::findTitledWindow(Text, platform::WindowsOf::ThisProcess, titleBufferSize) != 0;
 }
 
 std::string GetWindowsFolder()

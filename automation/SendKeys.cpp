@@ -57,7 +57,6 @@ constexpr std::array<Shifted, 20> ShiftedCharacters = {{
 
 // The window search reads titles through a buffer of 255 characters, its end included.
 constexpr int TitleBuffer = 255;
-constexpr int FurtherWindows = 1000;
 
 // A character no key types: VkKeyScanA answers -1 for it.
 constexpr char Untypable = '\x81';
@@ -229,23 +228,11 @@ void TSendKey::execute()
 
 platform::HWND TSendKey::activateTarget() const
 {
-    const std::string wanted = platform::lowerAscii(TitleText);
-    const std::uint32_t ownProcess = platform::GetCurrentProcessId();
-    platform::HWND window = platform::FindWindowA();
-    for (int further = 0;; ++further) {
-        std::uint32_t process = 0;
-        const bool eligible =
-            !OwnWindowsOnly ||
-            (window != 0 && platform::GetWindowThreadProcessId(window, &process) != 0 &&
-             process == ownProcess);
-        if (eligible &&
-            platform::lowerAscii(platform::GetWindowTextA(window, TitleBuffer)).find(wanted) !=
-                std::string::npos)
-            return platform::SetForegroundWindow(window) ? window : 0;
-        if (window == 0 || further >= FurtherWindows)
-            return 0;
-        window = platform::GetWindow(window, platform::GW_HWNDNEXT);
-    }
+    const platform::HWND window = platform::findTitledWindow(
+        TitleText,
+        OwnWindowsOnly ? platform::WindowsOf::ThisProcess : platform::WindowsOf::AnyProcess,
+        TitleBuffer);
+    return window != 0 && platform::SetForegroundWindow(window) ? window : 0;
 }
 
 void TSendKey::sendToken(const std::string& token) const

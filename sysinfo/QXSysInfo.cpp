@@ -11,13 +11,6 @@ namespace {
 
 const char* const unavailable = "(unavailable)";
 
-std::string shortText(std::string text)
-{
-    if (text.size() > 255)
-        text.resize(255);
-    return text;
-}
-
 std::string upperCase(std::string text)
 {
     for (char& c : text) {
@@ -61,7 +54,27 @@ std::uint32_t TQXSysInfo::kilobytes(std::uint64_t bytes)
         std::min<std::uint64_t>(bytes / 1024, std::numeric_limits<std::uint32_t>::max()));
 }
 
+std::string TQXSysInfo::shortText(std::string text)
+{
+    if (text.size() > 255)
+        text.resize(255);
+    return text;
+}
+
 void TQXSysInfo::Refresh()
+{
+    refreshColours();
+    refreshEnvironment();
+    const platform::OSVERSIONINFOA version = versionInfo();
+    const std::string baseVersion = refreshPlatform(version);
+    refreshNtProduct();
+    refreshWindowsDir();
+    refreshRegistration(version, baseVersion);
+    refreshBootDir();
+    refreshUser();
+}
+
+void TQXSysInfo::refreshColours()
 {
     m_colors = 0;
     if (const platform::HDC dc = platform::GetDC(0)) {
@@ -73,7 +86,10 @@ void TQXSysInfo::Refresh()
                               : 1;
         platform::ReleaseDC(0, dc);
     }
+}
 
+void TQXSysInfo::refreshEnvironment()
+{
     m_environment.clear();
     const std::string block = platform::GetEnvironmentStringsA();
     std::size_t at = 0;
@@ -86,8 +102,10 @@ void TQXSysInfo::Refresh()
 
     const std::string tempPath = platform::GetTempPathA();
     m_tempPath = tempPath.size() < 260 ? tempPath : std::string();
+}
 
-    const platform::OSVERSIONINFOA version = versionInfo();
+std::string TQXSysInfo::refreshPlatform(const platform::OSVERSIONINFOA& version)
+{
     std::string buildText = std::to_string(version.dwBuildNumber & 0xFFFF);
     switch (version.dwPlatformId) {
     case platform::VER_PLATFORM_WIN32s:
@@ -108,28 +126,35 @@ void TQXSysInfo::Refresh()
     std::string minor = std::to_string(version.dwMinorVersion);
     if (minor.size() < 2)
         minor.insert(0, "0");
-    const std::string baseVersion =
-        std::to_string(version.dwMajorVersion) + "." + minor + "." + buildText;
     m_additionalVersion = version.szCSDVersion.substr(0, 128);
+    return std::to_string(version.dwMajorVersion) + "." + minor + "." + buildText;
+}
 
+void TQXSysInfo::refreshNtProduct()
+{
     m_ntProduct = unavailable;
-    {
-        MachineKey key("SYSTEM\\CurrentControlSet\\Control\\ProductOptions");
-        if (key.open) {
-            const std::string type = upperCase(key.registry.readString("ProductType"));
-            if (type == "WINNT")
-                m_ntProduct = "Windows NT Workstation";
-            if (type == "SERVERNT")
-                m_ntProduct = "Windows NT Server";
-            if (type == "LANMANNT")
-                m_ntProduct = "Windows NT Advanced Server";
-        }
-    }
+    MachineKey key("SYSTEM\\CurrentControlSet\\Control\\ProductOptions");
+    if (!key.open)
+        return;
+    const std::string type = upperCase(key.registry.readString("ProductType"));
+    if (type == "WINNT")
+        m_ntProduct = "Windows NT Workstation";
+    if (type == "SERVERNT")
+        m_ntProduct = "Windows NT Server";
+    if (type == "LANMANNT")
+        m_ntProduct = "Windows NT Advanced Server";
+}
 
+void TQXSysInfo::refreshWindowsDir()
+{
     m_windowsDir = unavailable;
     if (const std::string folder = platform::GetWindowsDirectoryA(); folder.size() < 259)
         m_windowsDir = folder;
+}
 
+void TQXSysInfo::refreshRegistration(const platform::OSVERSIONINFOA& version,
+                                     const std::string& baseVersion)
+{
     m_versionKey = version.dwPlatformId == platform::VER_PLATFORM_WIN32_NT
                        ? "\\Software\\Microsoft\\Windows NT\\CurrentVersion"
                        : "\\Software\\Microsoft\\Windows\\CurrentVersion";
@@ -148,18 +173,22 @@ void TQXSysInfo::Refresh()
         }
     }
     m_version = shortText(baseVersion + subVersion);
+}
 
-    {
-        MachineKey key("\\Software\\Microsoft\\Windows\\CurrentVersion\\Setup");
-        if (key.open) {
-            m_bootDir = shortText(key.registry.readString("BootHost"));
-            if (m_bootDir.empty())
-                m_bootDir = shortText(key.registry.readString("BootDir"));
-        } else {
-            m_bootDir = unavailable;
-        }
+void TQXSysInfo::refreshBootDir()
+{
+    MachineKey key("\\Software\\Microsoft\\Windows\\CurrentVersion\\Setup");
+    if (key.open) {
+        m_bootDir = shortText(key.registry.readString("BootHost"));
+        if (m_bootDir.empty())
+            m_bootDir = shortText(key.registry.readString("BootDir"));
+    } else {
+        m_bootDir = unavailable;
     }
+}
 
+void TQXSysInfo::refreshUser()
+{
     m_currentUser = unavailable;
     if (versionInfo().dwPlatformId == platform::VER_PLATFORM_WIN32_NT) {
         platform::GetUserNameA(m_currentUser, 150);
@@ -169,11 +198,9 @@ void TQXSysInfo::Refresh()
             m_currentUser = key.registry.readString("Current User");
     }
 
-    {
-        MachineKey key("\\System\\CurrentControlSet\\Control\\ComputerName\\ComputerName");
-        m_computerName = key.open ? shortText(key.registry.readString("ComputerName"))
-                                  : std::string(unavailable);
-    }
+    MachineKey key("\\System\\CurrentControlSet\\Control\\ComputerName\\ComputerName");
+    m_computerName =
+        key.open ? shortText(key.registry.readString("ComputerName")) : std::string(unavailable);
 }
 
 void TQXSysInfo::RefreshMemory()

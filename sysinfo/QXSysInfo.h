@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/system/System.h"
 #include "sysinfo/QXDrive.h"
 
 #include <cstdint>
@@ -52,8 +53,25 @@ public:
 
     // Whole kilobytes of a byte count; 4294967295 for 4 TiB and more.
     static std::uint32_t kilobytes(std::uint64_t bytes);
+    // What a string of at most 255 characters keeps of text.
+    static std::string shortText(std::string text);
 
 private:
+    // The facts Refresh gathers, one group each, in the order it takes them.
+    void refreshColours();
+    // The environment block and the temporary folder.
+    void refreshEnvironment();
+    // The platform's name and service pack; returns the version number without the
+    // installation's sub-version.
+    std::string refreshPlatform(const platform::OSVERSIONINFOA& version);
+    void refreshNtProduct();
+    void refreshWindowsDir();
+    // The version key, the full version, the product and the registered owner.
+    void refreshRegistration(const platform::OSVERSIONINFOA& version,
+                             const std::string& baseVersion);
+    void refreshBootDir();
+    // The current user and the computer's name.
+    void refreshUser();
     void writeRegistration(const std::string& valueName, const std::string& value);
 
     std::uint32_t m_colors = 0;

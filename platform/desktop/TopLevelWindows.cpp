@@ -1,5 +1,6 @@
 #include "platform/desktop/TopLevelWindows.h"
 
+#include "platform/core/AsciiCase.h"
 #include "platform/core/Service.h"
 
 #include <unistd.h>
@@ -60,6 +61,28 @@ std::uint32_t GetWindowThreadProcessId(HWND window, std::uint32_t* processId)
 std::uint32_t GetCurrentProcessId()
 {
     return static_cast<std::uint32_t>(::getpid());
+}
+
+HWND findTitledWindow(const std::string& text, WindowsOf windows, int titleBuffer)
+{
+    constexpr int furtherWindows = 1000;
+    if (text.empty())
+        return 0;
+    const std::string wanted = lowerAscii(text);
+    const std::uint32_t ownProcess = GetCurrentProcessId();
+    HWND window = FindWindowA();
+    for (int further = 0;; ++further) {
+        std::uint32_t process = 0;
+        const bool eligible = windows == WindowsOf::AnyProcess ||
+                              (window != 0 && GetWindowThreadProcessId(window, &process) != 0 &&
+                               process == ownProcess);
+        if (eligible &&
+            lowerAscii(GetWindowTextA(window, titleBuffer)).find(wanted) != std::string::npos)
+            return window;
+        if (window == 0 || further >= furtherWindows)
+            return 0;
+        window = GetWindow(window, GW_HWNDNEXT);
+    }
 }
 
 namespace {

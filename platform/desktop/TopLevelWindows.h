@@ -46,4 +46,11 @@ HWND GetForegroundWindow();
 std::uint32_t GetWindowThreadProcessId(HWND window, std::uint32_t* processId);
 std::uint32_t GetCurrentProcessId();
 
+// Whose top-level windows a search by title looks at.
+enum class WindowsOf { AnyProcess, ThisProcess };
+// The first top-level window whose title, read through a buffer of titleBuffer characters,
+// contains text, ignoring the case of A to Z; 0 when none does, and for an empty text. The
+// first window of the z-order and at most 1000 after it are looked at.
+HWND findTitledWindow(const std::string& text, WindowsOf windows, int titleBuffer);
+
 } // namespace platform

@@ -1,7 +1,7 @@
 #include "platform/core/FileStorage.h"
 #include "platform/system/System.h"
+#include "platform/x11/X11Connection.h"
 
-#include <X11/Xlib.h>
 #include <array>
 #include <cstdlib>
 #include <optional>
@@ -93,13 +93,8 @@ public:
         if (!m_depth) {
             m_depth = 0;
             const char* display = std::getenv("DISPLAY");
-            if (display && *display) {
-                if (Display* connection = XOpenDisplay(display)) {
-                    // The visual's depth: 24 on a true-colour screen, whose pixels take 32 bits.
-                    m_depth = DefaultDepth(connection, DefaultScreen(connection));
-                    XCloseDisplay(connection);
-                }
-            }
+            if (display && *display)
+                m_depth = rootDepthOf(display);
         }
         return *m_depth;
     }

@@ -20,7 +20,14 @@ bool X11Connection::open(const std::string& display)
     if (!screen.rem)
         return false;
     root = screen.data->root;
+    rootDepth = screen.data->root_depth;
     return true;
+}
+
+int rootDepthOf(const std::string& display)
+{
+    X11Connection connection;
+    return connection.open(display) ? connection.rootDepth : 0;
 }
 
 } // namespace platform

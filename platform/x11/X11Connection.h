@@ -21,7 +21,12 @@ struct X11Connection
 
     xcb_connection_t* xcb = nullptr;
     xcb_window_t root = XCB_NONE;
+    // The root window's depth: 24 on a true-colour screen, whose pixels take 32 bits.
+    int rootDepth = 0;
 };
+
+// The root window's depth on the display's screen; 0 when the display cannot be reached.
+int rootDepthOf(const std::string& display);
 
 // The live connection in current, made anew by connect() when the server went away since
 // the last call; null when none opens.
