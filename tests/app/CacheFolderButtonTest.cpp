@@ -3,6 +3,7 @@
 #include "runtime/OwnWindows.h"
 #include "support/FakeFolderBrowser.h"
 #include "support/FormFixture.h"
+#include "support/ScopedFake.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,7 @@ namespace {
 class CacheFolderButtonTest : public test::FormFixture
 {
 protected:
-    test::FakeFolderBrowser browser;
-    platform::ScopedService<platform::FolderBrowser> scope{browser};
+    test::ScopedFake<test::FakeFolderBrowser> browser;
 };
 
 } // namespace

@@ -7,7 +7,9 @@
 #include "support/FakeProcesses.h"
 #include "support/FakeShell.h"
 #include "support/FormFixture.h"
+#include "support/ScopedFake.h"
 
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -94,10 +96,8 @@ protected:
                f.BitBtn1->isEnabled() && f.BitBtn2->text() == "Close";
     }
 
-    test::FakeShell shell;
-    test::FakeProcesses processes;
-    platform::ScopedService<platform::ShellService> shellScope{shell};
-    platform::ScopedService<platform::ProcessService> processScope{processes};
+    test::ScopedFake<test::FakeShell> shell;
+    test::ScopedFake<test::FakeProcesses> processes;
 };
 
 } // namespace
@@ -153,9 +153,9 @@ TEST_F(CollectRubbishTest, DiskCheckerGetsEverySelectedFixedDrive)
         {false, true, true, platform::DRIVE_FIXED, nullptr},
     };
     for (const auto& row : cases) {
-        test::FakeDrives drives({{'C', sandbox->driveC(), row.cType},
-                                 {'D', sandbox->root() + "/d", platform::DRIVE_FIXED}});
-        platform::ScopedService<platform::DriveService> driveScope(drives);
+        test::ScopedFake<test::FakeDrives> drives(
+            {{'C', sandbox->driveC(), row.cType},
+             {'D', sandbox->root() + "/d", platform::DRIVE_FIXED}});
         TForm1& f = window();
         f.CheckBox3->setChecked(row.checker);
         f.CheckBox10->setChecked(row.c);
@@ -244,6 +244,17 @@ TEST_F(CollectRubbishTest, StopAtEachStopPoint)
          0, "0 Kb"},
         {"after a file",
          [this](TForm1& f) { shell.onRequest = [&f](auto&) { f.BitBtn2->click(); }; }, 1, "2 Kb"},
+        // An amount left from before is no part of the run's.
+        {"at the first message",
+         [](TForm1& f) {
+             f.CollectedBytes = 5000;
+             QTimer::singleShot(0, &f, [&f] {
+                 EXPECT_EQ(f.BitBtn2->text(), "Stop");
+                 f.BitBtn2->click();
+                 EXPECT_EQ(f.BitBtn2->text(), "Close");
+             });
+         },
+         0, "0 Kb"},
     };
     for (const auto& row : cases) {
         for (const char* name : {"one/x.dat", "one/y.dat", "two/z.dat"})
@@ -260,6 +271,10 @@ TEST_F(CollectRubbishTest, StopAtEachStopPoint)
         EXPECT_TRUE(endedStopped(f)) << row.where;
         EXPECT_EQ(f.Label3DBorder2->text(), row.amount) << row.where;
         EXPECT_TRUE(f.CheckBox1->isChecked()) << row.where;
+        // A second press of "Close" ends the program.
+        EXPECT_FALSE(runtime::terminated()) << row.where;
+        f.BitBtn2->click();
+        EXPECT_TRUE(runtime::terminated()) << row.where;
     }
 }
 
@@ -453,6 +468,18 @@ TEST_F(CollectRubbishTest, AmountIsShownInWholeKilobytes)
         EXPECT_EQ(f.CollectedBytes, row.bytes);
         EXPECT_EQ(f.Label3DBorder2->text(), row.shown);
     }
+    TForm1& f = *form;
+    const std::pair<std::int64_t, const char*> texts[] = {
+        {0, "0 Kb"}, {1023, "0 Kb"}, {1536, "1 Kb"}, {3LL << 30, "3145728 Kb"}};
+    for (const auto& [bytes, text] : texts) {
+        f.CollectedBytes = bytes;
+        EXPECT_EQ(f.amountText(), text);
+    }
+    // A scan shows its folder and the amount so far.
+    f.CollectedBytes = 2048;
+    f.FilesScanner1Process(&f.FilesScanner1, "C:\\Some Folder", 3, 999999);
+    EXPECT_EQ(f.Label3DBorder1->text(), "C:\\Some Folder");
+    EXPECT_EQ(f.Label3DBorder2->text(), "2 Kb");
 }
 
 TEST_F(CollectRubbishTest, FailedRequestsStillEndInRubbishCollected)

@@ -2,7 +2,9 @@
 #include "runtime/Dates.h"
 #include "support/DefaultSettings.h"
 #include "support/FakeDesktop.h"
+#include "support/FakeProfile.h"
 #include "support/FormFixture.h"
+#include "support/ScopedFake.h"
 
 #include "platform/core/Service.h"
 #include "platform/settings/Profile.h"
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -19,17 +22,18 @@ using runtime::ModalResult;
 
 namespace {
 
+std::string dateText(runtime::TDate date)
+{
+    int y = 0, m = 0, d = 0;
+    runtime::decodeDate(date, y, m, d);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d", y, m, d);
+    return text;
+}
+
 class MainFormTest : public test::FormFixture
 {
 protected:
-    std::string dateText(runtime::TDate date) const
-    {
-        int y = 0, m = 0, d = 0;
-        runtime::decodeDate(date, y, m, d);
-        char text[16];
-        std::snprintf(text, sizeof text, "%04d/%02d/%02d", y, m, d);
-        return text;
-    }
     std::string savedDate() const
     {
         const std::string text = settings();
@@ -205,18 +209,6 @@ TEST_F(MainFormTest, LoadingReadsFlagsWithTheirDefaults)
     EXPECT_TRUE(f.RadioButton4->isChecked());
 }
 
-TEST_F(MainFormTest, NoFrequencyMeansTheDateNeverAdvances)
-{
-    runtime::overrideToday(Today);
-    writeSettings("[NextDate]\r\nDate=" + dateText(Today) + "\r\n");
-    TForm1& f = start(1);
-    EXPECT_FALSE(f.RadioButton1->isChecked() || f.RadioButton2->isChecked() ||
-                 f.RadioButton3->isChecked() || f.RadioButton4->isChecked());
-    EXPECT_TRUE(f.Collected);
-    exit();
-    EXPECT_EQ(savedDate(), dateText(Today));
-}
-
 TEST_F(MainFormTest, RadioButtonsMayAllBeClear)
 {
     TForm1& f = start();
@@ -232,50 +224,77 @@ TEST_F(MainFormTest, RadioButtonsMayAllBeClear)
     EXPECT_TRUE(f.RadioButton2->isChecked());
 }
 
-TEST_F(MainFormTest, UnattendedStartBeforeTheDueDateOnlyRewritesTheDate)
+// A start with the settings given: by hand, with a run, or unattended with a parameter.
+struct ScheduleRow
 {
+    const char* name;
+    std::string settings;
+    int paramCount;
+    bool collected;
+    // The next date after the exit, from today; none when it is not looked at.
+    std::optional<int> saved;
+    std::function<void(TForm1&)> more;
+};
+
+class MainFormSchedule : public MainFormTest, public ::testing::WithParamInterface<ScheduleRow>
+{
+};
+
+TEST_P(MainFormSchedule, StartsAsTheRowSays)
+{
+    const ScheduleRow& row = GetParam();
     runtime::overrideToday(Today);
-    writeSettings("[Actions]\r\nFrequency3=1\r\n[NextDate]\r\nDate=" + dateText(Today + 1) +
-                  "\r\n");
-    TForm1& f = start(1);
-    EXPECT_TRUE(runtime::terminated());
-    EXPECT_FALSE(f.Collected);
-    EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
+    writeSettings(row.settings);
+    TForm1& f = start(row.paramCount);
+    if (row.paramCount == 0)
+        f.CollectRubbish();
+    EXPECT_EQ(f.Collected, row.collected);
+    row.more(f);
     exit();
-    EXPECT_EQ(savedDate(), dateText(Today + 1));
+    if (row.saved) {
+        EXPECT_EQ(savedDate(), dateText(Today + *row.saved));
+    }
 }
 
-TEST_F(MainFormTest, UnattendedStartOnTheDueDateCollectsAndAdvances)
+std::string due(const std::string& actions, int day)
 {
-    runtime::overrideToday(Today);
-    writeSettings("[Actions]\r\nFrequency3=1\r\n[NextDate]\r\nDate=" + dateText(Today) + "\r\n");
-    TForm1& f = start(1);
-    EXPECT_TRUE(runtime::terminated());
-    EXPECT_TRUE(f.Collected);
-    EXPECT_FALSE(f.Collecting);
-    EXPECT_FALSE(f.AutoRun);
-    EXPECT_TRUE(f.BitBtn1->isEnabled());
-    EXPECT_EQ(f.Label3DBorder1->text(), "Rubbish Collected");
-    EXPECT_EQ(f.Label3DBorder2->text(), "0 Kb");
-    EXPECT_EQ(f.BitBtn2->text(), "Close");
-    exit();
-    EXPECT_EQ(savedDate(), dateText(Today + 7));
+    return actions + "[NextDate]\r\nDate=" + dateText(Today + day) + "\r\n";
 }
 
-TEST_F(MainFormTest, MissedAndEmptyDates)
-{
-    runtime::overrideToday(Today);
-    // A missed date becomes tomorrow, so the late start does not collect.
-    writeSettings("[NextDate]\r\nDate=" + dateText(Today - 3) + "\r\n");
-    start(1);
-    EXPECT_FALSE(form->Collected);
-    EXPECT_EQ(form->NextRunDate, Today + 1);
-    exit();
-    // An empty date counts as today.
-    writeSettings("[NextDate]\r\nDate=\r\n");
-    start(1);
-    EXPECT_TRUE(form->Collected);
-}
+INSTANTIATE_TEST_SUITE_P(
+    MainForm, MainFormSchedule,
+    ::testing::ValuesIn(std::vector<ScheduleRow>{
+        {"NoFrequencyMeansTheDateNeverAdvances", due("", 0), 1, true, 0,
+         [](TForm1& f) {
+             EXPECT_FALSE(f.RadioButton1->isChecked() || f.RadioButton2->isChecked() ||
+                          f.RadioButton3->isChecked() || f.RadioButton4->isChecked());
+         }},
+        {"UnattendedStartBeforeTheDueDateOnlyRewritesTheDate",
+         due("[Actions]\r\nFrequency3=1\r\n", 1), 1, false, 1,
+         [](TForm1& f) {
+             EXPECT_TRUE(runtime::terminated());
+             EXPECT_TRUE(f.Label3DBorder1->text().isEmpty());
+         }},
+        {"UnattendedStartOnTheDueDateCollectsAndAdvances", due("[Actions]\r\nFrequency3=1\r\n", 0),
+         1, true, 7,
+         [](TForm1& f) {
+             EXPECT_TRUE(runtime::terminated());
+             EXPECT_FALSE(f.Collecting);
+             EXPECT_FALSE(f.AutoRun);
+             EXPECT_TRUE(f.BitBtn1->isEnabled());
+             EXPECT_EQ(f.Label3DBorder1->text(), "Rubbish Collected");
+             EXPECT_EQ(f.Label3DBorder2->text(), "0 Kb");
+             EXPECT_EQ(f.BitBtn2->text(), "Close");
+         }},
+        // A missed date becomes tomorrow, so the late start does not collect.
+        {"MissedDate", due("", -3), 1, false, std::nullopt,
+         [](TForm1& f) { EXPECT_EQ(f.NextRunDate, Today + 1); }},
+        // An empty date counts as today.
+        {"EmptyDate", "[NextDate]\r\nDate=\r\n", 1, true, std::nullopt, [](TForm1&) {}},
+        {"CompletedRunBeforeTheDueDateKeepsTheDate", due("[Actions]\r\nAutoStart=0\r\n", 2), 0,
+         true, 2, [](TForm1&) {}},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainFormTest, AnyParameterTextIsUnattendedButOnlyWithASettingsFile)
 {
@@ -325,42 +344,6 @@ TEST_F(MainFormTest, StartedByHandAfterACompletedRunAdvancesBySelectedInterval)
     EXPECT_TRUE(f.Collected);
     exit();
     EXPECT_EQ(savedDate(), dateText(Today + 30));
-}
-
-TEST_F(MainFormTest, StopDuringARunFinishesAsStopped)
-{
-    TForm1& f = start();
-    f.CollectedBytes = 5000;
-    QTimer::singleShot(0, &f, [&f] {
-        EXPECT_EQ(f.BitBtn2->text(), "Stop");
-        f.BitBtn2->click();
-        EXPECT_EQ(f.BitBtn2->text(), "Close");
-    });
-    f.CollectRubbish();
-    EXPECT_EQ(f.Label3DBorder1->text(), "Collection Stopped");
-    EXPECT_EQ(f.Label3DBorder2->text(), "0 Kb");
-    EXPECT_FALSE(f.Collecting);
-    EXPECT_FALSE(f.Collected);
-    EXPECT_EQ(f.BitBtn2->text(), "Close");
-    EXPECT_FALSE(runtime::terminated());
-    // A second press of "Close" ends the program.
-    f.BitBtn2->click();
-    EXPECT_TRUE(runtime::terminated());
-}
-
-TEST_F(MainFormTest, AmountShownInWholeKilobytes)
-{
-    TForm1& f = start();
-    const std::pair<std::int64_t, const char*> cases[] = {
-        {0, "0 Kb"}, {1023, "0 Kb"}, {1536, "1 Kb"}, {3LL << 30, "3145728 Kb"}};
-    for (const auto& [bytes, text] : cases) {
-        f.CollectedBytes = bytes;
-        EXPECT_EQ(f.amountText(), text);
-    }
-    f.CollectedBytes = 2048;
-    f.FilesScanner1Process(&f.FilesScanner1, "C:\\Some Folder", 3, 999999);
-    EXPECT_EQ(f.Label3DBorder1->text(), "C:\\Some Folder");
-    EXPECT_EQ(f.Label3DBorder2->text(), "2 Kb");
 }
 
 TEST_F(MainFormTest, FilesScannerHasItsStoredValuesAndStopEndsItsScan)
@@ -524,44 +507,10 @@ TEST_F(MainFormTest, TheExitHookSavesWhatTheWindowLastHeld)
         EXPECT_NE(saved.find(kept), std::string::npos) << kept;
 }
 
-// Counts what reaches the file system through the profile calls.
-class CountingProfile : public platform::ProfileService
-{
-public:
-    std::string getString(const std::string& s, const std::string& k, const std::string& d,
-                          const std::string& f) override
-    {
-        ++perKey;
-        return real->getString(s, k, d, f);
-    }
-    bool writeString(const std::string& s, const std::string& k, const std::string& v,
-                     const std::string& f) override
-    {
-        ++perKey;
-        return real->writeString(s, k, v, f);
-    }
-    bool fileExists(const std::string& f) override { return real->fileExists(f); }
-    std::optional<std::string> readFile(const std::string& f) override
-    {
-        ++reads;
-        return real->readFile(f);
-    }
-    bool writeEntries(const std::string& f,
-                      const std::vector<platform::ProfileEntry>& entries) override
-    {
-        ++writes;
-        return real->writeEntries(f, entries);
-    }
-    std::unique_ptr<platform::ProfileService> real = platform::ProfileService::createDefault();
-    int reads = 0;
-    int writes = 0;
-    int perKey = 0;
-};
-
 TEST_F(MainFormTest, OneLoadReadsTheFileOnceAndOneSaveWritesItOnce)
 {
-    CountingProfile counting;
-    platform::ScopedService<platform::ProfileService> scope(counting);
+    test::ScopedFake<test::FakeProfile> counting;
+    counting.real = platform::ProfileService::createDefault();
     writeSettings("[Actions]\r\nAutoStart=0\r\nDelBAK=0\r\n");
     TForm1& f = start();
     EXPECT_FALSE(f.CheckBox6->isChecked());
@@ -613,17 +562,6 @@ TEST_F(MainFormTest, ClosingTheWindowDuringARunStopsItAndEnds)
     f.CollectRubbish();
     EXPECT_EQ(f.Label3DBorder1->text(), "Collection Stopped");
     EXPECT_TRUE(runtime::terminated());
-}
-
-TEST_F(MainFormTest, CompletedRunBeforeTheDueDateKeepsTheDate)
-{
-    runtime::overrideToday(Today);
-    writeSettings("[Actions]\r\nAutoStart=0\r\n[NextDate]\r\nDate=" + dateText(Today + 2) + "\r\n");
-    TForm1& f = start();
-    f.CollectRubbish();
-    EXPECT_TRUE(f.Collected);
-    exit();
-    EXPECT_EQ(savedDate(), dateText(Today + 2));
 }
 
 TEST_F(MainFormTest, HiddenCDriveBoxIsSavedWithItsWindowDefault)
@@ -687,10 +625,8 @@ TEST_F(MainFormTest, SettingsInAFolderTooLongToNameAreStillLoadedNotOverwritten)
 
 TEST_F(MainFormTest, TimerTypesSpaceAndEnterIntoItsOwnErrorDialogOnly)
 {
-    test::FakeWindows windows;
-    test::FakeKeyboard keyboard;
-    platform::ScopedService<platform::WindowService> windowScope(windows);
-    platform::ScopedService<platform::KeyboardService> keyboardScope(keyboard);
+    test::ScopedFake<test::FakeWindows> windows;
+    test::ScopedFake<test::FakeKeyboard> keyboard;
     TForm1& f = start();
     windows.titles = {"error deleting file - a web page", "Vorlax"};
     windows.foreign = {1};

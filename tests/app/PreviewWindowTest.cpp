@@ -2,6 +2,7 @@
 #include "platform/drives/Drives.h"
 #include "support/FakeShell.h"
 #include "support/FormFixture.h"
+#include "support/ScopedFake.h"
 #include "widgets/PreviewDialog.h"
 
 #include <QApplication>
@@ -45,8 +46,7 @@ protected:
         QContextMenuEvent event(reason, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
         QApplication::sendEvent(target, &event);
     }
-    test::FakeShell shell;
-    platform::ScopedService<platform::ShellService> shellScope{shell};
+    test::ScopedFake<test::FakeShell> shell;
 };
 
 } // namespace

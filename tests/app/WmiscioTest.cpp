@@ -3,6 +3,7 @@
 #include "platform/desktop/TopLevelWindows.h"
 #include "support/FakeDesktop.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -14,8 +15,7 @@ namespace {
 class WindowProbe : public ::testing::Test
 {
 protected:
-    test::FakeWindows windows;
-    ScopedService<WindowService> scope{windows};
+    test::ScopedFake<test::FakeWindows> windows;
 };
 
 } // namespace

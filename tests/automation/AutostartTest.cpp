@@ -7,13 +7,13 @@
 #include "runtime/ApplicationInfo.h"
 #include "runtime/Errors.h"
 #include "support/FakeDrives.h"
+#include "support/FakeSystem.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <map>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -21,71 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string runKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-std::string lowered(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), ::tolower);
-    return text;
-}
-
-// An in-memory registry that counts every call and can refuse deletes.
-class FakeRegistry : public RegistryService
-{
-public:
-    long openKey(HKEY, const std::string&) override
-    {
-        ++calls;
-        return ERROR_SUCCESS;
-    }
-    long createKey(HKEY, const std::string&) override
-    {
-        ++calls;
-        return ERROR_SUCCESS;
-    }
-    long queryValue(HKEY root, const std::string& path, const std::string& name,
-                    std::uint32_t& type, std::string& data) override
-    {
-        ++calls;
-        const auto it = values.find(id(root, path, name));
-        if (it == values.end())
-            return ERROR_FILE_NOT_FOUND;
-        type = it->second.first;
-        data = it->second.second;
-        return ERROR_SUCCESS;
-    }
-    long setValue(HKEY root, const std::string& path, const std::string& name, std::uint32_t type,
-                  const std::string& data) override
-    {
-        ++calls;
-        values[id(root, path, name)] = {type, data};
-        return ERROR_SUCCESS;
-    }
-    long deleteValue(HKEY root, const std::string& path, const std::string& name) override
-    {
-        ++calls;
-        if (refuseDeletes)
-            return ERROR_ACCESS_DENIED;
-        return values.erase(id(root, path, name)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-    }
-
-    static std::string id(HKEY root, const std::string& path, const std::string& name)
-    {
-        return std::to_string(root) + '|' + lowered(path) + '|' + lowered(name);
-    }
-    std::pair<std::uint32_t, std::string>* run(const std::string& name)
-    {
-        const auto it = values.find(id(HKEY_LOCAL_MACHINE, runKey, name));
-        return it == values.end() ? nullptr : &it->second;
-    }
-    void registerRun(const std::string& name, const std::string& data, std::uint32_t type = REG_SZ)
-    {
-        values[id(HKEY_LOCAL_MACHINE, runKey, name)] = {type, data};
-    }
-
-    std::map<std::string, std::pair<std::uint32_t, std::string>> values;
-    int calls = 0;
-    bool refuseDeletes = false;
-};
 
 class Autostart : public ::testing::Test
 {
@@ -119,8 +54,7 @@ protected:
 class AutostartOverFake : public Autostart
 {
 protected:
-    FakeRegistry registry;
-    ScopedService<RegistryService> installed{registry};
+    test::ScopedFake<test::FakeRegistry> registry;
 };
 
 } // namespace
@@ -141,7 +75,7 @@ TEST_F(AutostartOverFake, StartsWithTheApplicationTitleUnlessDesigning)
 TEST_F(AutostartOverFake, FirstAssignmentKeepsAnUnregisteredProgramUnregistered)
 {
     auto component = created();
-    EXPECT_EQ(registry.run("Vorlax"), nullptr);
+    EXPECT_EQ(registry.find(runKey, "Vorlax"), nullptr);
     EXPECT_FALSE(component->autostart());
 
     // Only the first assignment of the run is replaced, for every instance.
@@ -149,12 +83,12 @@ TEST_F(AutostartOverFake, FirstAssignmentKeepsAnUnregisteredProgramUnregistered)
     other.setAppName("Vorlax");
     other.setParameters("/a");
     other.setAutostart(true);
-    ASSERT_NE(registry.run("Vorlax"), nullptr);
-    EXPECT_EQ(*registry.run("Vorlax"), std::make_pair(REG_SZ, exe + " /a"));
+    ASSERT_NE(registry.find(runKey, "Vorlax"), nullptr);
+    EXPECT_EQ(*registry.find(runKey, "Vorlax"), std::make_pair(REG_SZ, exe + " /a"));
     EXPECT_TRUE(component->autostart());
 
     component->setAutostart(false);
-    EXPECT_EQ(registry.run("Vorlax"), nullptr);
+    EXPECT_EQ(registry.find(runKey, "Vorlax"), nullptr);
     EXPECT_FALSE(other.autostart());
     // Nothing to remove is no error.
     component->setAutostart(false);
@@ -163,19 +97,19 @@ TEST_F(AutostartOverFake, FirstAssignmentKeepsAnUnregisteredProgramUnregistered)
 
 TEST_F(AutostartOverFake, FirstAssignmentRewritesAnExistingRegistrationWithTheCurrentPath)
 {
-    registry.registerRun("Vorlax", "C:\\Old Folder\\vorlax.exe /a");
+    registry.set(runKey, "Vorlax", "C:\\Old Folder\\vorlax.exe /a");
     auto component = std::make_unique<TTarnwickAutostart>();
     component->setAppName("Vorlax");
     component->setParameters("/a");
     component->setAutostart(false);
-    ASSERT_NE(registry.run("Vorlax"), nullptr);
-    EXPECT_EQ(registry.run("Vorlax")->second, exe + " /a");
+    ASSERT_NE(registry.find(runKey, "Vorlax"), nullptr);
+    EXPECT_EQ(registry.find(runKey, "Vorlax")->second, exe + " /a");
     EXPECT_TRUE(component->autostart());
 
     // Empty parameters leave no trailing blank.
     component->setParameters("");
     component->setAutostart(true);
-    EXPECT_EQ(registry.run("Vorlax")->second, exe);
+    EXPECT_EQ(registry.find(runKey, "Vorlax")->second, exe);
 }
 
 TEST_F(AutostartOverFake, WithoutANameTheRegistryIsLeftAloneAndTheCachedStateAnswers)
@@ -212,37 +146,36 @@ TEST_F(AutostartOverFake, ValuesOfAnotherTypeAndRefusedDeletesRaise)
     EXPECT_TRUE(component->autostart());
     component->setAppName("Vorlax");
 
-    registry.registerRun("Vorlax", std::string("\x01\0\0\0", 4), REG_DWORD);
+    registry.set(runKey, "Vorlax", std::string("\x01\0\0\0", 4), REG_DWORD);
     EXPECT_EQ(errorText([&] { component->autostart(); }), "Invalid data type for 'Vorlax'");
 }
 
 TEST_F(AutostartOverFake, AProgramWithoutAPathRaisesInsteadOfRegisteringItsParameters)
 {
     auto component = created();
-    registry.registerRun("Other", "C:\\other.exe");
+    registry.set(runKey, "Other", "C:\\other.exe");
     // No drive maps the executable's folder, so it has no Windows path.
-    test::FakeDrives noDrives;
-    const ScopedService<DriveService> installedDrives(noDrives);
+    test::ScopedFake<test::FakeDrives> noDrives;
     ASSERT_EQ(GetModuleFileNameA(), "");
 
     EXPECT_EQ(errorText([&] { component->setAutostart(true); }), "Failed to set data for 'Vorlax'");
-    EXPECT_EQ(registry.run("Vorlax"), nullptr);
+    EXPECT_EQ(registry.find(runKey, "Vorlax"), nullptr);
     component->setAppName("");
     EXPECT_FALSE(component->autostart());
 
     // A registration made earlier is left as it was, not replaced by " /a".
     TTarnwickAutostart::resetFirstAssignment();
-    registry.registerRun("Vorlax", "C:\\old\\vorlax.exe /a");
+    registry.set(runKey, "Vorlax", "C:\\old\\vorlax.exe /a");
     TTarnwickAutostart registered;
     registered.setAppName("Vorlax");
     registered.setParameters("/a");
     EXPECT_EQ(errorText([&] { registered.setAutostart(false); }),
               "Failed to set data for 'Vorlax'");
-    ASSERT_NE(registry.run("Vorlax"), nullptr);
-    EXPECT_EQ(registry.run("Vorlax")->second, "C:\\old\\vorlax.exe /a");
+    ASSERT_NE(registry.find(runKey, "Vorlax"), nullptr);
+    EXPECT_EQ(registry.find(runKey, "Vorlax")->second, "C:\\old\\vorlax.exe /a");
     // Unregistering needs no path.
     EXPECT_NO_THROW(registered.setAutostart(false));
-    EXPECT_EQ(registry.run("Vorlax"), nullptr);
+    EXPECT_EQ(registry.find(runKey, "Vorlax"), nullptr);
 }
 
 TEST_F(Autostart, RegistersTheRunningProgramInTheAutostartFolder)

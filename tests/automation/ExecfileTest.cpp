@@ -3,7 +3,10 @@
 #include "platform/core/Service.h"
 #include "platform/shell/Shell.h"
 #include "runtime/Application.h"
+#include "support/FakeProcesses.h"
+#include "support/FakeShell.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <QCoreApplication>
 #include <QPushButton>
@@ -17,68 +20,6 @@ using namespace platform;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Records every start; each one succeeds or fails as the test lists.
-class FakeProcesses : public ProcessService
-{
-public:
-    struct Start
-    {
-        std::string commandLine;
-        std::uint32_t flags;
-        STARTUPINFOA startup;
-    };
-
-    bool createProcess(const std::string& commandLine, std::uint32_t creationFlags,
-                       const STARTUPINFOA& startup, PROCESS_INFORMATION& info) override
-    {
-        starts.push_back({commandLine, creationFlags, startup});
-        const bool ok = starts.size() <= outcomes.size() && outcomes[starts.size() - 1];
-        if (ok) {
-            info.hProcess = &process;
-            info.hThread = &thread;
-        }
-        return ok;
-    }
-    std::uint32_t waitForSingleObject(HANDLE, std::uint32_t milliseconds) override
-    {
-        waits.push_back(milliseconds);
-        return WAIT_OBJECT_0;
-    }
-    int waitDescriptor(HANDLE) override { return -1; }
-    bool closeHandle(HANDLE handle) override
-    {
-        closed.push_back(handle);
-        return true;
-    }
-    std::uint32_t lastError() override { return ERROR_BAD_FORMAT; }
-
-    std::vector<bool> outcomes;
-    std::vector<Start> starts;
-    std::vector<std::uint32_t> waits;
-    std::vector<HANDLE> closed;
-    char process = 0;
-    char thread = 0;
-};
-
-class FakeShell : public ShellService
-{
-public:
-    int fileOperation(SHFILEOPSTRUCTA&) override { return 1; }
-    std::uintptr_t findExecutable(const std::string& file, const std::string&,
-                                  std::string& program) override
-    {
-        asked.push_back(file);
-        program = found;
-        return result;
-    }
-    bool isCollectable(const std::string&) override { return false; }
-    bool holdsTrash(const std::string&) override { return false; }
-
-    std::uintptr_t result = SE_ERR_NOASSOC;
-    std::string found;
-    std::vector<std::string> asked;
-};
 
 class Execfile : public ::testing::Test
 {
@@ -155,13 +96,12 @@ TEST_F(Execfile, CommandLinesAsComposedAndTheAssociatedProgramAsFallback)
          "/usr/bin/viewer"},
     };
     for (const Case& c : cases) {
-        FakeProcesses processes;
+        test::ScopedFake<test::FakeProcesses> processes;
         processes.outcomes = c.outcomes;
-        FakeShell shell;
-        shell.result = c.findResult;
+        processes.error = ERROR_BAD_FORMAT;
+        test::ScopedFake<test::FakeShell> shell;
+        shell.findResult = c.findResult;
         shell.found = "/usr/bin/viewer";
-        ScopedService<ProcessService> processGuard(processes);
-        ScopedService<ShellService> shellGuard(shell);
         TExecFile launcher;
         int failed = 0;
         launcher.OnFail = [&](TExecFile*) {
@@ -173,10 +113,7 @@ TEST_F(Execfile, CommandLinesAsComposedAndTheAssociatedProgramAsFallback)
         launcher.setAssociate(c.associate);
 
         EXPECT_EQ(launcher.Execute(), c.result) << c.commandLine;
-        std::vector<std::string> started;
-        for (const auto& start : processes.starts)
-            started.push_back(start.commandLine);
-        EXPECT_EQ(started, c.started);
+        EXPECT_EQ(processes.started, c.started);
         EXPECT_EQ(failed, c.result ? 0 : 1) << c.commandLine;
         EXPECT_EQ(launcher.AssociatedProgram(), c.associated);
         EXPECT_EQ(shell.asked.size(), c.associate ? 1u : 0u);
@@ -202,9 +139,7 @@ TEST_F(Execfile, PriorityAndWindowStyleBecomeCreationValues)
         {pcHigh, wsMinimize, 0x90, 2},      {pcRealTime, wsMaximize, 0x110, 3},
         {pcIdle, wsMinNoActivate, 0x50, 7}, {pcNormal, wsShowNoActivate, 0x30, 8},
     };
-    FakeProcesses processes;
-    processes.outcomes.assign(std::size(cases), true);
-    ScopedService<ProcessService> guard(processes);
+    test::ScopedFake<test::FakeProcesses> processes;
     exec.setCommandLine("prog");
     for (const Case& c : cases) {
         exec.setPriority(c.priority);

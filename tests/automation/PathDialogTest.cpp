@@ -6,6 +6,7 @@
 #include "runtime/MessageBoxes.h"
 #include "support/FakeFolderBrowser.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -46,8 +47,7 @@ protected:
     }
 
     test::Sandbox sandbox;
-    test::FakeFolderBrowser browser;
-    platform::ScopedService<platform::FolderBrowser> scope{browser};
+    test::ScopedFake<test::FakeFolderBrowser> browser;
     TPathDialog dialog;
     std::vector<std::string> shownMessages;
     fs::path previousFolder;

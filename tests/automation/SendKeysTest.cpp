@@ -2,6 +2,7 @@
 
 #include "platform/core/Service.h"
 #include "support/FakeDesktop.h"
+#include "support/ScopedFake.h"
 
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -63,10 +64,8 @@ protected:
         return keyboard.events;
     }
 
-    test::FakeKeyboard keyboard;
-    test::FakeWindows windows;
-    platform::ScopedService<platform::KeyboardService> keyboardScope{keyboard};
-    platform::ScopedService<platform::WindowService> windowScope{windows};
+    test::ScopedFake<test::FakeKeyboard> keyboard;
+    test::ScopedFake<test::FakeWindows> windows;
 };
 
 } // namespace

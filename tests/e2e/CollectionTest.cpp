@@ -39,30 +39,13 @@ std::string binaryContent(const std::string& seed)
     return content;
 }
 
-struct Run
-{
-    int exitCode = -1;
-    std::string out;
-    std::string errors;
-};
+using Run = test::Outcome;
 
 Run runTool(const QString& program, const QStringList& arguments, const std::string& cwd,
             const QByteArray& input = {})
 {
-    QProcess process;
-    process.setWorkingDirectory(QString::fromStdString(cwd));
-    process.start(program, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    Run run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    run.exitCode = process.exitCode();
-    run.out = process.readAllStandardOutput().toStdString();
-    run.errors = process.readAllStandardError().toStdString();
-    return run;
+    return test::runCommand(program, arguments, QProcessEnvironment::systemEnvironment(), 60000,
+                            cwd, input);
 }
 
 bool commandSucceeds(const QStringList& command)
@@ -75,7 +58,7 @@ std::set<std::string> trashedUnder(const std::string& folder)
 {
     std::set<std::string> paths;
     const Run list = runTool(QStringLiteral("trash-list"), {}, "/");
-    std::istringstream lines(list.out);
+    std::istringstream lines(list.output);
     for (std::string line; std::getline(lines, line);) {
         // "2026-12-08 21:30:00 /path"
         if (line.size() > 20 && line.compare(20, folder.size() + 1, folder + "/") == 0)
@@ -90,7 +73,7 @@ int restoreAllUnder(const std::string& folder)
     int restored = 0;
     for (int i = 0; i < 100; ++i) {
         const Run run = runTool(QStringLiteral("trash-restore"), {}, folder, "0\n");
-        if (run.out.find("No files trashed") != std::string::npos || run.exitCode != 0)
+        if (run.output.find("No files trashed") != std::string::npos || run.exitCode != 0)
             break;
         ++restored;
     }
@@ -314,8 +297,7 @@ TEST_F(CollectionTest, KillAtAnyMomentLosesNothing)
     for (int round = 0; round < kills; ++round) {
         writeSettings();
         QProcess program;
-        program.setProcessEnvironment(test::programEnvironment(false));
-        program.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
+        test::startProgram(program, {QStringLiteral("/a")}, test::programEnvironment(false));
         ASSERT_TRUE(program.waitForStarted());
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
         ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
@@ -416,8 +398,7 @@ TEST_F(CollectionTest, OfTwoStartsAtOnceOneCollectsAndTheOtherEnds)
                                            env.value(QStringLiteral("PATH")));
 
     QProcess first;
-    first.setProcessEnvironment(env);
-    first.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
+    test::startProgram(first, {QStringLiteral("/a")}, env);
     for (int k = 0; k < 600 && !fs::exists(started); ++k)
         first.waitForFinished(100);
     ASSERT_TRUE(fs::exists(started)) << first.readAllStandardError().toStdString();
@@ -534,7 +515,8 @@ TEST_F(CollectionTest, UndoPutsTheWholeRunBackAndLaterRunsLeaveIt)
         const auto gio = runTool(QStringLiteral("gio"),
                                  {QStringLiteral("trash"), QStringLiteral("--list")}, "/");
         for (const std::string& path : rubbish)
-            EXPECT_EQ(gio.out.find(fs::canonical(path).string()), std::string::npos) << gio.out;
+            EXPECT_EQ(gio.output.find(fs::canonical(path).string()), std::string::npos)
+                << gio.output;
     }
 
     // A second undo finds nothing to do and changes nothing.
@@ -606,8 +588,7 @@ TEST_F(CollectionTest, KilledRunsAndUndosPutEverythingBack)
         writeSettings();
         auto killAfter = [](const QStringList& arguments, int delayMs) {
             QProcess program;
-            program.setProcessEnvironment(test::programEnvironment(false));
-            program.start(QStringLiteral(VORLAX_BINARY), arguments);
+            test::startProgram(program, arguments, test::programEnvironment(false));
             program.waitForStarted();
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
             ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
@@ -797,9 +778,9 @@ TEST_F(MemoryTemporaryFolderTest, IsEmptiedRunAfterRunIntoTheHomeTrashAndRestore
                                          QStringLiteral("trash"), QStringLiteral("--list")},
                                         "/");
             for (const auto& path : expected)
-                EXPECT_NE(listed.out.find("\t" + path + "\n"), std::string::npos)
+                EXPECT_NE(listed.output.find("\t" + path + "\n"), std::string::npos)
                     << path << " not shown by gio:\n"
-                    << listed.out << listed.errors;
+                    << listed.output << listed.errors;
         }
     }
     EXPECT_EQ(restoreAllUnder(sandbox.tmp()), static_cast<int>(taken.size()));
@@ -852,8 +833,7 @@ TEST_F(MemoryTemporaryFolderTest, KillAtAnyMomentOfACopyLosesNothing)
     for (int round = 0; round < kills; ++round) {
         writeSettings();
         QProcess program;
-        program.setProcessEnvironment(test::programEnvironment(false));
-        program.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
+        test::startProgram(program, {QStringLiteral("/a")}, test::programEnvironment(false));
         ASSERT_TRUE(program.waitForStarted());
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
         if (program.state() != QProcess::NotRunning)
@@ -917,8 +897,7 @@ TEST_F(MemoryTemporaryFolderTest, UndoCopiesTheFilesBackEvenWhenKilled)
     int midway = 0;
     for (int round = 0; round < 8; ++round) {
         QProcess undo;
-        undo.setProcessEnvironment(test::programEnvironment(false));
-        undo.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("--undo")});
+        test::startProgram(undo, {QStringLiteral("--undo")}, test::programEnvironment(false));
         ASSERT_TRUE(undo.waitForStarted());
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
         if (undo.state() != QProcess::NotRunning)

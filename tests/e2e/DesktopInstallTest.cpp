@@ -1,3 +1,4 @@
+#include "support/ProgramRun.h"
 #include "support/Sandbox.h"
 
 #include <QFileInfo>
@@ -9,24 +10,12 @@
 
 namespace {
 
-struct Outcome
+// Standard output and error together.
+test::Outcome run(const QString& program, const QStringList& arguments)
 {
-    bool finished = false;
-    int exitCode = -1;
-    std::string output;
-};
-
-Outcome run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    Outcome result;
-    result.finished = process.waitForFinished(120000);
-    if (!result.finished)
-        process.kill();
-    result.exitCode = process.exitCode();
-    result.output = process.readAll().toStdString();
+    test::Outcome result =
+        test::runCommand(program, arguments, QProcessEnvironment::systemEnvironment(), 120000);
+    result.output += result.errors;
     return result;
 }
 
@@ -41,7 +30,7 @@ TEST(DesktopInstallTest, InstallPutsTheProgramIntoTheApplicationMenu)
     test::Sandbox sandbox;
     const QString prefix = QString::fromStdString(sandbox.root() + "/prefix");
     const QString buildDir = QFileInfo(QStringLiteral(VORLAX_BINARY)).absolutePath();
-    const Outcome install =
+    const test::Outcome install =
         run(cmake, {QStringLiteral("--install"), buildDir, QStringLiteral("--prefix"), prefix});
     ASSERT_TRUE(install.finished);
     ASSERT_EQ(install.exitCode, 0) << install.output;
@@ -74,7 +63,7 @@ TEST(DesktopInstallTest, InstallPutsTheProgramIntoTheApplicationMenu)
     const QString validator =
         QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
     if (!validator.isEmpty()) {
-        const Outcome check = run(validator, {QString::fromStdString(entryPath)});
+        const test::Outcome check = run(validator, {QString::fromStdString(entryPath)});
         ASSERT_TRUE(check.finished);
         EXPECT_EQ(check.exitCode, 0) << check.output;
         EXPECT_EQ(check.output.find("error:"), std::string::npos) << check.output;

@@ -125,8 +125,7 @@ protected:
 TEST_F(ErrorDialogTest, AnotherProgramsWindowNeverReceivesKeys)
 {
     QProcess vorlax;
-    vorlax.setProcessEnvironment(test::programEnvironment(true));
-    vorlax.start(QStringLiteral(VORLAX_BINARY), {});
+    test::startProgram(vorlax, {}, test::programEnvironment(true));
     ASSERT_TRUE(vorlax.waitForStarted());
     EXPECT_TRUE(waitForWindow("Vorlax " VORLAX_VERSION, vorlax)) << "no main window";
     // Twenty ticks of the timer, at the least, with that window on screen.

@@ -1,4 +1,5 @@
 #include "support/LocalDate.h"
+#include "support/ProgramRun.h"
 #include "support/Sandbox.h"
 
 #include <QProcess>
@@ -24,25 +25,11 @@ namespace {
 constexpr uid_t Nobody = 65534;
 constexpr std::time_t Day = 86400;
 
-struct Result
-{
-    int exitCode = -1;
-    std::string out;
-    std::string errors;
-};
+using Result = test::Outcome;
 
 Result run(const QStringList& command, const QProcessEnvironment& env, const std::string& cwd = "/")
 {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(QString::fromStdString(cwd));
-    process.start(command.front(), command.mid(1));
-    if (!process.waitForFinished(60000))
-        process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString()};
+    return test::runCommand(command.front(), command.mid(1), env, 60000, cwd);
 }
 
 std::string contentOf(const std::string& path)
@@ -121,7 +108,7 @@ protected:
     {
         const Result listed = gitIn(home + "/project", QStringLiteral("for-each-ref"));
         EXPECT_EQ(listed.exitCode, 0) << listed.errors;
-        return listed.out;
+        return listed.output;
     }
 
     void plantDesktop(uid_t uid)

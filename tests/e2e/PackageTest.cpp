@@ -1,3 +1,4 @@
+#include "support/ProgramRun.h"
 #include "support/Sandbox.h"
 
 #include <QDir>
@@ -15,30 +16,12 @@
 
 namespace {
 
-struct Outcome
-{
-    bool finished = false;
-    int exitCode = -1;
-    std::string output;
-    std::string errors;
-};
+using test::Outcome;
 
 Outcome run(const QString& program, const QStringList& arguments, int timeoutMs = 120000,
             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    Outcome result;
-    result.finished = process.waitForFinished(timeoutMs);
-    if (!result.finished) {
-        process.kill();
-        process.waitForFinished();
-    }
-    result.exitCode = process.exitCode();
-    result.output = process.readAllStandardOutput().toStdString();
-    result.errors = process.readAllStandardError().toStdString();
-    return result;
+    return test::runCommand(program, arguments, environment, timeoutMs);
 }
 
 // The end of a long log, where a failed build says why.

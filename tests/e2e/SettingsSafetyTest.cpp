@@ -189,8 +189,7 @@ TEST_F(SettingsSafetyTest, KillDuringASaveLeavesTheOldFileOrTheNewOneWhole)
     for (Case c : {EmptyFile, Rewrite, LargeRewrite}) {
         prepare(c);
         QProcess process;
-        process.setProcessEnvironment(headless());
-        process.start(QStringLiteral(VORLAX_BINARY), {});
+        test::startProgram(process, {}, headless());
         ASSERT_TRUE(waitForSave());
         const auto begun = std::chrono::steady_clock::now();
         auto renamed = begun;
@@ -217,8 +216,7 @@ TEST_F(SettingsSafetyTest, KillDuringASaveLeavesTheOldFileOrTheNewOneWhole)
         const auto c = static_cast<Case>(i % 3);
         prepare(c);
         QProcess process;
-        process.setProcessEnvironment(headless());
-        process.start(QStringLiteral(VORLAX_BINARY), {});
+        test::startProgram(process, {}, headless());
         ASSERT_TRUE(waitForSave()) << "run " << i << " saved nothing";
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
@@ -273,8 +271,7 @@ TEST_F(SettingsSafetyTest, ASaveWaitsForTheLockBrieflyAndASignalEndsTheWait)
     EXPECT_EQ(test::Sandbox::readFile(sandbox.iniPath()), old);
 
     QProcess process;
-    process.setProcessEnvironment(headless());
-    process.start(QStringLiteral(VORLAX_BINARY), {});
+    test::startProgram(process, {}, headless());
     ASSERT_TRUE(process.waitForStarted());
     // The lock file is open only while the exit's save waits for it.
     const std::string fds = "/proc/" + std::to_string(process.processId()) + "/fd";
@@ -334,8 +331,7 @@ TEST_F(SettingsSafetyTest, LostDisplaySavesWhatTheWindowHeld)
     QProcessEnvironment env = test::programEnvironment(true);
     env.insert(QStringLiteral("DISPLAY"), display);
     QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(VORLAX_BINARY), {});
+    test::startProgram(program, {}, env);
     ASSERT_TRUE(program.waitForStarted());
     bool shown = false;
     for (int i = 0; i < 200 && !shown; ++i) {

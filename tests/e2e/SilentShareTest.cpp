@@ -155,8 +155,7 @@ TEST_P(SilentShareRun, SigtermDuringTheRunEndsItInOrder)
     const std::string trash = sandbox.dataHome() + "/Trash/files/";
 
     QProcess vorlax;
-    vorlax.setProcessEnvironment(test::programEnvironment(false));
-    vorlax.start(QStringLiteral(VORLAX_BINARY), {QStringLiteral("/a")});
+    test::startProgram(vorlax, {QStringLiteral("/a")}, test::programEnvironment(false));
     ASSERT_TRUE(vorlax.waitForStarted());
     const auto moving = [&] {
         std::error_code ec;

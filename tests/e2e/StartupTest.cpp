@@ -100,8 +100,7 @@ TEST_F(StartupTest, FirstStartWithDisplaySavesTheDefaults)
     QProcessEnvironment env = environment(true);
     env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VORLAX_BINARY), {});
+    test::startProgram(process, {}, env);
     ASSERT_TRUE(process.waitForStarted());
     EXPECT_TRUE(waitForWindow(process, "Information")) << "the greeting never appeared";
     EXPECT_FALSE(test::Sandbox::exists(sandbox.iniPath()));
@@ -155,8 +154,7 @@ TEST_F(StartupTest, OptionsAnswerAndTouchNothing)
     };
     for (const Row& row : rows) {
         QProcess process;
-        process.setProcessEnvironment(environment(false));
-        process.start(QStringLiteral(VORLAX_BINARY), row.arguments);
+        test::startProgram(process, row.arguments, environment(false));
         ASSERT_TRUE(process.waitForFinished(30000));
         const std::string output = process.readAllStandardOutput().toStdString();
         const std::string errors = process.readAllStandardError().toStdString();
@@ -261,8 +259,7 @@ TEST_F(StartupTest, WindowStaysOpenUntilSignalledThenSaves)
     test::Sandbox::writeFile(sandbox.iniPath(),
                              "[Actions]\r\nAutoStart=0\r\n[User]\r\nUser1=*.q\r\n");
     QProcess process;
-    process.setProcessEnvironment(environment(true));
-    process.start(QStringLiteral(VORLAX_BINARY), {});
+    test::startProgram(process, {}, environment(true));
     ASSERT_TRUE(process.waitForStarted());
     EXPECT_TRUE(waitForWindow(process, "Vorlax 1.2")) << "the main window never appeared";
     EXPECT_EQ(process.state(), QProcess::Running);
@@ -282,8 +279,7 @@ TEST_F(StartupTest, StaleDisplayFallsBackToRunningWithoutOne)
     QProcessEnvironment env = environment(false);
     env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":987"));
     QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VORLAX_BINARY), {});
+    test::startProgram(process, {}, env);
     ASSERT_TRUE(process.waitForFinished(30000)) << "waited on a box nobody can see";
     EXPECT_EQ(process.exitCode(), 0);
     EXPECT_NE(process.readAllStandardError().indexOf("Welcome to your Vorlax"), -1);

@@ -4,7 +4,9 @@
 #include "platform/settings/Profile.h"
 #include "runtime/Errors.h"
 
+#include "support/FakeProfile.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <cerrno>
 #include <climits>
@@ -185,48 +187,10 @@ TEST_F(IniFileTest, RefusedWriteLeavesTheOldContent)
     EXPECT_EQ(file.readString("User", "User1", ""), "*.NEW");
 }
 
-class RefusingProfile : public platform::ProfileService
-{
-public:
-    std::string getString(const std::string&, const std::string&, const std::string& defaultValue,
-                          const std::string&) override
-    {
-        return defaultValue;
-    }
-    bool writeString(const std::string& section, const std::string& key, const std::string& value,
-                     const std::string& fileName) override
-    {
-        written.push_back(section + "/" + key + "=" + value + " in " + fileName);
-        errno = ENOSPC;
-        return false;
-    }
-    bool fileExists(const std::string& fileName) override
-    {
-        asked.push_back(fileName);
-        return true;
-    }
-    std::optional<std::string> readFile(const std::string&) override
-    {
-        errno = EIO;
-        return std::nullopt;
-    }
-    bool writeEntries(const std::string& fileName,
-                      const std::vector<platform::ProfileEntry>& entries) override
-    {
-        for (const auto& entry : entries)
-            written.push_back(entry.section + "/" + entry.key + "=" + entry.value + " in " +
-                              fileName);
-        errno = ENOSPC;
-        return false;
-    }
-    std::vector<std::string> written;
-    std::vector<std::string> asked;
-};
-
 TEST_F(IniFileTest, AnyRefusalOfThePlatformBecomesTheError)
 {
-    RefusingProfile refusing;
-    platform::ScopedService<platform::ProfileService> scope(refusing);
+    test::ScopedFake<test::FakeProfile> refusing;
+    refusing.exists = true;
     IniFile other("other.ini");
     EXPECT_EQ(other.fileName(), "other.ini");
     try {

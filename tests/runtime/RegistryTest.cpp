@@ -3,7 +3,9 @@
 #include "runtime/Errors.h"
 
 #include "platform/core/Service.h"
+#include "support/FakeSystem.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -12,37 +14,6 @@
 using namespace platform;
 
 namespace {
-
-// Lets every call through to the real registry but refuses writes.
-class RefusingRegistry : public RegistryService
-{
-public:
-    long openKey(HKEY root, const std::string& path) override
-    {
-        return m_real->openKey(root, path);
-    }
-    long createKey(HKEY root, const std::string& path) override
-    {
-        return m_real->createKey(root, path);
-    }
-    long queryValue(HKEY root, const std::string& path, const std::string& name,
-                    std::uint32_t& type, std::string& data) override
-    {
-        return m_real->queryValue(root, path, name, type, data);
-    }
-    long setValue(HKEY, const std::string&, const std::string&, std::uint32_t,
-                  const std::string&) override
-    {
-        return ERROR_ACCESS_DENIED;
-    }
-    long deleteValue(HKEY, const std::string&, const std::string&) override
-    {
-        return ERROR_ACCESS_DENIED;
-    }
-
-private:
-    std::unique_ptr<RegistryService> m_real = RegistryService::createDefault();
-};
 
 template <class F> std::string errorText(F call)
 {
@@ -130,8 +101,9 @@ TEST(RuntimeRegistry, RaisesForAnotherTypeAndForARefusedWrite)
     EXPECT_EQ(registry.readString("Expand"), "%HOME%");
     EXPECT_TRUE(registry.valueExists("Count"));
 
-    RefusingRegistry refusing;
-    ScopedService<RegistryService> fake(refusing);
+    test::ScopedFake<test::FakeRegistry> refusing;
+    refusing.real = RegistryService::createDefault();
+    refusing.refuseWrites = true;
     EXPECT_EQ(errorText([&] { registry.writeString("Expand", "new"); }),
               "Failed to set data for 'Expand'");
     EXPECT_EQ(registry.readString("Expand"), "%HOME%");

@@ -2,6 +2,7 @@
 
 #include "platform/core/Service.h"
 #include "support/FakeShell.h"
+#include "support/ScopedFake.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,7 @@ namespace {
 class FileOpTest : public ::testing::Test
 {
 protected:
-    test::FakeShell shell;
-    platform::ScopedService<platform::ShellService> scope{shell};
+    test::ScopedFake<test::FakeShell> shell;
 };
 
 } // namespace

@@ -3,7 +3,9 @@
 #include "platform/core/Service.h"
 #include "platform/files/Files.h"
 #include "platform/files/PosixFiles.h"
+#include "support/FakeFiles.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <cerrno>
 #include <climits>
@@ -178,69 +180,6 @@ Scanned scanDeep()
     return scanned;
 }
 
-// C:\deep, C:\deep\d, C:\deep\d\d ... down to the depth asked for, each with the file
-// f<depth>.txt. The depth is read off the pattern's length, so every level costs the same
-// and a chain far too deep to make quickly on a disk is quick to search.
-class FolderChain : public FileService
-{
-public:
-    explicit FolderChain(int levels) : m_levels(levels), m_next(levels + 1, -1) {}
-
-    HANDLE findFirst(const std::string& pattern, WIN32_FIND_DATAA& data, unsigned) override
-    {
-        const std::size_t top = std::string("C:\\deep\\*.*").size();
-        if (pattern.size() < top || (pattern.size() - top) % 2 != 0 ||
-            pattern.compare(pattern.size() - 4, 4, "\\*.*") != 0)
-            return INVALID_HANDLE_VALUE;
-        const auto depth = static_cast<int>((pattern.size() - top) / 2);
-        if (depth > m_levels || m_next[depth] >= 0)
-            return INVALID_HANDLE_VALUE;
-        m_next[depth] = 0;
-        ++open;
-        const HANDLE handle = handleOf(depth);
-        return findNext(handle, data) ? handle : INVALID_HANDLE_VALUE;
-    }
-    bool findNext(HANDLE search, WIN32_FIND_DATAA& data) override
-    {
-        const int depth = depthOf(search);
-        const int entry = m_next[depth]++;
-        if (entry == 3 && depth < m_levels) {
-            data.cFileName = "d";
-            data.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-        } else if (entry < 3) {
-            data.cFileName = entry == 0   ? "."
-                             : entry == 1 ? ".."
-                                          : "f" + std::to_string(depth) + ".txt";
-            data.dwFileAttributes = entry < 2 ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-        } else {
-            return false;
-        }
-        return true;
-    }
-    bool findDetails(HANDLE, WIN32_FIND_DATAA&) override { return true; }
-    bool findClose(HANDLE search) override
-    {
-        m_next[depthOf(search)] = -1;
-        --open;
-        return true;
-    }
-
-    int open = 0;
-
-private:
-    static HANDLE handleOf(int depth)
-    {
-        return reinterpret_cast<HANDLE>(std::uintptr_t(depth) + 1);
-    }
-    static int depthOf(HANDLE search)
-    {
-        return static_cast<int>(reinterpret_cast<std::uintptr_t>(search) - 1);
-    }
-
-    int m_levels;
-    std::vector<int> m_next; // by depth: the next entry of its open search, -1 when closed
-};
-
 // Keeps the folder of one file rather than a record of each, which on a chain this deep
 // would hold a path per level.
 class FolderOfFile : public TFilesScan
@@ -363,8 +302,7 @@ TEST(DeeperThanTheStack, IsSearchedWholeToTheDeepestFile)
 {
     // One call per level would need far more than the 8 MB stack a process starts with.
     constexpr int Depth = 100000;
-    FolderChain chain(Depth);
-    ScopedService<FileService> scoped(chain);
+    test::ScopedFake<test::FolderChain> chain(Depth);
     FolderOfFile scanner("f" + std::to_string(Depth) + ".txt");
     const Scanned scanned = scanDeep(scanner);
     EXPECT_EQ(scanned.folders, Depth + 1);

@@ -5,7 +5,9 @@
 #include "platform/drives/MountTable.h"
 #include "platform/files/PosixFiles.h"
 #include "support/FakeDrives.h"
+#include "support/FakeFiles.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -59,32 +61,6 @@ public:
     std::vector<std::string> log;
     std::vector<std::string> changed;
     bool throwOnAdd = false;
-};
-
-// The real search, with a count of open searches and folders that cannot be searched.
-class WatchedFiles : public FileService
-{
-public:
-    HANDLE findFirst(const std::string& pattern, WIN32_FIND_DATAA& data, unsigned flags) override
-    {
-        if (refused.count(pattern))
-            return INVALID_HANDLE_VALUE;
-        HANDLE handle = real.findFirst(pattern, data, flags);
-        open += handle != INVALID_HANDLE_VALUE;
-        return handle;
-    }
-    bool findNext(HANDLE h, WIN32_FIND_DATAA& data) override { return real.findNext(h, data); }
-    bool findDetails(HANDLE h, WIN32_FIND_DATAA& d) override { return real.findDetails(h, d); }
-    bool findClose(HANDLE h) override
-    {
-        const bool closed = real.findClose(h);
-        open -= closed;
-        return closed;
-    }
-
-    PosixFiles real;
-    std::set<std::string> refused;
-    int open = 0;
 };
 
 std::vector<std::string> sorted(std::vector<std::string> items)
@@ -307,8 +283,7 @@ TEST_F(FilesScanTest, ListCountsAndTheirResetBetweenScans)
 TEST_F(FilesScanTest, AnErrorFromAHandlerLeavesWithEverySearchClosed)
 {
     makeTree();
-    WatchedFiles files;
-    ScopedService<FileService> scoped(files);
+    test::ScopedFake<test::WatchedFiles> files;
     LoggingScan scan;
     scan.ScanOptions = soSpecifiedDir;
     scan.ScanDir = "C:\\t";
@@ -328,9 +303,8 @@ TEST_F(FilesScanTest, AnErrorFromAHandlerLeavesWithEverySearchClosed)
 TEST_F(FilesScanTest, FoldersThatCannotBeSearchedGiveNothingAndNoError)
 {
     makeTree();
-    WatchedFiles files;
+    test::ScopedFake<test::WatchedFiles> files;
     files.refused.insert("C:\\t\\sub\\*.*");
-    ScopedService<FileService> scoped(files);
     LoggingScan scan;
     scan.FileMask = "*.tmp";
     scan.ScanOptions = soSpecifiedDir;
@@ -447,7 +421,7 @@ TEST_F(FilesScanTest, NamesKeepTheirBytesAndSizesTheirHighBits)
 
 TEST_F(FilesScanTest, StopUnderGlobalStillReportsTheLaterDrives)
 {
-    test::FakeDrives drives;
+    test::ScopedFake<test::FakeDrives> drives;
     const std::string root = sandbox.root();
     for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"})
         test::Sandbox::writeFile(root + "/drive-" + name + "/x.tmp", "x");
@@ -456,7 +430,6 @@ TEST_F(FilesScanTest, StopUnderGlobalStillReportsTheLaterDrives)
         {'C', root + "/drive-c", DRIVE_FIXED},       {'D', root + "/drive-d", DRIVE_REMOTE},
         {'E', root + "/drive-e", DRIVE_CDROM},       {'F', root + "/drive-f", DRIVE_RAMDISK},
         {'G', root + "/drive-g", DRIVE_NO_ROOT_DIR}, {'H', root + "/drive-h", DRIVE_FIXED}};
-    ScopedService<DriveService> scoped(drives);
     LoggingScan scan;
     scan.FileMask = "*.tmp";
     scan.Execute();
@@ -503,39 +476,11 @@ TEST_F(FilesScanTest, AStopQueuedForTheMessageLoopEndsTheScan)
     EXPECT_TRUE(stopped);
 }
 
-// Delivers one folder of regular files with the sizes given.
-class SizedFiles : public FileService
-{
-public:
-    explicit SizedFiles(std::vector<std::uint64_t> sizes) : m_sizes(std::move(sizes)) {}
-    HANDLE findFirst(const std::string&, WIN32_FIND_DATAA& data, unsigned) override
-    {
-        m_next = 0;
-        return findNext(this, data) ? this : INVALID_HANDLE_VALUE;
-    }
-    bool findNext(HANDLE, WIN32_FIND_DATAA& data) override
-    {
-        if (m_next >= m_sizes.size())
-            return false;
-        data.cFileName = "f" + std::to_string(m_next) + ".tmp";
-        data.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
-        data.nFileSize = m_sizes[m_next++];
-        return true;
-    }
-    bool findDetails(HANDLE, WIN32_FIND_DATAA&) override { return true; }
-    bool findClose(HANDLE) override { return true; }
-
-private:
-    std::vector<std::uint64_t> m_sizes;
-    std::size_t m_next = 0;
-};
-
 TEST_F(FilesScanTest, TheSizeTotalWrapsInsteadOfOverflowing)
 {
     // Sparse files this large are possible on a RAM disk.
     const std::uint64_t huge = (1ULL << 62) + 5;
-    SizedFiles fake({huge, huge, 7});
-    ScopedService<FileService> files(fake);
+    test::ScopedFake<test::SizedFiles> files({huge, huge, 7});
     TFilesScanner scanner;
     scanner.ProcessMsg = false;
     scanner.Recursive = false;

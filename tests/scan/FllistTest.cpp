@@ -2,7 +2,9 @@
 
 #include "platform/core/Service.h"
 #include "platform/system/Locale.h"
+#include "support/FakeLocale.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -54,26 +56,6 @@ private:
     test::Sandbox m_sandbox;
     std::unique_ptr<platform::LocaleService> m_service;
     std::optional<platform::ScopedService<platform::LocaleService>> m_scoped;
-};
-
-// Upper-cases instead of lowering and collates backwards, so a test sees that the name
-// order goes through the locale calls.
-class BackwardsLocale : public platform::LocaleService
-{
-public:
-    void lowerCase(std::string& text) override
-    {
-        for (char& c : text)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        lowered += 1;
-    }
-    int collate(const std::string& a, const std::string& b) override
-    {
-        seen.push_back(a + "|" + b);
-        return b.compare(a);
-    }
-    int lowered = 0;
-    std::vector<std::string> seen;
 };
 
 // Counts the comparisons a list makes.
@@ -308,8 +290,7 @@ TEST(FilesList, ByNameLowersAccentedLettersUnderAUtf8Locale)
 
 TEST(FilesList, ByNameGoesThroughTheLocaleCalls)
 {
-    BackwardsLocale backwards;
-    platform::ScopedService<platform::LocaleService> scoped(backwards);
+    test::ScopedFake<test::BackwardsLocale> backwards;
     TFilesList list;
     list.Add(record("alpha"));
     list.Add(record("Gamma"));

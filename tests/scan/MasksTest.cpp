@@ -34,82 +34,114 @@ std::string repeated(const std::string& part, int times)
 
 } // namespace
 
-TEST(MaskMatching, ExtensionMasks)
+struct MatchRow
 {
-    EXPECT_TRUE(matches("*.tmp", "A.TMP"));
-    EXPECT_TRUE(matches("*.tmp", "x.tmp"));
-    EXPECT_FALSE(matches("*.tmp", "x.tmpx"));
-    EXPECT_FALSE(matches("*.tmp", "x.tmp.bak"));
-    EXPECT_TRUE(matches("*.tmp", "x.tmp.tmp"));
+    std::string mask;
+    std::string name;
+    bool matches;
+};
 
-    EXPECT_TRUE(matches("*.~??", "f.~ab"));
-    EXPECT_TRUE(matches("*.~??", "F.~AB"));
-    EXPECT_FALSE(matches("*.~??", "f.~a"));
-    EXPECT_FALSE(matches("*.~??", "f.~abc"));
+class MaskMatches : public ::testing::TestWithParam<MatchRow>
+{
+};
+
+TEST_P(MaskMatches, AsTheRowSays)
+{
+    const MatchRow& row = GetParam();
+    EXPECT_EQ(matches(row.mask, row.name), row.matches)
+        << "mask " << row.mask << " name " << row.name;
 }
 
-TEST(MaskMatching, StarsAndQuestionMarks)
-{
-    EXPECT_TRUE(matches("*", "anything.at.all"));
-    EXPECT_TRUE(matches("*", ""));
-    EXPECT_TRUE(matches("*.*", "a.b"));
-    EXPECT_TRUE(matches("*.*", "."));
-    EXPECT_FALSE(matches("*.*", "README"));
-    EXPECT_TRUE(matches("", ""));
-    EXPECT_FALSE(matches("", "a"));
-
-    // A "?" right after a star is dropped, so "a*?" is "a*".
-    EXPECT_TRUE(matches("a*?", "a"));
-    EXPECT_TRUE(matches("*?", ""));
-    EXPECT_TRUE(matches("*?x", "x"));
-    // Elsewhere "?" is exactly one character and never the end of the name.
-    EXPECT_FALSE(matches("a?", "a"));
-    EXPECT_TRUE(matches("a?", "ab"));
-    EXPECT_FALSE(matches("a?", "abc"));
-    EXPECT_TRUE(matches("?*", "a"));
-    EXPECT_FALSE(matches("?*", ""));
-    EXPECT_TRUE(matches("a**b", "ab"));
-    // "]", "!" and "-" outside a set, and ";", are plain characters.
-    EXPECT_TRUE(matches("a]b!-", "A]B!-"));
-    EXPECT_FALSE(matches("!*", "x"));
-    EXPECT_TRUE(matches("*;*", "a;b"));
-}
-
-TEST(MaskMatching, BacktrackingFindsLaterPlaces)
-{
-    EXPECT_TRUE(matches("*ab", "aab"));
-    EXPECT_TRUE(matches("*.tar.gz", "x.tar.tar.gz"));
-    EXPECT_TRUE(matches("*a*b*c", "cbacbacbc"));
-    EXPECT_FALSE(matches("*a*b*c", "cbacbacb"));
-    EXPECT_TRUE(matches("a*b?d*", "axxbxdbzd"));
-}
-
-TEST(MaskMatching, OnlyAsciiLettersFoldCase)
-{
-    EXPECT_TRUE(matches("ReadMe.TXT", "rEADmE.txt"));
-    // "{" and "[" differ by the same bit as "a" and "A"; they are no letters.
-    EXPECT_FALSE(matches("{", "["));
-    EXPECT_FALSE(matches("@", "`"));
-    // Latin-1 "é" and "É": no folding.
-    EXPECT_TRUE(matches("\xE9.txt", "\xE9.TXT"));
-    EXPECT_FALSE(matches("\xE9.txt", "\xC9.txt"));
-    // UTF-8 "é" and "É" differ in their second byte.
-    EXPECT_FALSE(matches("\xC3\xA9*", "\xC3\x89t\xC3\xA9"));
-    // Every byte is a character of its own: "é" in UTF-8 takes two "?".
-    EXPECT_FALSE(matches("?.txt", "\xC3\xA9.txt"));
-    EXPECT_TRUE(matches("??.txt", "\xC3\xA9.txt"));
-}
-
-TEST(MaskMatching, MasksWithOneStarCompareFromBothEnds)
-{
-    using namespace std::string_literals;
-    struct Case
-    {
-        std::string mask;
-        std::string name;
-        bool matches;
-    };
-    const Case cases[] = {
+using namespace std::string_literals;
+INSTANTIATE_TEST_SUITE_P(
+    Masks, MaskMatches,
+    ::testing::ValuesIn(std::vector<MatchRow>{
+        // Extension masks.
+        {"*.tmp", "A.TMP", true},
+        {"*.tmp", "x.tmp", true},
+        {"*.tmp", "x.tmpx", false},
+        {"*.tmp", "x.tmp.bak", false},
+        {"*.tmp", "x.tmp.tmp", true},
+        {"*.~??", "f.~ab", true},
+        {"*.~??", "F.~AB", true},
+        {"*.~??", "f.~a", false},
+        {"*.~??", "f.~abc", false},
+        // Stars and question marks.
+        {"*", "anything.at.all", true},
+        {"*", "", true},
+        {"*.*", "a.b", true},
+        {"*.*", ".", true},
+        {"*.*", "README", false},
+        {"", "", true},
+        {"", "a", false},
+        // A "?" right after a star is dropped, so "a*?" is "a*".
+        {"a*?", "a", true},
+        {"*?", "", true},
+        {"*?x", "x", true},
+        // Elsewhere "?" is exactly one character and never the end of the name.
+        {"a?", "a", false},
+        {"a?", "ab", true},
+        {"a?", "abc", false},
+        {"?*", "a", true},
+        {"?*", "", false},
+        {"a**b", "ab", true},
+        // "]", "!" and "-" outside a set, and ";", are plain characters.
+        {"a]b!-", "A]B!-", true},
+        {"!*", "x", false},
+        {"*;*", "a;b", true},
+        // Backtracking finds later places.
+        {"*ab", "aab", true},
+        {"*.tar.gz", "x.tar.tar.gz", true},
+        {"*a*b*c", "cbacbacbc", true},
+        {"*a*b*c", "cbacbacb", false},
+        {"a*b?d*", "axxbxdbzd", true},
+        // Only ascii letters fold case.
+        {"ReadMe.TXT", "rEADmE.txt", true},
+        // "{" and "[" differ by the same bit as "a" and "A"; they are no letters.
+        {"{", "[", false},
+        {"@", "`", false},
+        // Latin-1 "é" and "É": no folding.
+        {"\xE9.txt", "\xE9.TXT", true},
+        {"\xE9.txt", "\xC9.txt", false},
+        // UTF-8 "é" and "É" differ in their second byte.
+        {"\xC3\xA9*", "\xC3\x89t\xC3\xA9", false},
+        // Every byte is a character of its own: "é" in UTF-8 takes two "?".
+        {"?.txt", "\xC3\xA9.txt", false},
+        {"??.txt", "\xC3\xA9.txt", true},
+        // Ranges and inversion.
+        {"[a-c]*", "Beta", true},
+        {"[a-c]*", "delta", false},
+        {"[!a-c]*", "beta", false},
+        {"[!a-c]*", "delta", true},
+        {"[A-Z]", "q", true},
+        // The previous member stays the start of the next range.
+        {"[a-c-e]x", "dx", true},
+        {"[a-c-e]x", "fx", false},
+        {"[abx-z]", "Y", true},
+        {"[abx-z]", "c", false},
+        // Backward range holds only its start.
+        {"[z-a]", "z", true},
+        {"[z-a]", "Z", true},
+        {"[z-a]", "a", false},
+        {"[z-a]", "m", false},
+        // Range end is taken whatever it is.
+        // "]" ends the range "a-]" (A to "]"), the next "]" closes the set.
+        {"[a-]]", "z", true},
+        {"[a-]]", "\\", true},
+        {"[a-]]", "]", true},
+        {"[a-]]", "^", false},
+        // A set member "!" after the first place is a plain member.
+        {"[a!]", "!", true},
+        // Sets never match the end of the name.
+        {"a[!b]", "a", false},
+        {"a[!b]", "ac", true},
+        {"a[!b]", "ab", false},
+        {"a[b]", "a", false},
+        {"*[0-9]", "backup7", true},
+        {"*[0-9]", "backup", false},
+        {"*[!0-9]", "7x", true},
+        {"*[!0-9]", "77", false},
+        // Masks with one star compare from both ends.
         // The letter nearest the end decides first, folded only from a-z.
         {"*.~?k", "x.~AK", true},
         {"*.~?k", "x.~Ak.", false},
@@ -134,86 +166,77 @@ TEST(MaskMatching, MasksWithOneStarCompareFromBothEnds)
         {"a\0"s, "a", true},
         {"*a\0"s, "ba", true},
         {"*a\0"s, "ab", false},
-    };
-    for (const Case& test : cases)
-        EXPECT_EQ(matches(test.mask, test.name), test.matches)
-            << "mask " << test.mask << " name " << test.name;
+    }));
+
+struct ErrorRow
+{
+    std::string mask;
+    // Empty when the mask compiles.
+    std::string message;
+};
+
+class MaskErrors : public ::testing::TestWithParam<ErrorRow>
+{
+};
+
+TEST_P(MaskErrors, AsTheRowSays)
+{
+    EXPECT_EQ(maskError(GetParam().mask), GetParam().message);
 }
 
-TEST(MaskSets, RangesAndInversion)
+INSTANTIATE_TEST_SUITE_P(
+    Masks, MaskErrors,
+    ::testing::ValuesIn(std::vector<ErrorRow>{
+        // Positions of the fault.
+        {"[]", "'[]' is an invalid mask at (2)"},
+        {"[!]", "'[!]' is an invalid mask at (3)"},
+        {"[-a]", "'[-a]' is an invalid mask at (2)"},
+        {"x[!-a]", "'x[!-a]' is an invalid mask at (4)"},
+        {"[abc", "'[abc' is an invalid mask at (5)"},
+        {"[a-]", "'[a-]' is an invalid mask at (5)"},
+        {"[a-", "'[a-' is an invalid mask at (4)"},
+        {"*.[!", "'*.[!' is an invalid mask at (5)"},
+        // A "%d" in the mask is text, not a place for the number.
+        {"%d[]", "'%d[]' is an invalid mask at (4)"},
+        {"[a-c-e]x", ""},
+        // At most thirty elements after a star.
+        {repeated("*a", 30), ""},
+        {repeated("*a", 31), "'" + repeated("*a", 31) + "' is an invalid mask at (62)"},
+        {repeated("*a", 30) + "*", "'" + repeated("*a", 30) + "*' is an invalid mask at (62)"},
+        // A set as the 31st is reported at its "]".
+        {repeated("*a", 30) + "*[xy]",
+         "'" + repeated("*a", 30) + "*[xy]' is an invalid mask at (65)"},
+        // Elements without a star in front do not count; a dropped "?" is no element.
+        {repeated("*ab", 30) + "c", ""},
+        {repeated("*?a", 30), ""},
+    }));
+
+class MaskListSplit : public ::testing::TestWithParam<std::pair<std::string, std::size_t>>
 {
-    EXPECT_TRUE(matches("[a-c]*", "Beta"));
-    EXPECT_FALSE(matches("[a-c]*", "delta"));
-    EXPECT_FALSE(matches("[!a-c]*", "beta"));
-    EXPECT_TRUE(matches("[!a-c]*", "delta"));
-    EXPECT_TRUE(matches("[A-Z]", "q"));
-    // The previous member stays the start of the next range.
-    EXPECT_TRUE(matches("[a-c-e]x", "dx"));
-    EXPECT_FALSE(matches("[a-c-e]x", "fx"));
-    EXPECT_TRUE(matches("[abx-z]", "Y"));
-    EXPECT_FALSE(matches("[abx-z]", "c"));
+};
+
+// Only commas split a list.
+TEST_P(MaskListSplit, IntoAsManyMasksAsTheRowSays)
+{
+    TMaskList list;
+    ParseMaskList(list, GetParam().first);
+    EXPECT_EQ(list.size(), GetParam().second) << GetParam().first;
 }
 
-TEST(MaskSets, BackwardRangeHoldsOnlyItsStart)
-{
-    EXPECT_TRUE(matches("[z-a]", "z"));
-    EXPECT_TRUE(matches("[z-a]", "Z"));
-    EXPECT_FALSE(matches("[z-a]", "a"));
-    EXPECT_FALSE(matches("[z-a]", "m"));
-}
-
-TEST(MaskSets, RangeEndIsTakenWhateverItIs)
-{
-    // "]" ends the range "a-]" (A to "]"), the next "]" closes the set.
-    EXPECT_TRUE(matches("[a-]]", "z"));
-    EXPECT_TRUE(matches("[a-]]", "\\"));
-    EXPECT_TRUE(matches("[a-]]", "]"));
-    EXPECT_FALSE(matches("[a-]]", "^"));
-    // A set member "!" after the first place is a plain member.
-    EXPECT_TRUE(matches("[a!]", "!"));
-}
-
-TEST(MaskSets, SetsNeverMatchTheEndOfTheName)
-{
-    EXPECT_FALSE(matches("a[!b]", "a"));
-    EXPECT_TRUE(matches("a[!b]", "ac"));
-    EXPECT_FALSE(matches("a[!b]", "ab"));
-    EXPECT_FALSE(matches("a[b]", "a"));
-    EXPECT_TRUE(matches("*[0-9]", "backup7"));
-    EXPECT_FALSE(matches("*[0-9]", "backup"));
-    EXPECT_TRUE(matches("*[!0-9]", "7x"));
-    EXPECT_FALSE(matches("*[!0-9]", "77"));
-}
-
-TEST(MaskErrors, PositionsOfTheFault)
-{
-    EXPECT_EQ(maskError("[]"), "'[]' is an invalid mask at (2)");
-    EXPECT_EQ(maskError("[!]"), "'[!]' is an invalid mask at (3)");
-    EXPECT_EQ(maskError("[-a]"), "'[-a]' is an invalid mask at (2)");
-    EXPECT_EQ(maskError("x[!-a]"), "'x[!-a]' is an invalid mask at (4)");
-    EXPECT_EQ(maskError("[abc"), "'[abc' is an invalid mask at (5)");
-    EXPECT_EQ(maskError("[a-]"), "'[a-]' is an invalid mask at (5)");
-    EXPECT_EQ(maskError("[a-"), "'[a-' is an invalid mask at (4)");
-    EXPECT_EQ(maskError("*.[!"), "'*.[!' is an invalid mask at (5)");
-    // A "%d" in the mask is text, not a place for the number.
-    EXPECT_EQ(maskError("%d[]"), "'%d[]' is an invalid mask at (4)");
-    EXPECT_EQ(maskError("[a-c-e]x"), "");
-}
-
-TEST(MaskErrors, AtMostThirtyElementsAfterAStar)
-{
-    EXPECT_EQ(maskError(repeated("*a", 30)), "");
-    EXPECT_EQ(maskError(repeated("*a", 31)),
-              "'" + repeated("*a", 31) + "' is an invalid mask at (62)");
-    EXPECT_EQ(maskError(repeated("*a", 30) + "*"),
-              "'" + repeated("*a", 30) + "*' is an invalid mask at (62)");
-    // A set as the 31st is reported at its "]".
-    EXPECT_EQ(maskError(repeated("*a", 30) + "*[xy]"),
-              "'" + repeated("*a", 30) + "*[xy]' is an invalid mask at (65)");
-    // Elements without a star in front do not count; a dropped "?" is no element.
-    EXPECT_EQ(maskError(repeated("*ab", 30) + "c"), "");
-    EXPECT_EQ(maskError(repeated("*?a", 30)), "");
-}
+INSTANTIATE_TEST_SUITE_P(Masks, MaskListSplit,
+                         ::testing::ValuesIn(std::vector<std::pair<std::string, std::size_t>>{
+                             {"*.bak, *.chk", 2},
+                             {" *.bak ,*.chk ", 2},
+                             {",*.bak", 1},
+                             {"*.bak,", 1},
+                             {"*.bak,,*.chk", 2},
+                             {"*.bak, ,*.chk", 2},
+                             {"*.bak;*.chk", 1},
+                             {"", 0},
+                             {"   ", 0},
+                             {",, ,", 0},
+                             {"a", 1},
+                         }));
 
 TEST(MaskMatching, ThirtyStarsMatchWithoutEndlessBacktracking)
 {
@@ -321,26 +344,6 @@ TEST(MaskMatching, AgreesWithAPlainRecursiveMatcher)
     // The sample must hold both answers in fair numbers to mean anything.
     EXPECT_GT(matched, 1000);
     EXPECT_LT(matched, 31000);
-}
-
-TEST(MaskList, SplitsAtCommasOnly)
-{
-    const auto count = [](const std::string& text) {
-        TMaskList list;
-        ParseMaskList(list, text);
-        return list.size();
-    };
-    EXPECT_EQ(count("*.bak, *.chk"), 2u);
-    EXPECT_EQ(count(" *.bak ,*.chk "), 2u);
-    EXPECT_EQ(count(",*.bak"), 1u);
-    EXPECT_EQ(count("*.bak,"), 1u);
-    EXPECT_EQ(count("*.bak,,*.chk"), 2u);
-    EXPECT_EQ(count("*.bak, ,*.chk"), 2u);
-    EXPECT_EQ(count("*.bak;*.chk"), 1u);
-    EXPECT_EQ(count(""), 0u);
-    EXPECT_EQ(count("   "), 0u);
-    EXPECT_EQ(count(",, ,"), 0u);
-    EXPECT_EQ(count("a"), 1u);
 }
 
 TEST(MaskList, ElementsAreTrimmedMasks)

@@ -16,6 +16,7 @@ namespace test {
 class FakeWindows : public platform::WindowService
 {
 public:
+    using Interface = platform::WindowService;
     platform::HWND firstWindow() override { return titles.empty() ? 0 : 1; }
     platform::HWND nextWindow(platform::HWND window) override;
     std::string windowText(platform::HWND window) override;
@@ -44,6 +45,7 @@ struct KeyEvent
 class FakeKeyboard : public platform::KeyboardService
 {
 public:
+    using Interface = platform::KeyboardService;
     void keyEvent(std::uint8_t virtualKey, std::uint8_t scanCode, std::uint32_t flags,
                   std::uintptr_t extraInfo) override;
     bool beginKeys(platform::HWND window) override;

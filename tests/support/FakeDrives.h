@@ -11,11 +11,11 @@ namespace test {
 
 // A drive map held in memory, so a test decides which letters exist and what each
 // reports. A mapped letter answers its own type as given (even DRIVE_UNKNOWN or a code
-// no system uses); any other letter has no root directory. Install it with a
-// platform::ScopedService.
+// no system uses); any other letter has no root directory.
 class FakeDrives : public platform::DriveService
 {
 public:
+    using Interface = platform::DriveService;
     FakeDrives() = default;
     explicit FakeDrives(std::vector<platform::DriveMapping> drives) : map(std::move(drives)) {}
 

@@ -10,11 +10,11 @@ namespace test {
 
 // A folder browser that plays a scripted session: it raises BFFM_INITIALIZED, then one
 // BFFM_SELCHANGED for every entry of selections (an empty text stands for an item without a
-// path), records what it is sent and answers with answer. Install it with a
-// platform::ScopedService.
+// path), records what it is sent and answers with answer.
 class FakeFolderBrowser : public platform::FolderBrowser
 {
 public:
+    using Interface = platform::FolderBrowser;
     struct Message
     {
         platform::HWND window;

@@ -8,11 +8,19 @@
 
 namespace test {
 
-// Processes that start at once and have ended when waited for; every command line is
-// recorded. Install it with a platform::ScopedService.
+// Processes that start at once and have ended when waited for; every start, wait and
+// closed handle is recorded.
 class FakeProcesses : public platform::ProcessService
 {
 public:
+    using Interface = platform::ProcessService;
+    struct Start
+    {
+        std::string commandLine;
+        std::uint32_t flags;
+        platform::STARTUPINFOA startup;
+    };
+
     bool createProcess(const std::string& commandLine, std::uint32_t creationFlags,
                        const platform::STARTUPINFOA& startup,
                        platform::PROCESS_INFORMATION& info) override;
@@ -23,12 +31,18 @@ public:
     std::uint32_t lastError() override;
 
     std::vector<std::string> started;
+    std::vector<Start> starts;
+    std::vector<std::uint32_t> waits;
+    std::vector<platform::HANDLE> closed;
     bool startSucceeds = true;
+    // When not empty, whether each start in turn succeeds; those past its end fail.
+    std::vector<bool> outcomes;
+    std::uint32_t error = platform::ERROR_FILE_NOT_FOUND;
     // Runs while the started program would be running.
     std::function<void(const std::string&)> whileRunning;
 
-private:
-    int m_process = 0;
+    char process = 0;
+    char thread = 0;
 };
 
 } // namespace test

@@ -16,9 +16,12 @@ int FakeShell::fileOperation(platform::SHFILEOPSTRUCTA& request)
     return result;
 }
 
-std::uintptr_t FakeShell::findExecutable(const std::string&, const std::string&, std::string&)
+std::uintptr_t FakeShell::findExecutable(const std::string& file, const std::string&,
+                                         std::string& program)
 {
-    return platform::SE_ERR_NOASSOC;
+    asked.push_back(file);
+    program = found;
+    return findResult;
 }
 
 bool FakeShell::isCollectable(const std::string& windowsPath)

@@ -8,11 +8,11 @@
 
 namespace test {
 
-// A shell that records every file request and answers as the test says. Install it with a
-// platform::ScopedService.
+// A shell that records every file request and program look-up and answers as the test says.
 class FakeShell : public platform::ShellService
 {
 public:
+    using Interface = platform::ShellService;
     int fileOperation(platform::SHFILEOPSTRUCTA& request) override;
     std::uintptr_t findExecutable(const std::string& file, const std::string& directory,
                                   std::string& program) override;
@@ -32,6 +32,10 @@ public:
     std::string failureReason;
     // Runs inside every request, before it is answered; it may throw.
     std::function<void(const platform::SHFILEOPSTRUCTA&)> onRequest;
+    // What findExecutable answers and finds; every file it was asked about.
+    std::uintptr_t findResult = platform::SE_ERR_NOASSOC;
+    std::string found;
+    std::vector<std::string> asked;
     std::function<bool(const std::string&)> collectable = [](const std::string&) { return true; };
     std::function<bool(const std::string&)> trash = [](const std::string&) { return false; };
 };

@@ -45,12 +45,18 @@ void FakeSystem::setVersion(std::uint32_t platformId, std::uint32_t major, std::
 
 long FakeRegistry::openKey(platform::HKEY root, const std::string& path)
 {
+    ++calls;
+    if (real)
+        return real->openKey(root, path);
     return path.empty() || keys.count(keyId(root, path)) ? platform::ERROR_SUCCESS
                                                          : platform::ERROR_FILE_NOT_FOUND;
 }
 
 long FakeRegistry::createKey(platform::HKEY root, const std::string& path)
 {
+    ++calls;
+    if (real)
+        return real->createKey(root, path);
     keys.insert(keyId(root, path));
     return platform::ERROR_SUCCESS;
 }
@@ -58,7 +64,10 @@ long FakeRegistry::createKey(platform::HKEY root, const std::string& path)
 long FakeRegistry::queryValue(platform::HKEY root, const std::string& path, const std::string& name,
                               std::uint32_t& type, std::string& data)
 {
+    ++calls;
     ++reads;
+    if (real)
+        return real->queryValue(root, path, name, type, data);
     const auto found = values.find(valueId(root, path, name));
     if (found == values.end())
         return platform::ERROR_FILE_NOT_FOUND;
@@ -70,7 +79,10 @@ long FakeRegistry::queryValue(platform::HKEY root, const std::string& path, cons
 long FakeRegistry::setValue(platform::HKEY root, const std::string& path, const std::string& name,
                             std::uint32_t type, const std::string& data)
 {
-    if (openKey(root, path) != platform::ERROR_SUCCESS)
+    ++calls;
+    if (refuseWrites)
+        return platform::ERROR_ACCESS_DENIED;
+    if (!path.empty() && !keys.count(keyId(root, path)))
         return platform::ERROR_FILE_NOT_FOUND;
     ++writes;
     values[valueId(root, path, name)] = {type, data};
@@ -80,6 +92,9 @@ long FakeRegistry::setValue(platform::HKEY root, const std::string& path, const 
 long FakeRegistry::deleteValue(platform::HKEY root, const std::string& path,
                                const std::string& name)
 {
+    ++calls;
+    if (refuseWrites || refuseDeletes)
+        return platform::ERROR_ACCESS_DENIED;
     return values.erase(valueId(root, path, name)) ? platform::ERROR_SUCCESS
                                                    : platform::ERROR_FILE_NOT_FOUND;
 }
@@ -93,8 +108,15 @@ void FakeRegistry::set(const std::string& path, const std::string& name, const s
 
 std::string FakeRegistry::get(const std::string& path, const std::string& name) const
 {
+    const auto* value = find(path, name);
+    return value ? value->second : std::string();
+}
+
+const std::pair<std::uint32_t, std::string>* FakeRegistry::find(const std::string& path,
+                                                                const std::string& name) const
+{
     const auto found = values.find(valueId(platform::HKEY_LOCAL_MACHINE, path, name));
-    return found == values.end() ? std::string() : found->second.second;
+    return found == values.end() ? nullptr : &found->second;
 }
 
 } // namespace test

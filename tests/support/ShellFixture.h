@@ -3,6 +3,7 @@
 #include "platform/core/Service.h"
 #include "platform/shell/Shell.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -15,6 +16,7 @@ namespace test {
 class RecordingShellDialogs : public platform::ShellDialogs
 {
 public:
+    using Interface = platform::ShellDialogs;
     struct Shown
     {
         std::string title;
@@ -58,8 +60,7 @@ protected:
     std::string homeTrash() const { return sandbox.dataHome() + "/Trash"; }
 
     Sandbox sandbox;
-    RecordingShellDialogs dialogs;
-    platform::ScopedService<platform::ShellDialogs> scope{dialogs};
+    ScopedFake<RecordingShellDialogs> dialogs;
     bool aborted = false;
 };
 

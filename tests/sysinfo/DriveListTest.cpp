@@ -3,6 +3,7 @@
 #include "platform/drives/Drives.h"
 #include "support/FakeDrives.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -14,8 +15,7 @@ namespace {
 class DriveListTest : public ::testing::Test
 {
 protected:
-    test::FakeDrives drives;
-    ScopedService<DriveService> scope{drives};
+    test::ScopedFake<test::FakeDrives> drives;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "support/FakeDrives.h"
 #include "support/FakeSystem.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <gtest/gtest.h>
 
@@ -31,10 +32,8 @@ protected:
     }
 
     test::Sandbox sandbox;
-    test::FakeSystem system;
-    test::FakeDrives drives;
-    ScopedService<SystemService> systemScope{system};
-    ScopedService<DriveService> drivesScope{drives};
+    test::ScopedFake<test::FakeSystem> system;
+    test::ScopedFake<test::FakeDrives> drives;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "platform/core/Service.h"
 #include "support/FakeDrives.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -101,79 +102,82 @@ TEST(DriveMapParse, NormalizesNativePaths)
     EXPECT_EQ(normalizeNativePath(std::string("/a\0b", 4)), "");
 }
 
-class DrivePaths : public ::testing::Test
+struct PathRow
+{
+    // Windows to native, or native to Windows.
+    bool toNative;
+    std::string from;
+    std::string to;
+};
+
+class DriveMap : public ::testing::Test
 {
 protected:
     // A fixed map, so conversions are checked without the environment or the disks.
-    test::FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED},
-                             {'D', "/srv/c/d", DRIVE_FIXED},
-                             {'E', "/", DRIVE_FIXED},
-                             {'F', "/srv/f", DRIVE_FIXED}}};
-    ScopedService<DriveService> scope{drives};
+    test::ScopedFake<test::FakeDrives> drives{{{'C', "/srv/c", DRIVE_FIXED},
+                                               {'D', "/srv/c/d", DRIVE_FIXED},
+                                               {'E', "/", DRIVE_FIXED},
+                                               {'F', "/srv/f", DRIVE_FIXED}}};
 };
 
-TEST_F(DrivePaths, WindowsToNativeAcceptsBothSeparatorsAndAnyLetterCase)
+class DrivePaths : public DriveMap, public ::testing::WithParamInterface<PathRow>
 {
-    EXPECT_EQ(toNativePath("C:\\Windows\\Temp"), "/srv/c/Windows/Temp");
-    EXPECT_EQ(toNativePath("c:/Windows/Temp/"), "/srv/c/Windows/Temp");
-    EXPECT_EQ(toNativePath("C:\\\\Windows//\\Temp\\.\\x"), "/srv/c/Windows/Temp/x");
-    EXPECT_EQ(toNativePath("E:\\etc\\hosts"), "/etc/hosts");
-    EXPECT_EQ(toNativePath("F:\\a b\\c.txt"), "/srv/f/a b/c.txt");
+};
+
+TEST_P(DrivePaths, ConvertAsTheRowSays)
+{
+    const PathRow& row = GetParam();
+    EXPECT_EQ(row.toNative ? toNativePath(row.from) : toWindowsPath(row.from), row.to) << row.from;
 }
 
-TEST_F(DrivePaths, DriveDesignatorAloneIsTheRoot)
-{
-    EXPECT_EQ(toNativePath("C:"), "/srv/c");
-    EXPECT_EQ(toNativePath("C:\\"), "/srv/c");
-    EXPECT_EQ(toNativePath("E:"), "/");
-    EXPECT_EQ(toNativePath("E:/"), "/");
-}
+INSTANTIATE_TEST_SUITE_P(Drives, DrivePaths,
+                         ::testing::ValuesIn(std::vector<PathRow>{
+                             // Windows to native accepts both separators and any letter case.
+                             {true, "C:\\Windows\\Temp", "/srv/c/Windows/Temp"},
+                             {true, "c:/Windows/Temp/", "/srv/c/Windows/Temp"},
+                             {true, "C:\\\\Windows//\\Temp\\.\\x", "/srv/c/Windows/Temp/x"},
+                             {true, "E:\\etc\\hosts", "/etc/hosts"},
+                             {true, "F:\\a b\\c.txt", "/srv/f/a b/c.txt"},
+                             // Drive designator alone is the root.
+                             {true, "C:", "/srv/c"},
+                             {true, "C:\\", "/srv/c"},
+                             {true, "E:", "/"},
+                             {true, "E:/", "/"},
+                             // Windows to native refuses what has no place on the drive.
+                             {true, "C:\\a\\..\\b", "/srv/c/b"},
+                             {true, "C:\\a\\..\\..", ""},
+                             {true, "C:\\..\\d\\x", ""},
+                             {true, "C:/../c2", ""},
+                             {true, "C:Windows", ""},
+                             {true, "G:\\x", ""},
+                             {true, "\\\\server\\share\\x", ""},
+                             {true, "\\Windows", ""},
+                             {true, "Windows\\Temp", ""},
+                             {true, "1:\\x", ""},
+                             {true, "", ""},
+                             {true, "C", ""},
+                             {true, std::string("C:\\a\0\\b", 7), ""},
+                             // Native to windows takes the longest mapped prefix.
+                             {false, "/srv/c/Windows", "C:\\Windows"},
+                             {false, "/srv/c/d/x/y.txt", "D:\\x\\y.txt"},
+                             {false, "/srv/c/dd", "C:\\dd"},
+                             {false, "/srv/c2/x", "E:\\srv\\c2\\x"},
+                             {false, "/etc", "E:\\etc"},
+                             // Drive roots keep their backslash others have none.
+                             {false, "/srv/c", "C:\\"},
+                             {false, "/srv/c/", "C:\\"},
+                             {false, "/srv/c/d/", "D:\\"},
+                             {false, "/", "E:\\"},
+                             {false, "/srv/c//Windows/./Temp/", "C:\\Windows\\Temp"},
+                             {false, "/srv/c/x/../d/y", "D:\\y"},
+                             // Native to windows refuses relative and unrepresentable paths.
+                             {false, "srv/c", ""},
+                             {false, "", ""},
+                             // Its Windows form would read back as another file.
+                             {false, "/srv/c/a\\b", ""},
+                         }));
 
-TEST_F(DrivePaths, WindowsToNativeRefusesWhatHasNoPlaceOnTheDrive)
-{
-    EXPECT_EQ(toNativePath("C:\\a\\..\\b"), "/srv/c/b");
-    EXPECT_EQ(toNativePath("C:\\a\\..\\.."), "");
-    EXPECT_EQ(toNativePath("C:\\..\\d\\x"), "");
-    EXPECT_EQ(toNativePath("C:/../c2"), "");
-    EXPECT_EQ(toNativePath("C:Windows"), "");
-    EXPECT_EQ(toNativePath("G:\\x"), "");
-    EXPECT_EQ(toNativePath("\\\\server\\share\\x"), "");
-    EXPECT_EQ(toNativePath("\\Windows"), "");
-    EXPECT_EQ(toNativePath("Windows\\Temp"), "");
-    EXPECT_EQ(toNativePath("1:\\x"), "");
-    EXPECT_EQ(toNativePath(""), "");
-    EXPECT_EQ(toNativePath("C"), "");
-    EXPECT_EQ(toNativePath(std::string("C:\\a\0\\b", 7)), "");
-}
-
-TEST_F(DrivePaths, NativeToWindowsTakesTheLongestMappedPrefix)
-{
-    EXPECT_EQ(toWindowsPath("/srv/c/Windows"), "C:\\Windows");
-    EXPECT_EQ(toWindowsPath("/srv/c/d/x/y.txt"), "D:\\x\\y.txt");
-    EXPECT_EQ(toWindowsPath("/srv/c/dd"), "C:\\dd");
-    EXPECT_EQ(toWindowsPath("/srv/c2/x"), "E:\\srv\\c2\\x");
-    EXPECT_EQ(toWindowsPath("/etc"), "E:\\etc");
-}
-
-TEST_F(DrivePaths, DriveRootsKeepTheirBackslashOthersHaveNone)
-{
-    EXPECT_EQ(toWindowsPath("/srv/c"), "C:\\");
-    EXPECT_EQ(toWindowsPath("/srv/c/"), "C:\\");
-    EXPECT_EQ(toWindowsPath("/srv/c/d/"), "D:\\");
-    EXPECT_EQ(toWindowsPath("/"), "E:\\");
-    EXPECT_EQ(toWindowsPath("/srv/c//Windows/./Temp/"), "C:\\Windows\\Temp");
-    EXPECT_EQ(toWindowsPath("/srv/c/x/../d/y"), "D:\\y");
-}
-
-TEST_F(DrivePaths, NativeToWindowsRefusesRelativeAndUnrepresentablePaths)
-{
-    EXPECT_EQ(toWindowsPath("srv/c"), "");
-    EXPECT_EQ(toWindowsPath(""), "");
-    // Its Windows form would read back as another file.
-    EXPECT_EQ(toWindowsPath("/srv/c/a\\b"), "");
-}
-
-TEST_F(DrivePaths, ConversionsRoundTrip)
+TEST_F(DriveMap, ConversionsRoundTrip)
 {
     for (const std::string native : {"/srv/c", "/srv/c/x y/z", "/srv/c/d/q", "/usr/lib", "/"})
         EXPECT_EQ(toNativePath(toWindowsPath(native)), native) << native;
@@ -181,8 +185,7 @@ TEST_F(DrivePaths, ConversionsRoundTrip)
 
 TEST(DrivePathsWithoutRoot, NoMappingForAPathGivesNoWindowsForm)
 {
-    test::FakeDrives drives{{{'C', "/srv/c", DRIVE_FIXED}}};
-    ScopedService<DriveService> scope{drives};
+    test::ScopedFake<test::FakeDrives> drives{{{'C', "/srv/c", DRIVE_FIXED}}};
     EXPECT_EQ(toWindowsPath("/etc"), "");
     EXPECT_EQ(toWindowsPath("/srv/c/x"), "C:\\x");
 }

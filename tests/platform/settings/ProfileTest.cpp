@@ -2,7 +2,9 @@
 #include "platform/core/Service.h"
 #include "platform/settings/SettingsLock.h"
 
+#include "support/FakeProfile.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -471,48 +473,13 @@ TEST_F(ProfileTest, RefusesEntriesThatWouldBeReadBackAsOtherLines)
     EXPECT_EQ(GetPrivateProfileStringA("A", "a", "d", "../windir/vorlax.ini"), "d");
 }
 
-class RecordingProfile : public platform::ProfileService
-{
-public:
-    std::string getString(const std::string& section, const std::string& key,
-                          const std::string& defaultValue, const std::string& fileName) override
-    {
-        calls.push_back("get " + section + "/" + key + "/" + defaultValue + "/" + fileName);
-        return "faked";
-    }
-    bool writeString(const std::string& section, const std::string& key, const std::string& value,
-                     const std::string& fileName) override
-    {
-        calls.push_back("write " + section + "/" + key + "/" + value + "/" + fileName);
-        errno = ENOSPC;
-        return false;
-    }
-    bool fileExists(const std::string& fileName) override
-    {
-        calls.push_back("exists " + fileName);
-        return false;
-    }
-    std::optional<std::string> readFile(const std::string& fileName) override
-    {
-        calls.push_back("read " + fileName);
-        return "[A]\r\na=whole\r\n";
-    }
-    bool writeEntries(const std::string& fileName,
-                      const std::vector<platform::ProfileEntry>& entries) override
-    {
-        calls.push_back("entries " + std::to_string(entries.size()) + "/" + fileName);
-        errno = ENOSPC;
-        return false;
-    }
-    std::vector<std::string> calls;
-};
-
 TEST_F(ProfileTest, CallsGoToTheInstalledServiceWhileItIsInPlace)
 {
     writeIni("[A]\r\na=real\r\n");
     {
-        RecordingProfile fake;
-        platform::ScopedService<platform::ProfileService> scope(fake);
+        test::ScopedFake<test::FakeProfile> fake;
+        fake.answer = "faked";
+        fake.content = "[A]\r\na=whole\r\n";
         EXPECT_EQ(get("A", "a", "d"), "faked");
         EXPECT_FALSE(put("A", "a", "v"));
         EXPECT_EQ(errno, ENOSPC);

@@ -67,6 +67,49 @@ std::string shell(const std::string& command)
     return output;
 }
 
+// Whether the kernel shows, within five seconds, a lease break it signalled.
+bool leaseBreakShown()
+{
+    for (int k = 0; k < 500; ++k) {
+        if (test::Sandbox::readFile("/proc/locks").find("BREAKING") != std::string::npos)
+            return true;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+// Runs move in a traced child, and atEntry once at the entry of the first system call that
+// wanted accepts; the child's exit status, or -1 when atEntry never ran.
+int traceMove(const std::function<int()>& move, const std::function<bool(long)>& wanted,
+              const std::function<void()>& atEntry)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        ::raise(SIGSTOP);
+        ::_exit(move());
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child)
+        return -1;
+    ::ptrace(PTRACE_SETOPTIONS, child, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    bool ran = false;
+    for (;;) {
+        ::ptrace(PTRACE_SYSCALL, child, nullptr, nullptr);
+        if (::waitpid(child, &status, 0) != child)
+            return -1;
+        if (WIFEXITED(status))
+            return ran ? WEXITSTATUS(status) : -1;
+        __ptrace_syscall_info info = {};
+        if (!ran && WSTOPSIG(status) == (SIGTRAP | 0x80) &&
+            ::ptrace(PTRACE_GET_SYSCALL_INFO, child, sizeof info, &info) > 0 &&
+            info.op == PTRACE_SYSCALL_INFO_ENTRY && wanted(static_cast<long>(info.entry.nr))) {
+            atEntry();
+            ran = true;
+        }
+    }
+}
+
 class Trash : public test::ShellFixture
 {
 };
@@ -411,32 +454,16 @@ TEST_F(Trash, AFileSwappedInJustBeforeTheMoveGoesBack)
 {
     test::Sandbox::writeFile(c("swap/entry.tmp"), "chosen");
     test::Sandbox::writeFile(c("swap/other"), "swapped in");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-        ::raise(SIGSTOP);
-        ::_exit(moveToTrash(c("swap/entry.tmp")) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::ptrace(PTRACE_SETOPTIONS, child, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
     bool swapped = false;
-    for (;;) {
-        ::ptrace(PTRACE_SYSCALL, child, nullptr, nullptr);
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        if (WIFEXITED(status))
-            break;
-        __ptrace_syscall_info info = {};
-        if (!swapped && WSTOPSIG(status) == (SIGTRAP | 0x80) &&
-            ::ptrace(PTRACE_GET_SYSCALL_INFO, child, sizeof info, &info) > 0 &&
-            info.op == PTRACE_SYSCALL_INFO_ENTRY && info.entry.nr == SYS_renameat2) {
-            ::renameat2(AT_FDCWD, c("swap/other").c_str(), AT_FDCWD, c("swap/entry.tmp").c_str(),
-                        RENAME_EXCHANGE);
-            swapped = true;
-        }
-    }
+    const int status = traceMove([&] { return moveToTrash(c("swap/entry.tmp")) ? 0 : 1; },
+                                 [](long call) { return call == SYS_renameat2; },
+                                 [&] {
+                                     ::renameat2(AT_FDCWD, c("swap/other").c_str(), AT_FDCWD,
+                                                 c("swap/entry.tmp").c_str(), RENAME_EXCHANGE);
+                                     swapped = true;
+                                 });
     ASSERT_TRUE(swapped);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the move was reported as done";
+    EXPECT_EQ(status, 0) << "the move was reported as done";
     EXPECT_EQ(test::Sandbox::readFile(c("swap/entry.tmp")), "swapped in");
     EXPECT_EQ(test::Sandbox::readFile(c("swap/other")), "chosen");
     EXPECT_TRUE(fs::is_empty(homeTrash() + "/files"));
@@ -493,14 +520,7 @@ TEST_F(Trash, ALeaseBrokenWhileHeldDoesNotEndTheProgram)
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(::open(c("leased").c_str(), O_RDONLY) >= 0 ? 0 : 1);
-    // The kernel shows the break it signalled to us in /proc/locks.
-    bool breaking = false;
-    for (int k = 0; k < 500 && !breaking; ++k) {
-        breaking = test::Sandbox::readFile("/proc/locks").find("BREAKING") != std::string::npos;
-        if (!breaking)
-            ::usleep(10000);
-    }
-    EXPECT_TRUE(breaking);
+    EXPECT_TRUE(leaseBreakShown());
     lease.reset();
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -779,42 +799,21 @@ TEST_F(MemoryTrash, ALeaseBrokenDuringTheCopyStopsItAndTheOriginalStays)
 {
     const std::string content = binaryText(16 << 20);
     test::Sandbox::writeFile(d("opened.tmp"), content);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-        ::raise(SIGSTOP);
-        const auto failure = moveToTrash(d("opened.tmp"));
-        ::_exit(failure && failure->error == EAGAIN ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::ptrace(PTRACE_SETOPTIONS, child, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
     pid_t opener = -1;
-    for (;;) {
-        ::ptrace(PTRACE_SYSCALL, child, nullptr, nullptr);
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        if (WIFEXITED(status))
-            break;
-        __ptrace_syscall_info info = {};
-        if (opener < 0 && WSTOPSIG(status) == (SIGTRAP | 0x80) &&
-            ::ptrace(PTRACE_GET_SYSCALL_INFO, child, sizeof info, &info) > 0 &&
-            info.op == PTRACE_SYSCALL_INFO_ENTRY &&
-            (info.entry.nr == SYS_pwrite64 || info.entry.nr == SYS_copy_file_range)) {
+    const int status = traceMove(
+        [&] {
+            const auto failure = moveToTrash(d("opened.tmp"));
+            return failure && failure->error == EAGAIN ? 0 : 1;
+        },
+        [](long call) { return call == SYS_pwrite64 || call == SYS_copy_file_range; },
+        [&] {
             opener = ::fork();
             if (opener == 0)
                 ::_exit(::open(d("opened.tmp").c_str(), O_RDONLY) >= 0 ? 0 : 1);
-            bool breaking = false;
-            for (int k = 0; k < 500 && !breaking; ++k) {
-                breaking =
-                    test::Sandbox::readFile("/proc/locks").find("BREAKING") != std::string::npos;
-                if (!breaking)
-                    ::usleep(10000);
-            }
-            EXPECT_TRUE(breaking);
-        }
-    }
+            EXPECT_TRUE(leaseBreakShown());
+        });
     ASSERT_GT(opener, 0) << "the copy wrote nothing";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the move was not refused as in use";
+    EXPECT_EQ(status, 0) << "the move was not refused as in use";
     int opened = 0;
     ::waitpid(opener, &opened, 0);
     EXPECT_TRUE(WIFEXITED(opened) && WEXITSTATUS(opened) == 0);

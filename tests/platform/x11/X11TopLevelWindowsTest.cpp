@@ -5,6 +5,7 @@
 #include "platform/x11/X11Text.h"
 #include "support/FakeDesktop.h"
 #include "support/Sandbox.h"
+#include "support/ScopedFake.h"
 #include "support/X11Client.h"
 
 #include <QProcess>
@@ -105,9 +106,8 @@ TEST(X11TextTest, MalformedCompoundTextNeverLetsRawBytesThrough)
 
 TEST(TopLevelWindowsTest, WalkFollowsTheServiceAndStopsAtTheEnd)
 {
-    test::FakeWindows windows;
+    test::ScopedFake<test::FakeWindows> windows;
     windows.titles = {"first", "second"};
-    platform::ScopedService<platform::WindowService> scope(windows);
     const HWND first = platform::FindWindowA();
     ASSERT_NE(first, 0u);
     EXPECT_EQ(platform::GetWindowTextA(first, 256), "first");
@@ -129,9 +129,8 @@ TEST(TopLevelWindowsTest, TitleIsCutToTheBufferWithoutSplittingACharacter)
     const std::string straddling = std::string(254, 'b') + "\xc3\xa9" + "tail";
     // A four-byte character ending exactly at the limit stays.
     const std::string fits = std::string(251, 'c') + "\xf0\x9f\x98\x80" + "tail";
-    test::FakeWindows windows;
+    test::ScopedFake<test::FakeWindows> windows;
     windows.titles = {ascii, straddling, fits, "short"};
-    platform::ScopedService<platform::WindowService> scope(windows);
     EXPECT_EQ(platform::GetWindowTextA(1, 256), std::string(255, 'a'));
     EXPECT_EQ(platform::GetWindowTextA(2, 256), std::string(254, 'b'));
     EXPECT_EQ(platform::GetWindowTextA(3, 256), std::string(251, 'c') + "\xf0\x9f\x98\x80");
