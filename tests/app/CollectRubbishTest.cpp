@@ -46,28 +46,15 @@ void PrintTo(const Seen& seen, std::ostream* out)
 class CollectRubbishTest : public test::FormFixture
 {
 protected:
-    // The window with every action box clear and only "C Drive" ticked.
-    TForm1& window()
-    {
-        TForm1& f = start();
-        messages.clear();
-        for (QCheckBox* box : {f.CheckBox1, f.CheckBox3, f.CheckBox4, f.CheckBox5, f.CheckBox6,
-                               f.CheckBox7, f.CheckBox8, f.CheckBox9})
-            box->setChecked(false);
-        return f;
-    }
+    // Only "C Drive" ticked.
+    TForm1& window() { return startWithNoActions(); }
     void file(const std::string& native, std::size_t size = 1)
     {
         test::Sandbox::writeFile(native, std::string(size, 'x'));
         age(native);
     }
-    // Two days old: the stages that empty a folder whole leave what was used lately.
-    static void age(const std::string& native)
-    {
-        const timespec old[2] = {{std::time(nullptr) - 2 * 86400, 0},
-                                 {std::time(nullptr) - 2 * 86400, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, native.c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
-    }
+    // The stages that empty a folder whole leave what was used lately.
+    static void age(const std::string& native) { ASSERT_TRUE(test::Sandbox::age(native)); }
     std::string tmp(const std::string& name) const { return sandbox->tmp() + "/" + name; }
     std::string c(const std::string& name) const { return sandbox->driveC() + "/" + name; }
     // The Windows name of a native path through the drive for "/" alone.

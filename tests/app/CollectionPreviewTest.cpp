@@ -77,9 +77,7 @@ protected:
     std::string file(const std::string& path, std::size_t size = 10)
     {
         test::Sandbox::writeFile(path, std::string(size, 'x'));
-        const timespec old[2] = {{std::time(nullptr) - 2 * 86400, 0},
-                                 {std::time(nullptr) - 2 * 86400, 0}};
-        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+        EXPECT_TRUE(test::Sandbox::age(path));
         return path;
     }
     void settings(const std::string& actions, const std::string& user = "")

@@ -24,11 +24,7 @@ protected:
     // The window with only "Delete all Temporary Files" ticked.
     TForm1& window()
     {
-        TForm1& f = start();
-        messages.clear();
-        for (QCheckBox* box : {f.CheckBox3, f.CheckBox4, f.CheckBox5, f.CheckBox6, f.CheckBox7,
-                               f.CheckBox8, f.CheckBox9})
-            box->setChecked(false);
+        TForm1& f = startWithNoActions();
         f.CheckBox1->setChecked(true);
         return f;
     }
@@ -36,9 +32,7 @@ protected:
     {
         const std::string path = sandbox->tmp() + "/" + name;
         test::Sandbox::writeFile(path, std::string(size, 'x'));
-        const timespec old[2] = {{std::time(nullptr) - 2 * 86400, 0},
-                                 {std::time(nullptr) - 2 * 86400, 0}};
-        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+        EXPECT_TRUE(test::Sandbox::age(path));
         return platform::toWindowsPath(path);
     }
     void contextMenu(QWidget* target, QContextMenuEvent::Reason reason)

@@ -39,6 +39,16 @@ TForm1& FormFixture::start(int paramCount)
     return *form;
 }
 
+TForm1& FormFixture::startWithNoActions()
+{
+    TForm1& f = start();
+    messages.clear();
+    for (QCheckBox* box : {f.CheckBox1, f.CheckBox3, f.CheckBox4, f.CheckBox5, f.CheckBox6,
+                           f.CheckBox7, f.CheckBox8, f.CheckBox9})
+        box->setChecked(false);
+    return f;
+}
+
 void FormFixture::exit()
 {
     form.reset();

@@ -20,6 +20,8 @@ protected:
 
     // Creates the window as a start with paramCount parameters would.
     TForm1& start(int paramCount = 0);
+    // The window as a start by hand makes it, with every action box clear and no message.
+    TForm1& startWithNoActions();
     // Destroys it, which saves the settings.
     void exit();
     std::string settings() const;

@@ -1,6 +1,8 @@
 #include "support/Sandbox.h"
 
 #include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -114,6 +116,13 @@ std::string Sandbox::readFile(const std::string& path)
 bool Sandbox::exists(const std::string& path)
 {
     return fs::exists(fs::symlink_status(path));
+}
+
+bool Sandbox::age(const std::string& path, int days)
+{
+    const std::time_t then = std::time(nullptr) - days * 86400;
+    const timespec times[2] = {{then, 0}, {then, 0}};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 void installProcessSandbox()

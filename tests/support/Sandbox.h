@@ -39,6 +39,8 @@ public:
     static void writeFile(const std::string& path, const std::string& content);
     static std::string readFile(const std::string& path);
     static bool exists(const std::string& path);
+    // Dates the entry itself days back, so that it counts as not used lately.
+    static bool age(const std::string& path, int days = 2);
 
 private:
     std::string m_root;
