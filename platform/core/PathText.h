@@ -31,8 +31,9 @@ inline bool hasDriveLetter(std::string_view path)
     return path.size() >= 2 && isAsciiLetter(path[0]) && path[1] == ':';
 }
 
-// "C:\..." or "C:/...": a path that names its drive and starts at its root.
-inline bool isWindowsAbsolute(std::string_view path)
+// "C:\..." or "C:/...": a path that names its drive and starts at its root; "C:name",
+// relative to the drive's current folder, is not one.
+inline bool isFullyQualified(std::string_view path)
 {
     return path.size() >= 3 && hasDriveLetter(path) && isSeparator(path[2]);
 }
@@ -57,15 +58,6 @@ inline bool isWithin(const std::string& path, const std::string& folder)
     return path == folder ||
            (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
             path[folder.size()] == '/');
-}
-
-// A Windows path that names its drive and starts at its top: a letter, ":" and a separator.
-// "C:name", relative to the drive's current folder, is not one.
-inline bool isFullyQualified(const std::string& path)
-{
-    const char letter = static_cast<char>(path.empty() ? 0 : path[0] & ~0x20);
-    return path.size() >= 3 && letter >= 'A' && letter <= 'Z' && path[1] == ':' &&
-           isSeparator(path[2]);
 }
 
 } // namespace platform

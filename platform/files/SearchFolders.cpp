@@ -1,5 +1,7 @@
 #include "platform/files/SearchFolders.h"
 
+#include "platform/files/MountRoot.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -8,10 +10,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <vector>
-
-#ifndef STATX_ATTR_MOUNT_ROOT
-#define STATX_ATTR_MOUNT_ROOT 0x00002000
-#endif
 
 namespace platform {
 
@@ -47,9 +45,7 @@ OwnedFd openPathOnce(const std::string& path)
 // For a mount the table did not show yet.
 bool crossesMount(const SearchFolder& parent, const FolderIdentity& child)
 {
-    if (child.mountRootKnown)
-        return child.mountRoot;
-    return child.device != parent.identity.device;
+    return child.mountRoot.value_or(child.device != parent.identity.device);
 }
 
 } // namespace
@@ -63,8 +59,7 @@ bool identityOf(int fd, FolderIdentity& identity)
     identity.device = makedev(status.stx_dev_major, status.stx_dev_minor);
     identity.inode = status.stx_ino;
     identity.key = folderKeyOf(status);
-    identity.mountRootKnown = status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT;
-    identity.mountRoot = status.stx_attributes & STATX_ATTR_MOUNT_ROOT;
+    identity.mountRoot = reportedMountRoot(status);
     return true;
 }
 

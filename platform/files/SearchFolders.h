@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "platform/core/Descriptor.h"
 #include "platform/drives/MountPoints.h"
 
@@ -17,8 +19,7 @@ struct FolderIdentity
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     FolderKey key;
-    bool mountRoot = false;
-    bool mountRootKnown = false;
+    std::optional<bool> mountRoot; // as statx reports it
 
     bool sameFolder(const FolderIdentity& other) const
     {

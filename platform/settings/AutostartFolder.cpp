@@ -361,7 +361,7 @@ AutostartFolder::nativeCommand(const std::string& commandLine)
         program = text.substr(0, rest);
     }
 
-    if (isWindowsAbsolute(program)) {
+    if (isFullyQualified(program)) {
         program = toNativePath(program);
         if (program.empty())
             return std::nullopt;

@@ -1,3 +1,4 @@
+#include "platform/core/PathText.h"
 #include "platform/drives/Drives.h"
 #include "platform/shell/PosixShell.h"
 
@@ -25,13 +26,6 @@ struct GMemoryRelease
 };
 template <class T> using GObjectPtr = std::unique_ptr<T, GObjectRelease>;
 using GText = std::unique_ptr<gchar, GMemoryRelease>;
-
-// A Windows path that starts with a drive letter and ":", a separator after them or not
-// (isFullyQualified asks for the separator too).
-bool hasDriveLetter(const std::string& path)
-{
-    return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
-}
 
 std::string withSlashes(std::string path)
 {

@@ -5,14 +5,11 @@
 #include "platform/core/PathText.h"
 #include "platform/drives/Drives.h"
 #include "platform/files/Folders.h"
+#include "platform/files/MountRoot.h"
 #include "platform/files/PathWalk.h"
 
 #include <cerrno>
 #include <cstdlib>
-
-#ifndef STATX_ATTR_MOUNT_ROOT
-#define STATX_ATTR_MOUNT_ROOT 0x00002000
-#endif
 
 namespace platform {
 
@@ -28,8 +25,8 @@ bool isMountRoot(const std::string& path)
     if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_INO,
                 &status) != 0)
         return false;
-    if (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
-        return status.stx_attributes & STATX_ATTR_MOUNT_ROOT;
+    if (const std::optional<bool> reported = reportedMountRoot(status))
+        return *reported;
     struct stat self = {};
     struct stat parent = {};
     if (::lstat(path.c_str(), &self) != 0 || ::stat(joinPath(path, "..").c_str(), &parent) != 0)
