@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <dirent.h>
+#include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -79,5 +82,20 @@ public:
 private:
     DIR* m_stream = nullptr;
 };
+
+// The names in an open folder that keep() takes, read whole before the caller acts on any,
+// so that removing them does not disturb the reading; none when it cannot be read.
+template <class Keep> std::vector<std::string> namesIn(int folder, Keep&& keep)
+{
+    std::vector<std::string> names;
+    FolderEntries entries(folder);
+    if (!entries.valid())
+        return names;
+    while (const dirent* entry = entries.next()) {
+        if (keep(std::string_view(entry->d_name)))
+            names.emplace_back(entry->d_name);
+    }
+    return names;
+}
 
 } // namespace platform

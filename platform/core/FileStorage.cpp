@@ -86,17 +86,9 @@ void removeStaleTemporaries(const std::string& path)
     OwnedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid())
         return;
-    std::vector<std::string> stale;
-    {
-        FolderEntries entries(dir.get());
-        if (!entries.valid())
-            return;
-        while (const dirent* entry = entries.next()) {
-            const std::string_view name(entry->d_name);
-            if (name.starts_with(prefix) && isTemporarySuffix(name.substr(prefix.size())))
-                stale.emplace_back(name);
-        }
-    }
+    const std::vector<std::string> stale = namesIn(dir.get(), [&](std::string_view name) {
+        return name.starts_with(prefix) && isTemporarySuffix(name.substr(prefix.size()));
+    });
     for (const std::string& name : stale) {
         struct stat info = {};
         // Never a link or anything but a plain file, whatever its name says.

@@ -55,16 +55,8 @@ void removeInterruptedCopies(const TrashFolder& trash)
     OwnedFd top(::openat(trash.top.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!top.valid())
         return;
-    std::vector<std::string> names;
-    {
-        FolderEntries entries(top.get());
-        if (!entries.valid())
-            return;
-        while (const dirent* entry = entries.next()) {
-            if (std::string_view(entry->d_name).starts_with(CopyTemporaryPrefix))
-                names.emplace_back(entry->d_name);
-        }
-    }
+    const std::vector<std::string> names = namesIn(
+        top.get(), [](std::string_view name) { return name.starts_with(CopyTemporaryPrefix); });
     for (const auto& name : names) {
         OwnedFd temporary(::openat(top.get(), name.c_str(),
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
