@@ -10,40 +10,32 @@
 
 using namespace platform;
 
-namespace {
-
-class WindowProbe : public ::testing::Test
-{
-protected:
-    test::ScopedFake<test::FakeWindows> windows;
-};
-
-} // namespace
+using WindowProbe = test::FakeFixture<test::FakeWindows>;
 
 TEST_F(WindowProbe, FindsTheTextInAnyTitleIgnoringCase)
 {
-    windows.titles = {"Vorlax", "Untitled - Notepad", "ERROR DELETING FILE - more words"};
+    fake.titles = {"Vorlax", "Untitled - Notepad", "ERROR DELETING FILE - more words"};
     EXPECT_TRUE(WindowTitleExists("Error Deleting File"));
     EXPECT_TRUE(WindowTitleExists("notepad"));
     EXPECT_TRUE(WindowTitleExists("vORLAX"));
     EXPECT_FALSE(WindowTitleExists("Error Copying File"));
-    windows.titles = {"Error Deleting Fil", "rror Deleting File"};
+    fake.titles = {"Error Deleting Fil", "rror Deleting File"};
     EXPECT_FALSE(WindowTitleExists("Error Deleting File"));
 }
 
 TEST_F(WindowProbe, OwnProbeLooksAtThisProcesssWindowsOnly)
 {
-    windows.titles = {"Error Deleting File - a web page", "Vorlax"};
-    windows.foreign = {1};
+    fake.titles = {"Error Deleting File - a web page", "Vorlax"};
+    fake.foreign = {1};
     EXPECT_TRUE(WindowTitleExists("Error Deleting File"));
     EXPECT_FALSE(OwnWindowTitleExists("Error Deleting File"));
-    windows.titles.push_back("error deleting file");
+    fake.titles.push_back("error deleting file");
     EXPECT_TRUE(OwnWindowTitleExists("Error Deleting File"));
 }
 
 TEST_F(WindowProbe, OnlyLettersAToZFoldCase)
 {
-    windows.titles = {"Fehler beim L\xC3\x96SCHEN", "[BRACKETS]"};
+    fake.titles = {"Fehler beim L\xC3\x96SCHEN", "[BRACKETS]"};
     EXPECT_TRUE(WindowTitleExists("fehler"));
     EXPECT_FALSE(WindowTitleExists("l\xC3\xB6schen"));
     EXPECT_TRUE(WindowTitleExists("l\xC3\x96schen"));
@@ -56,41 +48,41 @@ TEST_F(WindowProbe, EmptyTextAndNoWindowsFindNothing)
 {
     EXPECT_FALSE(WindowTitleExists("Error Deleting File"));
     EXPECT_FALSE(WindowTitleExists(""));
-    windows.titles = {"", "Something"};
+    fake.titles = {"", "Something"};
     EXPECT_FALSE(WindowTitleExists(""));
 }
 
 TEST_F(WindowProbe, TitlesAreCutTo255Characters)
 {
-    windows.titles = {std::string(250, 'x') + "Error Deleting File"};
+    fake.titles = {std::string(250, 'x') + "Error Deleting File"};
     EXPECT_TRUE(WindowTitleExists("xxxxxError"));
     EXPECT_FALSE(WindowTitleExists("Error Deleting File"));
-    windows.titles = {std::string(236, 'x') + "Error Deleting File"};
+    fake.titles = {std::string(236, 'x') + "Error Deleting File"};
     EXPECT_TRUE(WindowTitleExists("Error Deleting File"));
-    windows.titles = {std::string(237, 'x') + "Error Deleting File"};
+    fake.titles = {std::string(237, 'x') + "Error Deleting File"};
     EXPECT_FALSE(WindowTitleExists("Error Deleting File"));
 }
 
 TEST_F(WindowProbe, LooksAtTheFirstWindowAndAtMost1000More)
 {
-    windows.titles.assign(3000, "Some window");
-    windows.titles[1000] = "Error Deleting File";
+    fake.titles.assign(3000, "Some window");
+    fake.titles[1000] = "Error Deleting File";
     EXPECT_TRUE(WindowTitleExists("Error Deleting File"));
 
-    windows.titles[1000] = "Some window";
-    windows.titles[1001] = "Error Deleting File";
-    windows.titlesRead = 0;
+    fake.titles[1000] = "Some window";
+    fake.titles[1001] = "Error Deleting File";
+    fake.titlesRead = 0;
     EXPECT_FALSE(WindowTitleExists("Error Deleting File"));
-    EXPECT_EQ(windows.titlesRead, 1001);
+    EXPECT_EQ(fake.titlesRead, 1001);
 }
 
 TEST_F(WindowProbe, StopsAtTheEndOfTheZOrder)
 {
-    windows.titles = {"one", "two", "three"};
+    fake.titles = {"one", "two", "three"};
     EXPECT_TRUE(WindowTitleExists("three"));
-    windows.titlesRead = 0;
+    fake.titlesRead = 0;
     EXPECT_FALSE(WindowTitleExists("four"));
-    EXPECT_LE(windows.titlesRead, 4);
+    EXPECT_LE(fake.titlesRead, 4);
 }
 
 class SystemFolders : public ::testing::Test

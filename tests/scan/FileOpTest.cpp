@@ -8,15 +8,7 @@
 
 using namespace std::string_literals;
 
-namespace {
-
-class FileOpTest : public ::testing::Test
-{
-protected:
-    test::ScopedFake<test::FakeShell> shell;
-};
-
-} // namespace
+using FileOpTest = test::FakeFixture<test::FakeShell>;
 
 TEST_F(FileOpTest, ListsAreSplitAtSemicolonsAndClosedByTwoNuls)
 {
@@ -35,14 +27,14 @@ TEST_F(FileOpTest, ListsAreSplitAtSemicolonsAndClosedByTwoNuls)
     };
     TFileOperation operation;
     for (const auto& row : cases) {
-        shell.requests.clear();
+        fake.requests.clear();
         operation.setFilesFrom(row.from);
         operation.setFilesTo(row.from);
         EXPECT_TRUE(operation.Execute());
-        ASSERT_EQ(shell.requests.size(), 1u);
-        EXPECT_EQ(shell.requests[0].pFrom, row.sent) << row.from;
-        EXPECT_EQ(shell.requests[0].pTo, row.sent) << row.from;
-        EXPECT_EQ(test::FakeShell::entries(shell.requests[0].pFrom), row.paths) << row.from;
+        ASSERT_EQ(fake.requests.size(), 1u);
+        EXPECT_EQ(fake.requests[0].pFrom, row.sent) << row.from;
+        EXPECT_EQ(fake.requests[0].pTo, row.sent) << row.from;
+        EXPECT_EQ(test::FakeShell::entries(fake.requests[0].pFrom), row.paths) << row.from;
     }
 }
 
@@ -55,7 +47,7 @@ TEST_F(FileOpTest, OperationsAndFlagsBecomeTheShellsCodes)
     for (const auto& [op, code] : codes) {
         operation.setOperation(op);
         operation.Execute();
-        EXPECT_EQ(shell.requests.back().wFunc, code);
+        EXPECT_EQ(fake.requests.back().wFunc, code);
     }
 
     const std::pair<TFileOpFlag, std::uint16_t> flags[] = {
@@ -70,10 +62,10 @@ TEST_F(FileOpTest, OperationsAndFlagsBecomeTheShellsCodes)
     operation.setFlags({fofAllowUndo, fofNoConfirmation, fofSilent});
     operation.setProgressTitle("Tidying");
     operation.Execute();
-    EXPECT_EQ(shell.requests.back().fFlags, 0x0054);
-    EXPECT_EQ(shell.requests.back().lpszProgressTitle, "Tidying");
+    EXPECT_EQ(fake.requests.back().fFlags, 0x0054);
+    EXPECT_EQ(fake.requests.back().lpszProgressTitle, "Tidying");
     // Without an owning form the request goes out with the application's handle.
-    EXPECT_EQ(shell.requests.back().hwnd, 0u);
+    EXPECT_EQ(fake.requests.back().hwnd, 0u);
 }
 
 TEST_F(FileOpTest, ResultOwnerActiveAndTheUnwritableProperties)
@@ -84,20 +76,20 @@ TEST_F(FileOpTest, ResultOwnerActiveAndTheUnwritableProperties)
     operation.setAbout({"other"});
     EXPECT_EQ(operation.About(), about);
 
-    shell.result = 1117;
-    shell.aborted = true;
+    fake.result = 1117;
+    fake.aborted = true;
     EXPECT_FALSE(operation.Execute());
     EXPECT_TRUE(operation.OperationAborted());
-    EXPECT_EQ(shell.requests.back().hwnd, 77u);
+    EXPECT_EQ(fake.requests.back().hwnd, 77u);
     operation.setOperationAborted(false);
     EXPECT_TRUE(operation.OperationAborted());
 
-    shell.result = 0;
-    shell.aborted = false;
+    fake.result = 0;
+    fake.aborted = false;
     operation.setActive(true);
     EXPECT_FALSE(operation.Active());
-    EXPECT_EQ(shell.requests.size(), 2u);
+    EXPECT_EQ(fake.requests.size(), 2u);
     EXPECT_FALSE(operation.OperationAborted());
     operation.setActive(false);
-    EXPECT_EQ(shell.requests.size(), 2u);
+    EXPECT_EQ(fake.requests.size(), 2u);
 }

@@ -260,31 +260,19 @@ TEST(FilesList, ByNameIgnoresCaseUnderTheCLocale)
 TEST(FilesList, ByNameLowersAccentedLettersUnderAUtf8Locale)
 {
     // "Éb" and "éa": lowered they order by their second letter; as bytes "É" comes first.
-    {
-        UserLocale locale("C.UTF-8");
+    const std::string upper = "\xC3\x89"
+                              "b";
+    const std::string lower = "\xC3\xA9"
+                              "a";
+    for (const auto& [name, sorted] : {std::pair{"C.UTF-8", std::vector{lower, upper}},
+                                       std::pair{"C", std::vector{upper, lower}}}) {
+        SCOPED_TRACE(name);
+        UserLocale locale(name);
         TFilesList list;
         list.setSorted(soByName);
-        list.Add(record("\xC3\x89"
-                        "b"));
-        list.Add(record("\xC3\xA9"
-                        "a"));
-        EXPECT_EQ(names(list), (std::vector<std::string>{"\xC3\xA9"
-                                                         "a",
-                                                         "\xC3\x89"
-                                                         "b"}));
-    }
-    {
-        UserLocale locale("C");
-        TFilesList list;
-        list.setSorted(soByName);
-        list.Add(record("\xC3\x89"
-                        "b"));
-        list.Add(record("\xC3\xA9"
-                        "a"));
-        EXPECT_EQ(names(list), (std::vector<std::string>{"\xC3\x89"
-                                                         "b",
-                                                         "\xC3\xA9"
-                                                         "a"}));
+        list.Add(record(upper));
+        list.Add(record(lower));
+        EXPECT_EQ(names(list), sorted);
     }
 }
 

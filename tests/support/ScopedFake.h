@@ -2,6 +2,8 @@
 
 #include "platform/core/Service.h"
 
+#include <gtest/gtest.h>
+
 namespace test {
 
 // A fake that stands in for the real service from its construction to its destruction.
@@ -9,6 +11,13 @@ template <class Fake, class Interface = typename Fake::Interface> struct ScopedF
 {
     using Fake::Fake;
     platform::ScopedService<Interface> guard{*this};
+};
+
+// A fixture whose one fake stands in for the service through each case.
+template <class Fake> class FakeFixture : public ::testing::Test
+{
+protected:
+    ScopedFake<Fake> fake;
 };
 
 } // namespace test

@@ -10,19 +10,11 @@
 
 using namespace platform;
 
-namespace {
-
-class DriveListTest : public ::testing::Test
-{
-protected:
-    test::ScopedFake<test::FakeDrives> drives;
-};
-
-} // namespace
+using DriveListTest = test::FakeFixture<test::FakeDrives>;
 
 TEST_F(DriveListTest, PositionsFollowTheSystemList)
 {
-    drives.setTypes({{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}, {'D', DRIVE_CDROM}});
+    fake.setTypes({{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}, {'D', DRIVE_CDROM}});
     TDriveList list;
     EXPECT_EQ(list.Count(), 3);
     EXPECT_EQ(list.Drive(0), "A:\\");
@@ -36,15 +28,15 @@ TEST_F(DriveListTest, PositionsFollowTheSystemList)
 
 TEST_F(DriveListTest, DriveTypesFollowTheSystemCodes)
 {
-    drives.setTypes({{'A', DRIVE_REMOVABLE},
-                     {'C', DRIVE_FIXED},
-                     {'D', DRIVE_CDROM},
-                     {'E', DRIVE_REMOTE},
-                     {'F', DRIVE_RAMDISK},
-                     {'G', DRIVE_UNKNOWN},
-                     {'H', DRIVE_NO_ROOT_DIR},
-                     {'I', 7},
-                     {'J', 250}});
+    fake.setTypes({{'A', DRIVE_REMOVABLE},
+                   {'C', DRIVE_FIXED},
+                   {'D', DRIVE_CDROM},
+                   {'E', DRIVE_REMOTE},
+                   {'F', DRIVE_RAMDISK},
+                   {'G', DRIVE_UNKNOWN},
+                   {'H', DRIVE_NO_ROOT_DIR},
+                   {'I', 7},
+                   {'J', 250}});
     TDriveList list;
     const std::vector<TDrvType> expected{dtRemoveable,  dtFixed,       dtCDROM,
                                          dtRemote,      dtRamDrive,    dtNotDetermined,
@@ -56,25 +48,25 @@ TEST_F(DriveListTest, DriveTypesFollowTheSystemCodes)
 
 TEST_F(DriveListTest, OutOfRangeAsksAboutErrorAndGetsNonExistent)
 {
-    drives.setTypes({{'C', DRIVE_FIXED}});
+    fake.setTypes({{'C', DRIVE_FIXED}});
     TDriveList list;
-    drives.asked.clear();
+    fake.asked.clear();
     EXPECT_EQ(list.DriveType(1), dtNonExistent);
     EXPECT_EQ(list.DriveType(0), dtFixed);
     EXPECT_EQ(list.DriveType(-5), dtFixed);
     // "error" never reaches the drives as a root.
-    EXPECT_EQ(drives.asked, (std::vector<std::string>{"C:\\", "C:\\"}));
+    EXPECT_EQ(fake.asked, (std::vector<std::string>{"C:\\", "C:\\"}));
 }
 
 TEST_F(DriveListTest, EveryCallSeesTheDrivesOfThatMoment)
 {
-    drives.setTypes({{'C', DRIVE_FIXED}});
+    fake.setTypes({{'C', DRIVE_FIXED}});
     TDriveList list;
     EXPECT_EQ(list.Count(), 1);
-    drives.setTypes({{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}});
+    fake.setTypes({{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}});
     EXPECT_EQ(list.Drive(1), "C:\\");
     EXPECT_EQ(list.Count(), 2);
-    drives.map.clear();
+    fake.map.clear();
     EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(list.Drive(0), "error");
     EXPECT_EQ(list.DriveType(0), dtNonExistent);

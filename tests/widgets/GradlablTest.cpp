@@ -64,6 +64,13 @@ protected:
                isLetter(mask, x - 1, y + 1) || isLetter(mask, x + 1, y + 1);
     }
     int textWidth() const { return label->textBounds().width(); }
+    // Calls check(x, y, pixel) for each pixel, row by row, up to the first fatal failure.
+    template <class Check> static void eachPixel(const QImage& image, Check check)
+    {
+        for (int y = 0; y < image.height() && !HasFatalFailure(); ++y)
+            for (int x = 0; x < image.width() && !HasFatalFailure(); ++x)
+                check(x, y, image.pixel(x, y));
+    }
 
     TestPalette palette;
     std::unique_ptr<QWidget> window;
@@ -143,25 +150,22 @@ TEST_F(GradLabelTest, LettersCarryTheGradientOverTheTextAndNothingElseChanges)
         const QImage mask = letters();
         const int width = textWidth();
         int first = -1, last = -1, firstX = image.width(), lastX = -1;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const QRgb pixel = image.pixel(x, y);
-                if (!isLetter(mask, x, y)) {
-                    ASSERT_EQ(pixel, White) << "background at " << x << "," << y;
-                    continue;
-                }
-                ASSERT_TRUE(isBand(pixel)) << x << "," << y;
-                EXPECT_NEAR(qRed(pixel), (x - 1 + 0.5) * 255 / width, 3) << x << "," << y;
-                if (x < firstX) {
-                    firstX = x;
-                    first = qRed(pixel);
-                }
-                if (x > lastX) {
-                    lastX = x;
-                    last = qRed(pixel);
-                }
+        ASSERT_NO_FATAL_FAILURE(eachPixel(image, [&](int x, int y, QRgb pixel) {
+            if (!isLetter(mask, x, y)) {
+                ASSERT_EQ(pixel, White) << "background at " << x << "," << y;
+                return;
             }
-        }
+            ASSERT_TRUE(isBand(pixel)) << x << "," << y;
+            EXPECT_NEAR(qRed(pixel), (x - 1 + 0.5) * 255 / width, 3) << x << "," << y;
+            if (x < firstX) {
+                firstX = x;
+                first = qRed(pixel);
+            }
+            if (x > lastX) {
+                lastX = x;
+                last = qRed(pixel);
+            }
+        }));
         ASSERT_GE(lastX, 0);
         EXPECT_LE(first, 12);
         EXPECT_GE(last, 254 - 16);
@@ -174,15 +178,12 @@ TEST_F(GradLabelTest, VerticalGradientRunsTopToBottom)
     const QImage image = render();
     const QImage mask = letters();
     const int height = label->textBounds().height();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            if (isLetter(mask, x, y))
-                EXPECT_NEAR(qRed(pixel), (y - 1 + 0.5) * 255 / height, 7) << x << "," << y;
-            else
-                ASSERT_EQ(pixel, White) << x << "," << y;
-        }
-    }
+    ASSERT_NO_FATAL_FAILURE(eachPixel(image, [&](int x, int y, QRgb pixel) {
+        if (isLetter(mask, x, y))
+            EXPECT_NEAR(qRed(pixel), (y - 1 + 0.5) * 255 / height, 7) << x << "," << y;
+        else
+            ASSERT_EQ(pixel, White) << x << "," << y;
+    }));
 }
 
 TEST_F(GradLabelTest, ShadowLiesDeepPixelsRightAndDown)
@@ -193,19 +194,16 @@ TEST_F(GradLabelTest, ShadowLiesDeepPixelsRightAndDown)
         const QImage image = render();
         const QImage mask = letters();
         int shadowPixels = 0;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const QRgb pixel = image.pixel(x, y);
-                if (isLetter(mask, x, y)) {
-                    ASSERT_TRUE(isBand(pixel)) << deep << ": " << x << "," << y;
-                } else if (isLetter(mask, x - deep, y - deep)) {
-                    ASSERT_EQ(pixel, TestPalette::Shadow) << deep << ": " << x << "," << y;
-                    ++shadowPixels;
-                } else {
-                    ASSERT_EQ(pixel, White) << deep << ": " << x << "," << y;
-                }
+        ASSERT_NO_FATAL_FAILURE(eachPixel(image, [&](int x, int y, QRgb pixel) {
+            if (isLetter(mask, x, y)) {
+                ASSERT_TRUE(isBand(pixel)) << deep << ": " << x << "," << y;
+            } else if (isLetter(mask, x - deep, y - deep)) {
+                ASSERT_EQ(pixel, TestPalette::Shadow) << deep << ": " << x << "," << y;
+                ++shadowPixels;
+            } else {
+                ASSERT_EQ(pixel, White) << deep << ": " << x << "," << y;
             }
-        }
+        }));
         if (deep > 0)
             EXPECT_GT(shadowPixels, 20) << deep;
         else
@@ -220,20 +218,17 @@ TEST_F(GradLabelTest, OutlineRingsTheLettersInTheBorderColour)
     const QImage image = render();
     const QImage mask = letters();
     int ring = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            const bool outline = isOutline(mask, x, y);
-            if (isLetter(mask, x, y)) {
-                ASSERT_EQ(pixel, TestPalette::Text) << x << "," << y;
-            } else if (outline) {
-                ASSERT_EQ(pixel, qRgb(0, 200, 0)) << x << "," << y;
-                ++ring;
-            } else {
-                ASSERT_EQ(pixel, White) << x << "," << y;
-            }
+    ASSERT_NO_FATAL_FAILURE(eachPixel(image, [&](int x, int y, QRgb pixel) {
+        const bool outline = isOutline(mask, x, y);
+        if (isLetter(mask, x, y)) {
+            ASSERT_EQ(pixel, TestPalette::Text) << x << "," << y;
+        } else if (outline) {
+            ASSERT_EQ(pixel, qRgb(0, 200, 0)) << x << "," << y;
+            ++ring;
+        } else {
+            ASSERT_EQ(pixel, White) << x << "," << y;
         }
-    }
+    }));
     EXPECT_GT(ring, 50);
 }
 
@@ -253,26 +248,22 @@ TEST_F(GradLabelTest, PictureFillsTheLettersInsideTheirOutline)
     const QImage mask = letters();
     const int middle = 1 + textWidth() / 2;
     int red = 0, blue = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            const bool outline = isOutline(mask, x, y);
-            if (isLetter(mask, x, y)) {
-                // Either half of the picture, split in the middle of the text; the
-                // column at the split may go either way.
-                ASSERT_TRUE(pixel == qRgb(255, 0, 0) || pixel == qRgb(0, 0, 255)) << x;
-                if (std::abs(x - middle) > 1) {
-                    ASSERT_EQ(pixel, x < middle ? qRgb(255, 0, 0) : qRgb(0, 0, 255))
-                        << x << "," << y;
-                }
-                ++(pixel == qRgb(255, 0, 0) ? red : blue);
-            } else if (outline) {
-                ASSERT_EQ(pixel, qRgb(0, 200, 0)) << x << "," << y;
-            } else {
-                ASSERT_EQ(pixel, White) << x << "," << y;
+    ASSERT_NO_FATAL_FAILURE(eachPixel(image, [&](int x, int y, QRgb pixel) {
+        const bool outline = isOutline(mask, x, y);
+        if (isLetter(mask, x, y)) {
+            // Either half of the picture, split in the middle of the text; the
+            // column at the split may go either way.
+            ASSERT_TRUE(pixel == qRgb(255, 0, 0) || pixel == qRgb(0, 0, 255)) << x;
+            if (std::abs(x - middle) > 1) {
+                ASSERT_EQ(pixel, x < middle ? qRgb(255, 0, 0) : qRgb(0, 0, 255)) << x << "," << y;
             }
+            ++(pixel == qRgb(255, 0, 0) ? red : blue);
+        } else if (outline) {
+            ASSERT_EQ(pixel, qRgb(0, 200, 0)) << x << "," << y;
+        } else {
+            ASSERT_EQ(pixel, White) << x << "," << y;
         }
-    }
+    }));
     EXPECT_GT(red, 20);
     EXPECT_GT(blue, 20);
 }

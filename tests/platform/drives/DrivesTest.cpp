@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/vfs.h>
+#include <vector>
 
 using namespace platform;
 
@@ -200,6 +201,14 @@ protected:
         std::filesystem::create_directories(path);
         return path;
     }
+    // The type of each root, in order.
+    static std::vector<unsigned> typesOf(std::initializer_list<const char*> roots)
+    {
+        std::vector<unsigned> types;
+        for (const char* root : roots)
+            types.push_back(GetDriveTypeA(root));
+        return types;
+    }
 };
 
 TEST_F(DriveMapService, ListsEveryMappedLetterWithTheRootFallback)
@@ -217,24 +226,17 @@ TEST_F(DriveMapService, TypeSuffixesGiveTheDriveTypes)
     sandbox.setDrives("A:=" + folder("a") + "@removable;C:=" + folder("c") +
                       "@fixed;N:=" + folder("n") + "@remote;R:=" + folder("r") +
                       "@cdrom;T:=" + folder("t") + "@ramdisk");
-    EXPECT_EQ(GetDriveTypeA("A:\\"), DRIVE_REMOVABLE);
-    EXPECT_EQ(GetDriveTypeA("C:\\"), DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeA("N:\\"), DRIVE_REMOTE);
-    EXPECT_EQ(GetDriveTypeA("R:\\"), DRIVE_CDROM);
-    EXPECT_EQ(GetDriveTypeA("T:\\"), DRIVE_RAMDISK);
-    EXPECT_EQ(GetDriveTypeA("Z:\\"), DRIVE_FIXED);
+    EXPECT_EQ(typesOf({"A:\\", "C:\\", "N:\\", "R:\\", "T:\\", "Z:\\"}),
+              (std::vector<unsigned>{DRIVE_REMOVABLE, DRIVE_FIXED, DRIVE_REMOTE, DRIVE_CDROM,
+                                     DRIVE_RAMDISK, DRIVE_FIXED}));
 }
 
 TEST_F(DriveMapService, DriveTypeAcceptsOnlyADriveRoot)
 {
     sandbox.setDrives("C:=" + folder("c") + "@fixed");
-    EXPECT_EQ(GetDriveTypeA("C:"), DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeA("c:\\"), DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeA("C:/"), DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeA("C:\\Windows"), DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeA("D:\\"), DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeA("error"), DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeA(""), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(typesOf({"C:", "c:\\", "C:/"}), std::vector<unsigned>(3, DRIVE_FIXED));
+    EXPECT_EQ(typesOf({"C:\\Windows", "D:\\", "error", ""}),
+              std::vector<unsigned>(4, DRIVE_NO_ROOT_DIR));
 }
 
 TEST_F(DriveMapService, AMissingOrNonFolderRootHasNoRootDirectory)
@@ -242,9 +244,7 @@ TEST_F(DriveMapService, AMissingOrNonFolderRootHasNoRootDirectory)
     test::Sandbox::writeFile(sandbox.root() + "/file", "x");
     sandbox.setDrives("C:=" + folder("c") + "@fixed;M:=" + sandbox.root() + "/missing@fixed;F:=" +
                       sandbox.root() + "/file@fixed;G:=" + sandbox.root() + "/file/sub");
-    EXPECT_EQ(GetDriveTypeA("M:\\"), DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeA("F:\\"), DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeA("G:\\"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(typesOf({"M:\\", "F:\\", "G:\\"}), std::vector<unsigned>(3, DRIVE_NO_ROOT_DIR));
     // The letter stays mapped and comes to life with its folder.
     folder("missing");
     EXPECT_EQ(GetDriveTypeA("M:\\"), DRIVE_FIXED);

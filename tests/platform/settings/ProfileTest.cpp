@@ -39,6 +39,13 @@ protected:
     {
         return WritePrivateProfileStringA(section, key, value, ini);
     }
+    void expectAfterPut(const std::string& before, const std::string& section,
+                        const std::string& key, const std::string& value, const std::string& after)
+    {
+        writeIni(before);
+        ASSERT_TRUE(put(section, key, value));
+        EXPECT_EQ(readIni(), after);
+    }
     std::vector<std::string> windirEntries()
     {
         std::vector<std::string> names;
@@ -195,42 +202,28 @@ TEST_F(ProfileTest, ReplacingAValueKeepsEveryOtherLineByteForByte)
 
 TEST_F(ProfileTest, ReplacesTheFirstOfDuplicateKeys)
 {
-    writeIni("[S]\r\nk=1\r\nk=2\r\n[S]\r\nk=3\r\n");
-    ASSERT_TRUE(put("S", "K", "9"));
-    EXPECT_EQ(readIni(), "[S]\r\nK=9\r\nk=2\r\n[S]\r\nk=3\r\n");
+    expectAfterPut("[S]\r\nk=1\r\nk=2\r\n[S]\r\nk=3\r\n", "S", "K", "9",
+                   "[S]\r\nK=9\r\nk=2\r\n[S]\r\nk=3\r\n");
 }
 
 TEST_F(ProfileTest, NewKeyGoesAfterTheLastKeyOfItsSection)
 {
-    writeIni("[A]\r\n; about a\r\na=1\r\n; trailing note\r\n\r\n[B]\r\nb=1\r\n");
-    ASSERT_TRUE(put("a", "a2", "2"));
-    EXPECT_EQ(readIni(),
-              "[A]\r\n; about a\r\na=1\r\na2=2\r\n; trailing note\r\n\r\n[B]\r\nb=1\r\n");
-
+    expectAfterPut("[A]\r\n; about a\r\na=1\r\n; trailing note\r\n\r\n[B]\r\nb=1\r\n", "a", "a2",
+                   "2", "[A]\r\n; about a\r\na=1\r\na2=2\r\n; trailing note\r\n\r\n[B]\r\nb=1\r\n");
     // A section without keys takes it right after its header.
-    writeIni("[Empty]\n\n; nothing here\n[B]\nb=1\n");
-    ASSERT_TRUE(put("Empty", "e", "1"));
-    EXPECT_EQ(readIni(), "[Empty]\ne=1\n\n; nothing here\n[B]\nb=1\n");
-
+    expectAfterPut("[Empty]\n\n; nothing here\n[B]\nb=1\n", "Empty", "e", "1",
+                   "[Empty]\ne=1\n\n; nothing here\n[B]\nb=1\n");
     // The first of repeated sections gets it.
-    writeIni("[S]\r\nx=1\r\n[T]\r\n[S]\r\ny=1\r\n");
-    ASSERT_TRUE(put("S", "z", "1"));
-    EXPECT_EQ(readIni(), "[S]\r\nx=1\r\nz=1\r\n[T]\r\n[S]\r\ny=1\r\n");
+    expectAfterPut("[S]\r\nx=1\r\n[T]\r\n[S]\r\ny=1\r\n", "S", "z", "1",
+                   "[S]\r\nx=1\r\nz=1\r\n[T]\r\n[S]\r\ny=1\r\n");
 }
 
 TEST_F(ProfileTest, NewSectionGoesAtTheEndWithNoBlankLineBeforeIt)
 {
-    writeIni("[A]\na=1\n\n");
-    ASSERT_TRUE(put("B", "b", "2"));
-    EXPECT_EQ(readIni(), "[A]\na=1\n\n[B]\nb=2\n");
-
-    writeIni("; only a comment, no line end");
-    ASSERT_TRUE(put("B", "b", "2"));
-    EXPECT_EQ(readIni(), "; only a comment, no line end\r\n[B]\r\nb=2\r\n");
-
-    writeIni("");
-    ASSERT_TRUE(put(" B ", " b ", " 2"));
-    EXPECT_EQ(readIni(), "[B]\r\nb= 2\r\n");
+    expectAfterPut("[A]\na=1\n\n", "B", "b", "2", "[A]\na=1\n\n[B]\nb=2\n");
+    expectAfterPut("; only a comment, no line end", "B", "b", "2",
+                   "; only a comment, no line end\r\n[B]\r\nb=2\r\n");
+    expectAfterPut("", " B ", " b ", " 2", "[B]\r\nb= 2\r\n");
 }
 
 TEST_F(ProfileTest, EveryChangeReplacesTheFileAndAnUnchangedValueLeavesItAlone)

@@ -246,6 +246,10 @@ protected:
     {
         return waitFor([&] { return positionOf(snapshot(*service), title).has_value(); });
     }
+    bool opened(const MessageWindow& window, const std::string& title)
+    {
+        return window.started() && shown(title);
+    }
 
     std::unique_ptr<platform::X11TopLevelWindows> service;
 };
@@ -273,8 +277,7 @@ TEST_F(X11TopLevelWindowsTest, AClosedWindowIsGoneFromTheNextLook)
 {
     const std::string title = "Error Deleting File";
     MessageWindow dialog(QString::fromStdString(title));
-    ASSERT_TRUE(dialog.started());
-    ASSERT_TRUE(shown(title));
+    ASSERT_TRUE(opened(dialog, title));
     const auto listed = snapshot(*service);
     const HWND window = listed[*positionOf(listed, title)].window;
     dialog.close();
@@ -287,11 +290,9 @@ TEST_F(X11TopLevelWindowsTest, AClosedWindowIsGoneFromTheNextLook)
 TEST_F(X11TopLevelWindowsTest, LaterWindowsStandAboveEarlierOnes)
 {
     MessageWindow earlier("Stacking one");
-    ASSERT_TRUE(earlier.started());
-    ASSERT_TRUE(shown("Stacking one"));
+    ASSERT_TRUE(opened(earlier, "Stacking one"));
     MessageWindow later("Stacking two");
-    ASSERT_TRUE(later.started());
-    ASSERT_TRUE(shown("Stacking two"));
+    ASSERT_TRUE(opened(later, "Stacking two"));
     const auto listed = snapshot(*service);
     const auto one = positionOf(listed, "Stacking one");
     const auto two = positionOf(listed, "Stacking two");
@@ -352,8 +353,7 @@ TEST_F(X11TopLevelWindowsTest, ManagedClientStandsForItsFrameAndHiddenWindowsAre
 
     // Bringing the client to the front raises its frame above a window started later.
     MessageWindow later("Covering window");
-    ASSERT_TRUE(later.started());
-    ASSERT_TRUE(shown("Covering window"));
+    ASSERT_TRUE(opened(later, "Covering window"));
     ASSERT_EQ(snapshot(*service).front().title, "Covering window");
     EXPECT_TRUE(service->bringToFront(managed));
     EXPECT_EQ(snapshot(*service).front().window, managed);
@@ -363,11 +363,9 @@ TEST_F(X11TopLevelWindowsTest, ManagedClientStandsForItsFrameAndHiddenWindowsAre
 TEST_F(X11TopLevelWindowsTest, BringingToFrontRaisesAndFocusesOnlyExistingWindows)
 {
     MessageWindow lower("Lower dialog");
-    ASSERT_TRUE(lower.started());
-    ASSERT_TRUE(shown("Lower dialog"));
+    ASSERT_TRUE(opened(lower, "Lower dialog"));
     MessageWindow upper("Upper dialog");
-    ASSERT_TRUE(upper.started());
-    ASSERT_TRUE(shown("Upper dialog"));
+    ASSERT_TRUE(opened(upper, "Upper dialog"));
     auto listed = snapshot(*service);
     const auto at = positionOf(listed, "Lower dialog");
     ASSERT_TRUE(at);
