@@ -1,4 +1,4 @@
-// What this implements is the freedesktop.org Trash specification, version 1.0: an entry
+// The trash as freedesktop.org defines it (the Trash standard, version 1.0): an entry
 // goes into files/ of the trash of its filesystem with its info file in info/, and a folder
 // gets its line in directorysizes. The units beside this one hold the steps: TrashFolders
 // (which trash, and whether it may be used), TrashInfo (the info file and the names),
